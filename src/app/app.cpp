@@ -1,0 +1,131 @@
+#include "app/app.h"
+
+#include <commctrl.h>
+#include <strsafe.h>
+
+#include <climits>
+#include <cwchar>
+
+#include "app/main_dlg.h"
+#include "app/program_folder.h"
+#include "app/ui_text.h"
+#include "contracts/verkit.h"
+#include "log/trace_log.h"
+
+namespace {
+CtmrovaneApp* g_current = nullptr;
+constexpr wchar_t kTag[] = L"InitInstance";
+constexpr wchar_t kAppTag[] = L"CtmrovaneApp::InitInstance";
+}  // namespace
+
+int TextToInt(const wchar_t* text) {
+  if (text == nullptr) {
+    return 0;
+  }
+  wchar_t* end = nullptr;
+  const long value = wcstol(text, &end, 10);
+  if (value > INT_MAX) {
+    return INT_MAX;
+  }
+  if (value < INT_MIN) {
+    return INT_MIN;
+  }
+  return static_cast<int>(value);
+}
+
+CtmrovaneApp::CtmrovaneApp(HINSTANCE instance) : instance_(instance) { g_current = this; }
+
+CtmrovaneApp::~CtmrovaneApp() {
+  if (g_current == this) {
+    g_current = nullptr;
+  }
+  if (tracelog::GetSettings().filePath == logFilePath_) {
+    tracelog::GetSettings().filePath = nullptr;
+  }
+  SetUiTextLibrary(nullptr);
+}
+
+CtmrovaneApp* CtmrovaneApp::Current() { return g_current; }
+
+void CtmrovaneApp::InitTraceLog() {
+  GetProgramFolder(programFolder_);
+  logFilePath_[0] = L'\0';
+  if (SUCCEEDED(StringCchCopyW(logFilePath_, MAX_PATH, programFolder_)) &&
+      SUCCEEDED(StringCchCatW(logFilePath_, MAX_PATH, kLogFileName))) {
+    tracelog::GetSettings().filePath = logFilePath_;
+  }
+}
+
+bool CtmrovaneApp::AcquireSingleInstance() {
+  wchar_t mutexName[kVerkitNameCapacity] = {};
+  if (!GetMutexNameByVersion(kMutexBaseName, mutexName, kVerkitNameCapacity) ||
+      mutexName[kVerkitNameCapacity - 1] != L'\0' || mutexName[0] == L'\0') {
+    TraceLog(tracelog::kLevelProgress, kTag, L"GetMutexNameByVersion failed");
+    StringCchCopyW(mutexName, kVerkitNameCapacity, kMutexBaseName);
+  }
+  mutex_.reset(::OpenMutexW(MUTEX_ALL_ACCESS, FALSE, mutexName));
+  if (mutex_) {
+    TraceLog(tracelog::kLevelProgress, kTag, L"second instance. so exiting...");
+    secondInstance_ = true;
+    return false;
+  }
+  mutex_.reset(::CreateMutexW(nullptr, FALSE, mutexName));
+  TraceLog(tracelog::kLevelProgress, kTag, L"first instance");
+  return true;
+}
+
+void CtmrovaneApp::LoadStringLibraryAndTexts() {
+  wchar_t libraryPath[MAX_PATH];
+  if (SUCCEEDED(StringCchCopyW(libraryPath, MAX_PATH, programFolder_)) &&
+      SUCCEEDED(StringCchCatW(libraryPath, MAX_PATH, kStringLibraryName))) {
+    TraceLog(tracelog::kLevelProgress, kAppTag, L"Library Path: %s", libraryPath);
+    stringLibrary_.reset(::LoadLibraryW(libraryPath));
+  }
+  if (!stringLibrary_) {
+    TraceLog(tracelog::kLevelError, kAppTag, L"Load Resource dll failed");
+  }
+  SetUiTextLibrary(stringLibrary_.get());
+
+  LoadUiText(uitext::kFontFace, fontFace_);
+  wchar_t number[MAX_PATH];
+  LoadUiText(uitext::kFontSize, number);
+  fontSize_ = TextToInt(number);
+  LoadUiText(uitext::kFontWidth, number);
+  fontWidth_ = TextToInt(number);
+
+  LoadUiText(uitext::kAppTitleProduct, title_);
+  wchar_t tool[MAX_PATH];
+  LoadUiText(uitext::kAppTitleTool, tool);
+  // A title that does not fit keeps what fitted.
+  StringCchCatW(title_, kTitleCapacity, L" ");
+  StringCchCatW(title_, kTitleCapacity, tool);
+}
+
+bool CtmrovaneApp::InitInstance() {
+  InitTraceLog();
+  INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES | ICC_INTERNET_CLASSES | ICC_STANDARD_CLASSES};
+  ::InitCommonControlsEx(&controls);
+  if (!AcquireSingleInstance()) {
+    return false;
+  }
+  LoadStringLibraryAndTexts();
+  CtmrovaneDlg dialog(instance_);
+  dialog.DoModal(nullptr);
+  return false;
+}
+
+int CtmrovaneApp::ExitInstance() {
+  stringLibrary_.reset();
+  SetUiTextLibrary(nullptr);
+  mutex_.reset();
+  // A second instance leaves the log alone: it belongs to the copy that is still running.
+  if (!secondInstance_ && logFilePath_[0] != L'\0') {
+    ::DeleteFileW(logFilePath_);
+  }
+  return 0;
+}
+
+int CtmrovaneApp::Run() {
+  InitInstance();
+  return ExitInstance();
+}

@@ -1,0 +1,63 @@
+#pragma once
+// The application object: single instance, trace log location, string library, application
+// title and dialog font; runs the main dialog and cleans up after it.
+
+#include <windows.h>
+
+#include "framework/handles.h"
+
+class CtmrovaneApp {
+ public:
+  static constexpr wchar_t kMutexBaseName[] = L"ADMIN_CLIENT_PACKER";
+  static constexpr wchar_t kLogFileName[] = L"tmrovane.log";
+  static constexpr wchar_t kStringLibraryName[] = L"uistr.dll";
+  static constexpr size_t kTitleCapacity = MAX_PATH;
+  static constexpr size_t kFontFaceCapacity = 32;
+
+  explicit CtmrovaneApp(HINSTANCE instance);
+  CtmrovaneApp(const CtmrovaneApp&) = delete;
+  CtmrovaneApp& operator=(const CtmrovaneApp&) = delete;
+  ~CtmrovaneApp();
+
+  // The object created by the program's entry point (or a test), while it lives.
+  static CtmrovaneApp* Current();
+
+  // Start-up: always returns false (the program ends after the dialog, or as a second instance).
+  bool InitInstance();
+  // End: frees the library, closes the mutex, deletes the trace log; returns the exit code.
+  int ExitInstance();
+  // Both in turn.
+  int Run();
+
+  // Start-up steps, separately callable so that tests can prepare an application without a
+  // dialog or a mutex.
+  void InitTraceLog();
+  // False when another copy holds the mutex.
+  bool AcquireSingleInstance();
+  void LoadStringLibraryAndTexts();
+
+  HINSTANCE instance() const { return instance_; }
+  HMODULE stringLibrary() const { return stringLibrary_.get(); }
+  const wchar_t* programFolder() const { return programFolder_; }
+  const wchar_t* logFilePath() const { return logFilePath_; }
+  const wchar_t* title() const { return title_; }
+  const wchar_t* fontFace() const { return fontFace_; }
+  int fontSize() const { return fontSize_; }
+  int fontWidth() const { return fontWidth_; }
+  bool isSecondInstance() const { return secondInstance_; }
+
+ private:
+  HINSTANCE instance_;
+  fw::UniqueModule stringLibrary_;
+  fw::UniqueKernelHandle mutex_;
+  bool secondInstance_ = false;
+  wchar_t programFolder_[MAX_PATH] = {};
+  wchar_t logFilePath_[MAX_PATH] = {};
+  wchar_t fontFace_[kFontFaceCapacity] = {};
+  int fontSize_ = 0;
+  int fontWidth_ = 0;
+  wchar_t title_[kTitleCapacity] = {};
+};
+
+// Base-10 conversion of the leading digits (after optional blanks and sign); 0 without digits.
+int TextToInt(const wchar_t* text);

@@ -1,0 +1,10 @@
+// Program entry: no command line, no environment; everything happens in the application object.
+
+#include <windows.h>
+
+#include "app/app.h"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  CtmrovaneApp app(instance);
+  return app.Run();
+}

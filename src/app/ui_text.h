@@ -1,0 +1,45 @@
+#pragma once
+// User-visible texts by numeric ID: fetched from the server's string library, with the built-in
+// fallback whenever the library lacks the ID or is not loaded.
+
+#include <windows.h>
+
+#include <cstddef>
+
+struct UiText {
+  UINT id;
+  const wchar_t* fallback;
+};
+
+namespace uitext {
+#define UI_TEXT(name, id, text) inline constexpr UiText name{id, L"" text};
+#include "app/ui_texts.def"
+#undef UI_TEXT
+}  // namespace uitext
+
+// The string library every text is fetched from; null means "fallbacks only".
+void SetUiTextLibrary(HMODULE library);
+HMODULE GetUiTextLibrary();
+
+// Fetches text `id` into the buffer (capacity in characters, terminator included); when the
+// library does not supply it, copies the fallback, cut to fit. The buffer always ends up
+// holding a terminated text when capacity > 0.
+void LoadUiText(UINT id, const wchar_t* fallback, wchar_t* buffer, size_t capacity);
+inline void LoadUiText(const UiText& text, wchar_t* buffer, size_t capacity) {
+  LoadUiText(text.id, text.fallback, buffer, capacity);
+}
+template <size_t N>
+void LoadUiText(const UiText& text, wchar_t (&buffer)[N]) {
+  LoadUiText(text.id, text.fallback, buffer, N);
+}
+
+// True when `candidate` has exactly the same sequence of %s and %d conversions as `fallback`
+// and no other conversion ("%%" is a literal). Library texts are outside data: only such a text
+// may be used as a format string.
+bool HasSameConversions(const wchar_t* candidate, const wchar_t* fallback);
+
+// Fetches text `id` and formats it with the arguments into the buffer. A library text whose
+// conversions differ from the fallback's is replaced by the fallback before formatting.
+// Returns false when the formatted text does not fit (the buffer then holds the cut text).
+bool FormatUiText(UINT id, const wchar_t* fallback, wchar_t* buffer, size_t capacity, ...);
+bool FormatUiTextV(UINT id, const wchar_t* fallback, wchar_t* buffer, size_t capacity, va_list args);

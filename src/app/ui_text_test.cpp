@@ -1,0 +1,129 @@
+#include "app/ui_text.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/app.h"
+#include "framework/handles.h"
+
+namespace {
+
+struct LibraryScope {
+  explicit LibraryScope(const wchar_t* name) : module(LoadLibraryW(name)) { SetUiTextLibrary(module.get()); }
+  ~LibraryScope() { SetUiTextLibrary(nullptr); }
+  fw::UniqueModule module;
+};
+
+struct Entry {
+  UINT id;
+  const wchar_t* text;
+};
+constexpr Entry kTable[] = {
+#define UI_TEXT(name, id, text) {id, L"" text},
+#include "app/ui_texts.def"
+#undef UI_TEXT
+};
+
+TEST(LoadUiText, WithoutLibraryEveryTextIsItsFallback) {
+  wchar_t buffer[1024];
+  LoadUiText(uitext::kSetupCreated, buffer);
+  EXPECT_STREQ(L"%s has been created successfully.", buffer);
+  LoadUiText(4242, L"own fallback", buffer, 1024);
+  EXPECT_STREQ(L"own fallback", buffer);
+}
+
+TEST(LoadUiText, ServerLibraryHoldsEveryTableTextExactly) {
+  LibraryScope scope(L"uistr.dll");
+  ASSERT_TRUE(scope.module);
+  for (const Entry& entry : kTable) {
+    wchar_t buffer[1024] = L"";
+    ASSERT_GT(LoadStringW(scope.module.get(), entry.id, buffer, 1024), 0) << "ID " << entry.id;
+    EXPECT_STREQ(entry.text, buffer) << "ID " << entry.id;
+  }
+}
+
+TEST(LoadUiText, VariantLibraryMixesItsTextsWithFallbacks) {
+  LibraryScope scope(L"uistr_variant.dll");
+  ASSERT_TRUE(scope.module);
+  wchar_t buffer[260];
+  LoadUiText(uitext::kAppTitleProduct, buffer);
+  EXPECT_STREQ(L"\u00D6dland Security", buffer);
+  LoadUiText(uitext::kAppTitleTool, buffer);
+  EXPECT_STREQ(L"Client Packager", buffer) << "a missing ID takes its fallback";
+}
+
+TEST(LoadUiText, CutsToCapacityAndAlwaysTerminates) {
+  wchar_t buffer[6] = L"zzzzz";
+  LoadUiText(uitext::kAppTitleProduct, buffer);
+  EXPECT_STREQ(L"Halva", buffer);
+  LibraryScope scope(L"uistr.dll");
+  LoadUiText(uitext::kAppTitleProduct, buffer);
+  EXPECT_STREQ(L"Halva", buffer);
+  wchar_t one[1] = {L'q'};
+  LoadUiText(uitext::kAppTitleProduct, one);
+  EXPECT_EQ(L'\0', one[0]);
+}
+
+TEST(HasSameConversions, ComparesOnlyPlainStringAndNumberConversions) {
+  struct Case {
+    const wchar_t* candidate;
+    const wchar_t* fallback;
+    bool same;
+  } cases[] = {
+      {L"a %s b %d", L"%s x %d", true},      {L"100%% %s", L"%s", true},
+      {L"%d %s", L"%s %d", false},           {L"%s", L"%s %s", false},
+      {L"%s%s%n", L"%s%s", false},           {L"%ls", L"%s", false},
+      {L"%10s", L"%s", false},               {L"%x", L"%d", false},
+      {L"no conversions", L"none", true},    {L"trailing %", L"trailing", false},
+      {L"%s%s", L"%s and %s", true},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.same, HasSameConversions(c.candidate, c.fallback))
+        << testing::PrintToString(std::wstring(c.candidate)) << " vs " << testing::PrintToString(std::wstring(c.fallback));
+  }
+}
+
+TEST(FormatUiText, LibraryTextIsUsedOnlyWhenItsConversionsMatch) {
+  LibraryScope scope(L"uistr_variant.dll");
+  wchar_t buffer[1024];
+  ASSERT_TRUE(FormatUiText(uitext::kHeadline.id, uitext::kHeadline.fallback, buffer, 1024, L"Halvane"));
+  EXPECT_STREQ(L"Headline for Halvane, reworded.", buffer);
+  // "%s%s%n" must never reach the formatter: the fallback is formatted instead.
+  ASSERT_TRUE(FormatUiText(uitext::kIntroNote.id, uitext::kIntroNote.fallback, buffer, 1024, L"B", L"B"));
+  EXPECT_EQ(0, wcsncmp(buffer, L"The installer created using this utility is used to deploy the B Client Agent", 77));
+  // "%d done" where "%s ..." is expected.
+  ASSERT_TRUE(FormatUiText(uitext::kSetupCreated.id, uitext::kSetupCreated.fallback, buffer, 1024, L"x.exe"));
+  EXPECT_STREQ(L"x.exe has been created successfully.", buffer);
+}
+
+TEST(FormatUiText, ReportsATextThatDoesNotFit) {
+  wchar_t buffer[10];
+  EXPECT_FALSE(FormatUiText(uitext::kSetupCreated.id, uitext::kSetupCreated.fallback, buffer, 10, L"name"));
+  EXPECT_EQ(9u, wcslen(buffer));
+}
+
+TEST(TextToInt, TakesLeadingDigitsOnly) {
+  EXPECT_EQ(0, TextToInt(L"abc"));
+  EXPECT_EQ(9, TextToInt(L"9"));
+  EXPECT_EQ(12, TextToInt(L"12px"));
+  EXPECT_EQ(7, TextToInt(L"  7"));
+  EXPECT_EQ(-3, TextToInt(L"-3"));
+  EXPECT_EQ(0, TextToInt(L""));
+}
+
+TEST(AppTexts, FontAndTitleComeFromTheLibraryWithFallbacks) {
+  // The test program's folder holds uistr_variant.dll; load it as the string library by name.
+  CtmrovaneApp app(GetModuleHandleW(nullptr));
+  app.InitTraceLog();
+  {
+    app.LoadStringLibraryAndTexts();
+    EXPECT_STREQ(L"Halvane Endpoint Security Client Packager", app.title());
+    EXPECT_STREQ(L"Arial", app.fontFace());
+    EXPECT_EQ(9, app.fontSize());
+    EXPECT_EQ(5, app.fontWidth());
+  }
+  DeleteFileW(app.logFilePath());
+}
+
+}  // namespace

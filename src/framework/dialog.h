@@ -1,0 +1,73 @@
+#pragma once
+// Thin dialog framework: a dialog object bound to a resource template, whose messages are
+// dispatched through a static table from (message, control ID, notification) to a member.
+
+#include <windows.h>
+
+#include <span>
+
+namespace fw {
+
+class Dialog {
+ public:
+  using Handler = INT_PTR (Dialog::*)(WPARAM, LPARAM);
+
+  // One row of a message map. For WM_COMMAND the ID and code come from wParam; for WM_NOTIFY
+  // from the NMHDR; for every other message both must be zero.
+  struct MapEntry {
+    UINT message;
+    UINT id;
+    UINT code;
+    Handler handler;
+  };
+
+  Dialog(HINSTANCE instance, UINT templateId) : instance_(instance), templateId_(templateId) {}
+  Dialog(const Dialog&) = delete;
+  Dialog& operator=(const Dialog&) = delete;
+  virtual ~Dialog();
+
+  // Runs the dialog modally; returns the value passed to EndDialog, or -1 when it could not open.
+  INT_PTR DoModal(HWND parent);
+  // Creates the dialog modelessly; the caller's message loop must route messages through
+  // IsDialogMessage. Returns false when it could not be created.
+  bool Create(HWND parent);
+  // Ends a modal dialog with the result, or destroys a modeless one.
+  void EndDialog(INT_PTR result);
+
+  HWND hwnd() const { return hwnd_; }
+  HWND Item(int id) const { return ::GetDlgItem(hwnd_, id); }
+  HINSTANCE instance() const { return instance_; }
+  bool IsModal() const { return modal_; }
+
+  // Converts a member of a derived dialog into a map handler.
+  template <typename Derived>
+  static constexpr Handler Bind(INT_PTR (Derived::*member)(WPARAM, LPARAM)) {
+    return static_cast<Handler>(member);
+  }
+
+ protected:
+  virtual std::span<const MapEntry> MessageMap() const { return {}; }
+  // Called on WM_INITDIALOG; returns TRUE to let the system set the focus.
+  virtual BOOL OnInitDialog() { return TRUE; }
+  // IDOK and IDCANCEL commands that no map entry handles.
+  virtual void OnOK() { EndDialog(IDOK); }
+  virtual void OnCancel() { EndDialog(IDCANCEL); }
+  // Called last for a window that is being destroyed.
+  virtual void OnDestroyed() {}
+  // Sees every message of a modal dialog's loop before it is translated and dispatched
+  // (keyboard and mouse messages of the dialog and its controls); true swallows the message.
+  virtual bool PreTranslateMessage(MSG& /*message*/) { return false; }
+
+ private:
+  static LRESULT CALLBACK MessageFilterProc(int code, WPARAM wParam, LPARAM lParam);
+  static INT_PTR CALLBACK StaticProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  INT_PTR Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
+  const MapEntry* Find(UINT message, WPARAM wParam, LPARAM lParam) const;
+
+  HINSTANCE instance_;
+  UINT templateId_;
+  HWND hwnd_ = nullptr;
+  bool modal_ = false;
+};
+
+}  // namespace fw

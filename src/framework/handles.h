@@ -1,0 +1,123 @@
+#pragma once
+// Owning wrappers for Win32 handles: one move-only template, one traits type per kind of handle.
+
+#include <windows.h>
+
+#include <io.h>
+
+#include <utility>
+
+namespace fw {
+
+template <typename Traits>
+class UniqueHandle {
+ public:
+  using Type = typename Traits::Type;
+
+  UniqueHandle() noexcept = default;
+  explicit UniqueHandle(Type value) noexcept : value_(value) {}
+  UniqueHandle(const UniqueHandle&) = delete;
+  UniqueHandle& operator=(const UniqueHandle&) = delete;
+  UniqueHandle(UniqueHandle&& other) noexcept : value_(other.release()) {}
+  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+    if (this != &other) {
+      reset(other.release());
+    }
+    return *this;
+  }
+  ~UniqueHandle() { reset(); }
+
+  Type get() const noexcept { return value_; }
+  bool valid() const noexcept { return Traits::IsValid(value_); }
+  explicit operator bool() const noexcept { return valid(); }
+
+  Type release() noexcept { return std::exchange(value_, Traits::Invalid()); }
+
+  void reset(Type value = Traits::Invalid()) noexcept {
+    const Type old = std::exchange(value_, value);
+    if (Traits::IsValid(old)) {
+      Traits::Close(old);
+    }
+  }
+
+  // For APIs that return a handle through an out-parameter: releases the current one first.
+  Type* put() noexcept {
+    reset();
+    return &value_;
+  }
+
+ private:
+  Type value_ = Traits::Invalid();
+};
+
+// Kernel object handles; both null and INVALID_HANDLE_VALUE mean "none".
+struct KernelHandleTraits {
+  using Type = HANDLE;
+  static Type Invalid() noexcept { return nullptr; }
+  static bool IsValid(Type h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+  static void Close(Type h) noexcept { ::CloseHandle(h); }
+};
+
+struct ModuleTraits {
+  using Type = HMODULE;
+  static Type Invalid() noexcept { return nullptr; }
+  static bool IsValid(Type h) noexcept { return h != nullptr; }
+  static void Close(Type h) noexcept { ::FreeLibrary(h); }
+};
+
+struct RegKeyTraits {
+  using Type = HKEY;
+  static Type Invalid() noexcept { return nullptr; }
+  static bool IsValid(Type h) noexcept { return h != nullptr; }
+  static void Close(Type h) noexcept { ::RegCloseKey(h); }
+};
+
+struct FindTraits {
+  using Type = HANDLE;
+  static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+  static bool IsValid(Type h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+  static void Close(Type h) noexcept { ::FindClose(h); }
+};
+
+template <typename GdiObject>
+struct GdiTraits {
+  using Type = GdiObject;
+  static Type Invalid() noexcept { return nullptr; }
+  static bool IsValid(Type h) noexcept { return h != nullptr; }
+  static void Close(Type h) noexcept { ::DeleteObject(h); }
+};
+
+struct IconTraits {
+  using Type = HICON;
+  static Type Invalid() noexcept { return nullptr; }
+  static bool IsValid(Type h) noexcept { return h != nullptr; }
+  static void Close(Type h) noexcept { ::DestroyIcon(h); }
+};
+
+struct WindowTraits {
+  using Type = HWND;
+  static Type Invalid() noexcept { return nullptr; }
+  static bool IsValid(Type h) noexcept { return h != nullptr; }
+  static void Close(Type h) noexcept { ::DestroyWindow(h); }
+};
+
+// C runtime file descriptors (_wsopen_s and friends).
+struct CrtFileTraits {
+  using Type = int;
+  static Type Invalid() noexcept { return -1; }
+  static bool IsValid(Type fd) noexcept { return fd != -1; }
+  static void Close(Type fd) noexcept { ::_close(fd); }
+};
+
+using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
+using UniqueModule = UniqueHandle<ModuleTraits>;
+using UniqueRegKey = UniqueHandle<RegKeyTraits>;
+using UniqueFind = UniqueHandle<FindTraits>;
+using UniqueFont = UniqueHandle<GdiTraits<HFONT>>;
+using UniqueBrush = UniqueHandle<GdiTraits<HBRUSH>>;
+using UniqueBitmap = UniqueHandle<GdiTraits<HBITMAP>>;
+using UniqueIcon = UniqueHandle<IconTraits>;
+using UniqueWindow = UniqueHandle<WindowTraits>;
+using UniqueCrtFile = UniqueHandle<CrtFileTraits>;
+
+}  // namespace fw

@@ -1,0 +1,67 @@
+#include "support/temp_dir.h"
+
+#include <fstream>
+#include <iterator>
+
+namespace testsupport {
+
+TempDir::TempDir() {
+  wchar_t base[MAX_PATH];
+  ::GetTempPathW(MAX_PATH, base);
+  static unsigned counter = 0;
+  for (;;) {
+    path_ = std::wstring(base) + L"cpt" + std::to_wstring(::GetCurrentProcessId()) + L"_" + std::to_wstring(++counter);
+    if (::CreateDirectoryW(path_.c_str(), nullptr)) {
+      break;
+    }
+  }
+}
+
+TempDir::~TempDir() { RemoveTree(path_); }
+
+void RemoveTree(const std::wstring& path) {
+  WIN32_FIND_DATAW data;
+  HANDLE find = ::FindFirstFileW((path + L"\\*").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = data.cFileName;
+      if (name == L"." || name == L"..") {
+        continue;
+      }
+      const std::wstring child = path + L"\\" + name;
+      ::SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveTree(child);
+      } else {
+        ::DeleteFileW(child.c_str());
+      }
+    } while (::FindNextFileW(find, &data));
+    ::FindClose(find);
+  }
+  ::RemoveDirectoryW(path.c_str());
+}
+
+std::string ReadBytes(const std::wstring& path) {
+  std::ifstream in(path.c_str(), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::wstring ReadUtf16(const std::wstring& path) {
+  const std::string bytes = ReadBytes(path);
+  std::wstring text(bytes.size() / 2, L'\0');
+  for (size_t i = 0; i < text.size(); ++i) {
+    text[i] = static_cast<wchar_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                   (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+  }
+  return text;
+}
+
+bool WriteBytes(const std::wstring& path, const std::string& bytes) {
+  std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out);
+}
+
+bool FileExists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+}  // namespace testsupport

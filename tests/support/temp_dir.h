@@ -1,0 +1,32 @@
+#pragma once
+// A fresh folder under the system temporary folder, removed with its contents afterwards.
+
+#include <windows.h>
+
+#include <string>
+
+namespace testsupport {
+
+class TempDir {
+ public:
+  TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  ~TempDir();
+
+  // Folder path without a trailing backslash.
+  const std::wstring& path() const { return path_; }
+  std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+ private:
+  std::wstring path_;
+};
+
+// Whole-file helpers for checking what the code under test wrote.
+std::string ReadBytes(const std::wstring& path);
+std::wstring ReadUtf16(const std::wstring& path);  // no byte-order mark handling
+bool WriteBytes(const std::wstring& path, const std::string& bytes);
+bool FileExists(const std::wstring& path);
+void RemoveTree(const std::wstring& path);
+
+}  // namespace testsupport
