@@ -33,7 +33,10 @@ int TextToInt(const wchar_t* text) {
   return static_cast<int>(value);
 }
 
-CtmrovaneApp::CtmrovaneApp(HINSTANCE instance) : instance_(instance) { g_current = this; }
+CtmrovaneApp::CtmrovaneApp(HINSTANCE instance, const wchar_t* programFolder)
+    : instance_(instance), programFolderOverride_(programFolder) {
+  g_current = this;
+}
 
 CtmrovaneApp::~CtmrovaneApp() {
   if (g_current == this) {
@@ -48,7 +51,10 @@ CtmrovaneApp::~CtmrovaneApp() {
 CtmrovaneApp* CtmrovaneApp::Current() { return g_current; }
 
 void CtmrovaneApp::InitTraceLog() {
-  GetProgramFolder(programFolder_);
+  if (programFolderOverride_ == nullptr ||
+      FAILED(StringCchCopyW(programFolder_, MAX_PATH, programFolderOverride_))) {
+    GetProgramFolder(programFolder_);
+  }
   logFilePath_[0] = L'\0';
   if (SUCCEEDED(StringCchCopyW(logFilePath_, MAX_PATH, programFolder_)) &&
       SUCCEEDED(StringCchCatW(logFilePath_, MAX_PATH, kLogFileName))) {
@@ -103,7 +109,8 @@ void CtmrovaneApp::LoadStringLibraryAndTexts() {
 
 bool CtmrovaneApp::InitInstance() {
   InitTraceLog();
-  INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES | ICC_INTERNET_CLASSES | ICC_STANDARD_CLASSES};
+  INITCOMMONCONTROLSEX controls{sizeof(controls),
+                                ICC_WIN95_CLASSES | ICC_INTERNET_CLASSES | ICC_STANDARD_CLASSES};
   ::InitCommonControlsEx(&controls);
   if (!AcquireSingleInstance()) {
     return false;

@@ -14,7 +14,8 @@ class CtmrovaneApp {
   static constexpr size_t kTitleCapacity = MAX_PATH;
   static constexpr size_t kFontFaceCapacity = 32;
 
-  explicit CtmrovaneApp(HINSTANCE instance);
+  // `programFolder` (ending with a backslash) replaces the module's own folder when given.
+  explicit CtmrovaneApp(HINSTANCE instance, const wchar_t* programFolder = nullptr);
   CtmrovaneApp(const CtmrovaneApp&) = delete;
   CtmrovaneApp& operator=(const CtmrovaneApp&) = delete;
   ~CtmrovaneApp();
@@ -48,6 +49,7 @@ class CtmrovaneApp {
 
  private:
   HINSTANCE instance_;
+  const wchar_t* programFolderOverride_;
   fw::UniqueModule stringLibrary_;
   fw::UniqueKernelHandle mutex_;
   bool secondInstance_ = false;

@@ -6,6 +6,7 @@
 
 #include "app/app.h"
 #include "framework/handles.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -71,16 +72,22 @@ TEST(HasSameConversions, ComparesOnlyPlainStringAndNumberConversions) {
     const wchar_t* fallback;
     bool same;
   } cases[] = {
-      {L"a %s b %d", L"%s x %d", true},      {L"100%% %s", L"%s", true},
-      {L"%d %s", L"%s %d", false},           {L"%s", L"%s %s", false},
-      {L"%s%s%n", L"%s%s", false},           {L"%ls", L"%s", false},
-      {L"%10s", L"%s", false},               {L"%x", L"%d", false},
-      {L"no conversions", L"none", true},    {L"trailing %", L"trailing", false},
+      {L"a %s b %d", L"%s x %d", true},
+      {L"100%% %s", L"%s", true},
+      {L"%d %s", L"%s %d", false},
+      {L"%s", L"%s %s", false},
+      {L"%s%s%n", L"%s%s", false},
+      {L"%ls", L"%s", false},
+      {L"%10s", L"%s", false},
+      {L"%x", L"%d", false},
+      {L"no conversions", L"none", true},
+      {L"trailing %", L"trailing", false},
       {L"%s%s", L"%s and %s", true},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(c.same, HasSameConversions(c.candidate, c.fallback))
-        << testing::PrintToString(std::wstring(c.candidate)) << " vs " << testing::PrintToString(std::wstring(c.fallback));
+        << testing::PrintToString(std::wstring(c.candidate)) << " vs "
+        << testing::PrintToString(std::wstring(c.fallback));
   }
 }
 
@@ -91,7 +98,8 @@ TEST(FormatUiText, LibraryTextIsUsedOnlyWhenItsConversionsMatch) {
   EXPECT_STREQ(L"Headline for Halvane, reworded.", buffer);
   // "%s%s%n" must never reach the formatter: the fallback is formatted instead.
   ASSERT_TRUE(FormatUiText(uitext::kIntroNote.id, uitext::kIntroNote.fallback, buffer, 1024, L"B", L"B"));
-  EXPECT_EQ(0, wcsncmp(buffer, L"The installer created using this utility is used to deploy the B Client Agent", 77));
+  EXPECT_EQ(0, wcsncmp(buffer,
+                       L"The installer created using this utility is used to deploy the B Client Agent", 77));
   // "%d done" where "%s ..." is expected.
   ASSERT_TRUE(FormatUiText(uitext::kSetupCreated.id, uitext::kSetupCreated.fallback, buffer, 1024, L"x.exe"));
   EXPECT_STREQ(L"x.exe has been created successfully.", buffer);
@@ -112,18 +120,49 @@ TEST(TextToInt, TakesLeadingDigitsOnly) {
   EXPECT_EQ(0, TextToInt(L""));
 }
 
-TEST(AppTexts, FontAndTitleComeFromTheLibraryWithFallbacks) {
-  // The test program's folder holds uistr_variant.dll; load it as the string library by name.
-  CtmrovaneApp app(GetModuleHandleW(nullptr));
-  app.InitTraceLog();
-  {
-    app.LoadStringLibraryAndTexts();
-    EXPECT_STREQ(L"Halvane Endpoint Security Client Packager", app.title());
-    EXPECT_STREQ(L"Arial", app.fontFace());
-    EXPECT_EQ(9, app.fontSize());
-    EXPECT_EQ(5, app.fontWidth());
+// A program folder of its own holding the given DLL (from the test's folder) as uistr.dll.
+class AppTextsTest : public ::testing::Test {
+ protected:
+  const std::wstring& PrepareFolder(const wchar_t* library) {
+    folder_ = dir_.path() + L"\\";
+    if (library != nullptr) {
+      wchar_t source[MAX_PATH];
+      GetModuleFileNameW(nullptr, source, MAX_PATH);
+      *(wcsrchr(source, L'\\') + 1) = L'\0';
+      wcscat_s(source, library);
+      EXPECT_TRUE(CopyFileW(source, (folder_ + L"uistr.dll").c_str(), FALSE));
+    }
+    return folder_;
   }
-  DeleteFileW(app.logFilePath());
+  testsupport::TempDir dir_;
+  std::wstring folder_;
+};
+
+TEST_F(AppTextsTest, TitleAndFontComeFromTheLibrary) {
+  CtmrovaneApp app(GetModuleHandleW(nullptr), PrepareFolder(L"uistr_variant.dll").c_str());
+  app.InitTraceLog();
+  app.LoadStringLibraryAndTexts();
+  EXPECT_STREQ(L"\u00D6dland Security Client Packager", app.title());
+  EXPECT_STREQ(L"Arial", app.fontFace()) << "missing from the library: fallback";
+  EXPECT_EQ(0, app.fontSize()) << "\"abc\" converts to 0";
+  EXPECT_EQ(12, app.fontWidth());
+  EXPECT_NE(nullptr, app.stringLibrary());
+  EXPECT_EQ(app.stringLibrary(), GetUiTextLibrary());
+}
+
+TEST_F(AppTextsTest, WithoutLibraryEverythingTakesItsFallbackAndTheFailureIsTraced) {
+  CtmrovaneApp app(GetModuleHandleW(nullptr), PrepareFolder(nullptr).c_str());
+  app.InitTraceLog();
+  app.LoadStringLibraryAndTexts();
+  EXPECT_STREQ(L"Halvane Endpoint Security Client Packager", app.title());
+  EXPECT_STREQ(L"Arial", app.fontFace());
+  EXPECT_EQ(9, app.fontSize());
+  EXPECT_EQ(5, app.fontWidth());
+  const std::wstring log = testsupport::ReadUtf16(app.logFilePath());
+  EXPECT_NE(std::wstring::npos, log.find(L"CtmrovaneApp::InitInstance Load Resource dll failed\r\n"));
+  EXPECT_NE(std::wstring::npos, log.find(L"Library Path: " + folder_ + L"uistr.dll"));
+  app.ExitInstance();
+  EXPECT_FALSE(testsupport::FileExists(app.logFilePath())) << "a normal exit removes the log";
 }
 
 }  // namespace

@@ -87,7 +87,8 @@ INT_PTR CALLBACK Dialog::StaticProc(HWND hwnd, UINT message, WPARAM wParam, LPAR
     result = self->Dispatch(message, wParam, lParam);
   } catch (...) {
     // No exception may unwind through the window manager.
-    TraceLog(tracelog::kLevelError, L"Dialog::StaticProc", L"unexpected exception in message 0x%04X", message);
+    TraceLog(tracelog::kLevelError, L"Dialog::StaticProc", L"unexpected exception in message 0x%04X",
+             message);
     result = FALSE;
   }
   if (message == WM_NCDESTROY) {

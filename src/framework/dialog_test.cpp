@@ -99,7 +99,8 @@ TEST(Dialog, UnswallowedEscapeReachesCancel) {
   };
   SetTimer(nullptr, 0, 10, &Poster::Post);
   EXPECT_EQ(7, dialog.DoModal(nullptr));
-  EXPECT_EQ((std::vector<std::wstring>{L"init", L"escape seen", L"cancel", L"finish", L"destroyed"}), dialog.events);
+  EXPECT_EQ((std::vector<std::wstring>{L"init", L"escape seen", L"cancel", L"finish", L"destroyed"}),
+            dialog.events);
 }
 
 }  // namespace

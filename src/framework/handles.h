@@ -1,9 +1,8 @@
 #pragma once
 // Owning wrappers for Win32 handles: one move-only template, one traits type per kind of handle.
 
-#include <windows.h>
-
 #include <io.h>
+#include <windows.h>
 
 #include <utility>
 

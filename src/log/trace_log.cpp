@@ -6,8 +6,8 @@
 #include <strsafe.h>
 #include <sys/stat.h>
 
-#include <cwchar>
 #include <ctime>
+#include <cwchar>
 #include <initializer_list>
 
 namespace tracelog {

@@ -35,7 +35,8 @@ void ExpectLine(const std::wstring& line, const std::wstring& name12, const std:
   ASSERT_GE(line.size(), 19u + 1 + 8 + 1 + 12 + 1);
   const std::wstring stamp = line.substr(0, 19);
   int day, month, year, hour, minute, second;
-  ASSERT_EQ(6, swscanf(stamp.c_str(), L"%2d-%2d-%4d %2d:%2d:%2d", &day, &month, &year, &hour, &minute, &second))
+  ASSERT_EQ(6,
+            swscanf(stamp.c_str(), L"%2d-%2d-%4d %2d:%2d:%2d", &day, &month, &year, &hour, &minute, &second))
       << "time stamp: " << testing::PrintToString(stamp);
   EXPECT_EQ(L'-', stamp[2]);
   EXPECT_EQ(L'-', stamp[5]);

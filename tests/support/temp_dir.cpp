@@ -10,7 +10,8 @@ TempDir::TempDir() {
   ::GetTempPathW(MAX_PATH, base);
   static unsigned counter = 0;
   for (;;) {
-    path_ = std::wstring(base) + L"cpt" + std::to_wstring(::GetCurrentProcessId()) + L"_" + std::to_wstring(++counter);
+    path_ = std::wstring(base) + L"cpt" + std::to_wstring(::GetCurrentProcessId()) + L"_" +
+            std::to_wstring(++counter);
     if (::CreateDirectoryW(path_.c_str(), nullptr)) {
       break;
     }
@@ -62,6 +63,8 @@ bool WriteBytes(const std::wstring& path, const std::string& bytes) {
   return static_cast<bool>(out);
 }
 
-bool FileExists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool FileExists(const std::wstring& path) {
+  return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 }  // namespace testsupport

@@ -1,0 +1,174 @@
+// The program as its users start it: a program folder with tmrovane.exe and its two server
+// libraries, started as a process, its window found and closed the way a user would.
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <deque>
+#include <string>
+
+#include "framework/handles.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using testsupport::FileExists;
+using testsupport::ReadUtf16;
+
+constexpr wchar_t kTitle[] = L"Halvane Endpoint Security Client Packager";
+constexpr int kCloseButton = 1007;
+
+std::wstring TestFolder() {
+  wchar_t path[MAX_PATH];
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  *(wcsrchr(path, L'\\') + 1) = L'\0';
+  return path;
+}
+
+struct Process {
+  fw::UniqueKernelHandle handle;
+  DWORD id = 0;
+
+  DWORD WaitExit(DWORD milliseconds = 20000) const {
+    if (WaitForSingleObject(handle.get(), milliseconds) != WAIT_OBJECT_0) {
+      return STILL_ACTIVE;
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(handle.get(), &code);
+    return code;
+  }
+};
+
+// The program's main window: a dialog of the process with the title and a Close button.
+HWND FindMainWindow(DWORD processId) {
+  struct Search {
+    DWORD processId;
+    HWND found;
+  } search{processId, nullptr};
+  EnumWindows(
+      [](HWND hwnd, LPARAM param) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(param);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(hwnd, &owner);
+        wchar_t title[256] = L"";
+        GetWindowTextW(hwnd, title, 256);
+        if (owner == s->processId && wcscmp(title, kTitle) == 0 &&
+            GetDlgItem(hwnd, kCloseButton) != nullptr) {
+          s->found = hwnd;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+HWND WaitForMainWindow(DWORD processId, DWORD milliseconds = 20000) {
+  const ULONGLONG deadline = GetTickCount64() + milliseconds;
+  while (GetTickCount64() < deadline) {
+    if (HWND hwnd = FindMainWindow(processId)) {
+      return hwnd;
+    }
+    Sleep(50);
+  }
+  return nullptr;
+}
+
+class StartupTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = dir_.path() + L"\\";
+    for (const wchar_t* name : {L"tmrovane.exe", L"uistr.dll", L"verkit.dll"}) {
+      ASSERT_TRUE(CopyFileW((TestFolder() + name).c_str(), (folder_ + name).c_str(), FALSE)) << name;
+    }
+  }
+  void TearDown() override {
+    for (Process& p : started_) {
+      if (p.WaitExit(0) == STILL_ACTIVE) {
+        TerminateProcess(p.handle.get(), 1);
+        p.WaitExit();
+      }
+    }
+  }
+
+  Process& Start() {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    std::wstring command = L"\"" + folder_ + L"tmrovane.exe\"";
+    Process& process = started_.emplace_back();
+    if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, folder_.c_str(),
+                       &startup, &info)) {
+      CloseHandle(info.hThread);
+      process.handle.reset(info.hProcess);
+      process.id = info.dwProcessId;
+    }
+    return process;
+  }
+
+  std::wstring LogPath() const { return folder_ + L"tmrovane.log"; }
+
+  testsupport::TempDir dir_;
+  std::wstring folder_;
+  std::deque<Process> started_;  // references stay valid as processes are added
+};
+
+TEST_F(StartupTest, RunsAsOneInstanceAndRemovesItsLogWhenClosed) {
+  Process& first = Start();
+  ASSERT_TRUE(first.handle);
+  HWND window = WaitForMainWindow(first.id);
+  ASSERT_NE(nullptr, window);
+  const std::wstring log = ReadUtf16(LogPath());
+  EXPECT_NE(std::wstring::npos, log.find(L" tmrovane.exe InitInstance first instance\r\n"));
+  EXPECT_NE(std::wstring::npos, log.find(L"InitInstance GetMutexNameByVersion failed\r\n"))
+      << "without a product version the library answers false";
+
+  Process& second = Start();
+  ASSERT_TRUE(second.handle);
+  EXPECT_EQ(0u, second.WaitExit()) << "the second copy ends by itself";
+  EXPECT_EQ(nullptr, FindMainWindow(second.id));
+  ASSERT_TRUE(FileExists(LogPath())) << "the running copy's log must survive the second copy";
+  EXPECT_NE(std::wstring::npos,
+            ReadUtf16(LogPath()).find(L"InitInstance second instance. so exiting...\r\n"));
+
+  PostMessageW(window, WM_KEYDOWN, VK_ESCAPE, 0);
+  PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+  EXPECT_EQ(static_cast<DWORD>(STILL_ACTIVE), first.WaitExit(300)) << "Escape and Cancel do not close it";
+  PostMessageW(GetDlgItem(window, kCloseButton), BM_CLICK, 0, 0);
+  EXPECT_EQ(0u, first.WaitExit());
+  EXPECT_FALSE(FileExists(LogPath()));
+}
+
+TEST_F(StartupTest, TheCloseBoxEndsTheProgramToo) {
+  Process& process = Start();
+  HWND window = WaitForMainWindow(process.id);
+  ASSERT_NE(nullptr, window);
+  PostMessageW(window, WM_CLOSE, 0, 0);
+  EXPECT_EQ(0u, process.WaitExit());
+  EXPECT_FALSE(FileExists(LogPath()));
+}
+
+TEST_F(StartupTest, TheVersionLibraryNamesTheMutex) {
+  ASSERT_TRUE(WritePrivateProfileStringW(L"Version", L"Product", L"7.2", (folder_ + L"verkit.ini").c_str()));
+  Process& process = Start();
+  HWND window = WaitForMainWindow(process.id);
+  ASSERT_NE(nullptr, window);
+  fw::UniqueKernelHandle versioned(OpenMutexW(SYNCHRONIZE, FALSE, L"ADMIN_CLIENT_PACKER_7.2"));
+  fw::UniqueKernelHandle plain(OpenMutexW(SYNCHRONIZE, FALSE, L"ADMIN_CLIENT_PACKER"));
+  EXPECT_TRUE(versioned);
+  EXPECT_FALSE(plain);
+  EXPECT_EQ(std::wstring::npos, ReadUtf16(LogPath()).find(L"GetMutexNameByVersion failed"));
+  PostMessageW(window, WM_CLOSE, 0, 0);
+  EXPECT_EQ(0u, process.WaitExit());
+}
+
+TEST_F(StartupTest, WithoutTheVersionLibraryTheProgramCannotStart) {
+  ASSERT_TRUE(DeleteFileW((folder_ + L"verkit.dll").c_str()));
+  Process& process = Start();
+  if (process.handle) {  // the loader may refuse at once or end the new process
+    EXPECT_EQ(0xC0000135u, process.WaitExit());
+  }
+  EXPECT_FALSE(FileExists(LogPath())) << "nothing of the program ran";
+}
+
+}  // namespace
