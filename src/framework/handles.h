@@ -108,6 +108,14 @@ struct CrtFileTraits {
   static void Close(Type fd) noexcept { ::_close(fd); }
 };
 
+// Looks up an export (by name, or by ordinal through MAKEINTRESOURCEA) as a typed function
+// pointer; null when the module lacks it.
+template <typename Function>
+Function GetExport(HMODULE module, const char* name) {
+  // Through a generic function pointer: GetProcAddress's own type is not the export's.
+  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
+}
+
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 using UniqueModule = UniqueHandle<ModuleTraits>;
 using UniqueRegKey = UniqueHandle<RegKeyTraits>;
