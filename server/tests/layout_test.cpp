@@ -255,16 +255,24 @@ TEST_F(LayoutTest, RegistersTheFolderInEachForm) {
   }
 }
 
-TEST_F(LayoutTest, RegistrationCanBeLeftAloneOrRemoved) {
+TEST_F(LayoutTest, RegistrationCanBeLeftAloneEmptiedOrRemoved) {
   SetRegisteredPath(L"C:\\Elsewhere\\");
   serverlayout::Options options;
   options.registration = Registration::kNone;
   EXPECT_TRUE(LayOut(options).registeredPath.empty());
   EXPECT_EQ(L"C:\\Elsewhere\\", *RegisteredPath());
 
+  options.registration = Registration::kKeyOnly;
+  LayOut(options);
+  fw::UniqueRegKey key;
+  EXPECT_EQ(ERROR_SUCCESS,
+            ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, serverlayout::kAppPathsKey, 0, KEY_QUERY_VALUE, key.put()));
+  EXPECT_FALSE(RegisteredPath()) << "the key without its Path value";
+
   options.registration = Registration::kRemove;
   LayOut(options);
-  EXPECT_FALSE(RegisteredPath());
+  EXPECT_NE(ERROR_SUCCESS,
+            ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, serverlayout::kAppPathsKey, 0, KEY_QUERY_VALUE, key.put()));
   LayOut(options);
   EXPECT_FALSE(RegisteredPath()) << "removing a missing registration is no failure";
 }
