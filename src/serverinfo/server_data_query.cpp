@@ -1,10 +1,12 @@
 #include "serverinfo/server_data_query.h"
 
-#include <strsafe.h>
 #include <windows.h>
 
 #include <cstring>
 #include <cwchar>
+
+// Last: it marks the unbounded string functions of the headers above as deprecated.
+#include <strsafe.h>
 
 #include "contracts/cnsldata.h"
 #include "framework/handles.h"
