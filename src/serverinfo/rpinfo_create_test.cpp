@@ -2,16 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <string>
 
 #include "log/trace_log.h"
 #include "serverinfo/rpinfo_file.h"
 #include "support/temp_dir.h"
+#include "tests/standin_fixture.h"
 
 namespace {
 
 using testsupport::FileExists;
-using testsupport::TempDir;
 
 // A time zone with bias in minutes (UTC = local + bias) and, optionally, yearly daylight-saving
 // rules given as (month, week of month, hour), Sundays, one hour ahead.
@@ -67,40 +68,103 @@ TEST(ValidityExpiryTest, SystemZoneGivesEndOfADayAboutThePeriodAhead) {
   EXPECT_LT(expiry, now + 62 * 86400);
 }
 
-class CreateRPInfoTest : public ::testing::Test {
+class CreateRPInfoTest : public standintest::ServerFolderTest {
  protected:
   void SetUp() override {
     saved_ = tracelog::GetSettings();
     logPath_ = dir_ / L"trace.log";
     tracelog::GetSettings().filePath = logPath_.c_str();
+    path_ = dir_ / kServerInfoFileName;
   }
   void TearDown() override { tracelog::GetSettings() = saved_; }
   std::wstring Log() const { return testsupport::ReadUtf16(logPath_); }
 
-  TempDir dir_;
   std::wstring logPath_;
+  std::wstring path_;
   tracelog::Settings saved_;
 };
+
+TEST_F(CreateRPInfoTest, WritesTheServerDataAndThePackageChoice) {
+  ASSERT_NO_FATAL_FAILURE(LayOut());
+  const struct {
+    const char* name;
+    int package;
+    bool validityChecked;
+    int validityIndex;
+    uint8_t minimal, validity;
+    int64_t days;  // the expiry lies this many days ahead; 0: no expiry
+  } rows[] = {
+      {"custom ignores a chosen period", kPackageCustom, true, 2, 0, 0, 0},
+      {"minimal without period", kPackageMinimal, false, 1, 1, 0, 0},
+      {"minimal with 30 days", kPackageMinimal, true, 0, 1, 1, 30},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    BuildOptions options;
+    options.installFolder = server_ + L"\\";
+    options.packageIndex = row.package;
+    options.validityChecked = row.validityChecked;
+    options.validityIndex = row.validityIndex;
+    uint32_t error = 3;
+    const int64_t now = static_cast<int64_t>(time(nullptr));
+    ASSERT_TRUE(CreateRPInfoDatFileForClientPackager(options, path_.c_str(), &error));
+    EXPECT_EQ(0u, error);
+
+    ServerInfoRecord record;
+    ASSERT_TRUE(ReadRPInfoDatFile(&record, path_.c_str(), &error));
+    EXPECT_EQ(1, record.featureFlag);
+    EXPECT_EQ("10.5.0.1234 HESSRV01", std::string(record.buildInfo));
+    EXPECT_EQ(row.minimal, record.minimalPackage);
+    EXPECT_EQ(row.validity, record.validityEnabled);
+    const int64_t expiry = record.expiryTime;
+    if (row.days == 0) {
+      EXPECT_EQ(0, expiry);
+    } else {
+      EXPECT_EQ(86399, expiry % 86400);
+      EXPECT_GT(expiry, now + (row.days - 1) * 86400);
+      EXPECT_LT(expiry, now + (row.days + 2) * 86400);
+    }
+  }
+  EXPECT_NE(std::wstring::npos, Log().find(L"CreateRPInfoDatFileForClientPackager Exit\r\n"));
+}
 
 TEST_F(CreateRPInfoTest, MissingArgumentsAreTracedAndRefused) {
   BuildOptions options;
   uint32_t error = 3;
   EXPECT_FALSE(CreateRPInfoDatFileForClientPackager(options, nullptr, &error));
-  EXPECT_FALSE(CreateRPInfoDatFileForClientPackager(options, (dir_ / L"rpinfo.dat").c_str(), nullptr));
+  EXPECT_FALSE(CreateRPInfoDatFileForClientPackager(options, path_.c_str(), nullptr));
   const std::wstring log = Log();
   EXPECT_NE(std::wstring::npos, log.find(L"CreateRPInfoDatFileForClientPackager Entry\r\n"));
   EXPECT_NE(std::wstring::npos, log.find(L"CreateRPInfoDatFileForClientPackager Invalid parameters\r\n"));
 }
 
-TEST_F(CreateRPInfoTest, QueryFailureIsTracedAndWritesNoFile) {
-  BuildOptions options;
-  options.installFolder = dir_.path() + L"\\";  // holds no data library
-  const std::wstring path = dir_ / kServerInfoFileName;
-  uint32_t error = 3;
-  EXPECT_FALSE(CreateRPInfoDatFileForClientPackager(options, path.c_str(), &error));
-  EXPECT_EQ(0u, error);
-  EXPECT_FALSE(FileExists(path));
-  EXPECT_NE(std::wstring::npos, Log().find(L"GetRPDatFileInfofromDB failed. Error = 0\r\n"));
+TEST_F(CreateRPInfoTest, FailuresAreTracedAndLeaveNoFile) {
+  ASSERT_NO_FATAL_FAILURE(LayOut());
+  const struct {
+    const char* name;
+    std::wstring folder;
+    int validityIndex;
+    std::wstring path;
+    const wchar_t* trace;
+  } rows[] = {
+      {"no data library", dir_.path(), 0, path_, L"GetRPDatFileInfofromDB failed. Error = 0\r\n"},
+      {"unknown validity period", server_, 4, path_, L"GetValidityExpiryTime failed (period 4)\r\n"},
+      {"unwritable path", server_, 0, dir_ / L"missing\\rpinfo.dat",
+       L"CreateDefaultRPInfoDatFile failed. Error = 0\r\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    BuildOptions options;
+    options.installFolder = row.folder;
+    options.packageIndex = kPackageMinimal;
+    options.validityChecked = true;
+    options.validityIndex = row.validityIndex;
+    uint32_t error = 3;
+    EXPECT_FALSE(CreateRPInfoDatFileForClientPackager(options, row.path.c_str(), &error));
+    EXPECT_EQ(0u, error);
+    EXPECT_FALSE(FileExists(row.path));
+    EXPECT_NE(std::wstring::npos, Log().find(row.trace));
+  }
 }
 
 }  // namespace
