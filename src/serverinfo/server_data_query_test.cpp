@@ -164,4 +164,28 @@ TEST_F(ServerDataQueryTest, RefusesFoldersThatCannotNameTheLibrary) {
   EXPECT_TRUE(NewJournalLines(serverlayout::kDataJournalFile).empty());
 }
 
+TEST_F(ServerDataQueryTest, UnterminatedTextsAreCutToTheirFields) {
+  std::wstring built;
+  ASSERT_TRUE(standin::ModuleFolder(nullptr, &built));
+  const std::wstring folder = dir_ / L"Unterminated";
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  ASSERT_TRUE(
+      CopyFileW((built + L"unterminated_data.dll").c_str(), (folder + L"\\cnsldata.dll").c_str(), TRUE));
+
+  // The record sits in a larger buffer whose tail must stay untouched.
+  struct {
+    ServerInfoRecord record;
+    uint8_t guard[4096];
+  } buffer;
+  std::memset(&buffer, 0xCC, sizeof buffer);
+  uint32_t error = 1;
+  ASSERT_TRUE(GetRPDatFileInfoFromDB(folder.c_str(), &buffer.record, &error));
+  EXPECT_EQ(7, buffer.record.featureFlag);
+  EXPECT_EQ(std::string(40, '\0'), std::string(buffer.record.buildInfo, 40));
+  const auto* generic = reinterpret_cast<const wchar_t*>(buffer.record.genericText);
+  EXPECT_EQ(std::wstring(1023, L'G') + L'\0', std::wstring(generic, 1024));
+  EXPECT_EQ(std::string(sizeof buffer.guard, '\xCC'),
+            std::string(buffer.guard, buffer.guard + sizeof buffer.guard));
+}
+
 }  // namespace
