@@ -145,10 +145,4 @@ TEST_F(BuildSettingsTest, FailedWriteIsTracedAndStopsTheSequence) {
   EXPECT_EQ(std::wstring::npos, log.find(L"(Err -> 0)")) << "the system error was not traced";
 }
 
-TEST_F(BuildSettingsTest, NullValueIsRefusedInsteadOfDeletingTheKey) {
-  ASSERT_TRUE(WriteBytes(ini_, "[SETTING]\r\nSERVER_IP=keep\r\n"));
-  EXPECT_FALSE(WriteSettingsKey(ini_.c_str(), L"SERVER_IP", nullptr, kTag));
-  EXPECT_EQ(L"keep", ReadKey(ini_, L"SETTING", L"SERVER_IP"));
-}
-
 }  // namespace

@@ -59,15 +59,6 @@ TEST(ValidityExpiryTest, LocalDateAtEndOfDayTakenAsUtc) {
   }
 }
 
-TEST(ValidityExpiryTest, SystemZoneGivesEndOfADayAboutThePeriodAhead) {
-  const int64_t now = static_cast<int64_t>(time(nullptr));
-  int64_t expiry = 0;
-  ASSERT_TRUE(GetValidityExpiryTime(60, &expiry));
-  EXPECT_EQ(86399, expiry % 86400);
-  EXPECT_GT(expiry, now + 59 * 86400);
-  EXPECT_LT(expiry, now + 62 * 86400);
-}
-
 class CreateRPInfoTest : public standintest::ServerFolderTest {
  protected:
   void SetUp() override {
@@ -126,16 +117,6 @@ TEST_F(CreateRPInfoTest, WritesTheServerDataAndThePackageChoice) {
     }
   }
   EXPECT_NE(std::wstring::npos, Log().find(L"CreateRPInfoDatFileForClientPackager Exit\r\n"));
-}
-
-TEST_F(CreateRPInfoTest, MissingArgumentsAreTracedAndRefused) {
-  BuildOptions options;
-  uint32_t error = 3;
-  EXPECT_FALSE(CreateRPInfoDatFileForClientPackager(options, nullptr, &error));
-  EXPECT_FALSE(CreateRPInfoDatFileForClientPackager(options, path_.c_str(), nullptr));
-  const std::wstring log = Log();
-  EXPECT_NE(std::wstring::npos, log.find(L"CreateRPInfoDatFileForClientPackager Entry\r\n"));
-  EXPECT_NE(std::wstring::npos, log.find(L"CreateRPInfoDatFileForClientPackager Invalid parameters\r\n"));
 }
 
 TEST_F(CreateRPInfoTest, FailuresAreTracedAndLeaveNoFile) {

@@ -192,14 +192,4 @@ TEST_F(RPInfoFileTest, WholeWriteThatCannotOpenTheFileLeavesWhatWasThere) {
   EXPECT_FALSE(FileExists(dir_ / L"missing"));
 }
 
-TEST_F(RPInfoFileTest, RefusesMissingArgumentsAndUnknownSections) {
-  const ServerInfoRecord record = PatternRecord(0);
-  EXPECT_FALSE(CreateDefaultRPInfoDatFile(nullptr, path_.c_str(), &error_));
-  EXPECT_FALSE(CreateDefaultRPInfoDatFile(&record, path_.c_str(), nullptr));
-  uint8_t byte = 0;
-  EXPECT_FALSE(WriteRPInfoSection(static_cast<RPInfoSection>(5), &byte, path_.c_str(), &error_));
-  EXPECT_FALSE(WriteRPInfoSection(RPInfoSection::kFeature, &byte, path_.c_str(), nullptr));
-  EXPECT_FALSE(FileExists(path_));
-}
-
 }  // namespace
