@@ -13,7 +13,8 @@
 
 namespace {
 
-// Build information longer than this cannot be terminated within the library's text field.
+// At most this many characters of the build information field are looked at: a text that runs
+// on to the field's last character is unterminated and far too long for the record anyway.
 constexpr size_t kBuildInfoCharsLooked = kBuildInfoChars - 1;
 constexpr size_t kGenericTextChars = kGenericDataBytes / sizeof(wchar_t);
 
