@@ -1,0 +1,34 @@
+// A data library that fills every text field to its last character without a terminator, for
+// checking that the query bounds what it copies. The other calls succeed with fixed values.
+
+#include <cstring>
+#include <cwchar>
+
+#include "contracts/cnsldata.h"
+
+bool WINAPI GetHesBuildInfo(BuildInfoRecord* record, uint32_t*) {
+  std::wmemset(record->text, L'B', kBuildInfoChars);
+  return true;
+}
+
+bool WINAPI ReadTMHESFeatureByID(uint32_t, uint8_t* value, uint32_t*) {
+  *value = 7;
+  return true;
+}
+
+bool WINAPI GetGenericData(uint32_t, void* buffer, uint32_t size, uint32_t*) {
+  std::wmemset(static_cast<wchar_t*>(buffer), L'G', size / sizeof(wchar_t));
+  return true;
+}
+
+bool WINAPI OpenDatabase(uint32_t* database) {
+  *database = 5;
+  return true;
+}
+
+bool WINAPI GetDataByType(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t size, void* data) {
+  std::memset(data, 0x5A, size);
+  return true;
+}
+
+bool WINAPI CloseDatabase(uint32_t) { return true; }
