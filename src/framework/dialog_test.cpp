@@ -70,35 +70,32 @@ TEST(Dialog, ModelessDialogDispatchesThroughItsMap) {
   EXPECT_EQ((std::vector<std::wstring>{L"init", L"title clicked", L"ok", L"destroyed"}), dialog.events);
 }
 
-TEST(Dialog, ModalLoopOffersMessagesToPreTranslateFirst) {
-  RecordingDialog dialog;
-  // Queued before the loop starts; the loop sees them in order once the dialog exists.
+// Once the modal loop runs, presses Escape in the dialog and then ends it with `result`.
+INT_PTR RunPressingEscape(RecordingDialog& dialog, INT_PTR result) {
+  static INT_PTR s_result;
+  s_result = result;
   struct Poster {
     static void CALLBACK Post(HWND, UINT, UINT_PTR id, DWORD) {
       KillTimer(nullptr, id);
       HWND hwnd = FindWindowW(L"#32770", L"About");
       PostMessageW(hwnd, WM_KEYDOWN, VK_ESCAPE, 0);
-      PostMessageW(hwnd, kFinish, 42, 0);
+      PostMessageW(hwnd, kFinish, static_cast<WPARAM>(s_result), 0);
     }
   };
   SetTimer(nullptr, 0, 10, &Poster::Post);
-  EXPECT_EQ(42, dialog.DoModal(nullptr));
+  return dialog.DoModal(nullptr);
+}
+
+TEST(Dialog, ModalLoopOffersMessagesToPreTranslateFirst) {
+  RecordingDialog dialog;
+  EXPECT_EQ(42, RunPressingEscape(dialog, 42));
   EXPECT_EQ((std::vector<std::wstring>{L"init", L"escape seen", L"finish", L"destroyed"}), dialog.events);
 }
 
 TEST(Dialog, UnswallowedEscapeReachesCancel) {
   RecordingDialog dialog;
   dialog.swallowEscape = false;
-  struct Poster {
-    static void CALLBACK Post(HWND, UINT, UINT_PTR id, DWORD) {
-      KillTimer(nullptr, id);
-      HWND hwnd = FindWindowW(L"#32770", L"About");
-      PostMessageW(hwnd, WM_KEYDOWN, VK_ESCAPE, 0);
-      PostMessageW(hwnd, kFinish, 7, 0);
-    }
-  };
-  SetTimer(nullptr, 0, 10, &Poster::Post);
-  EXPECT_EQ(7, dialog.DoModal(nullptr));
+  EXPECT_EQ(7, RunPressingEscape(dialog, 7));
   EXPECT_EQ((std::vector<std::wstring>{L"init", L"escape seen", L"cancel", L"finish", L"destroyed"}),
             dialog.events);
 }
