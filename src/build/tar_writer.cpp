@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <cwchar>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -18,7 +19,9 @@
 namespace {
 
 constexpr size_t kBlockSize = 512;
-constexpr size_t kCopyPieceSize = 4096;
+// Content is copied in pieces of this size: large enough that the copy runs near the speed of a
+// plain file copy under the same runtime, which 4 KiB pieces do not.
+constexpr size_t kCopyPieceSize = 256 * 1024;
 constexpr size_t kAnsiNameCapacity = MAX_PATH;  // bytes, terminator included
 
 constexpr size_t kNameOffset = 0;
@@ -291,12 +294,17 @@ bool AddTarEntry(int archive, const wchar_t* sourcePath, const char* folderName,
     return false;
   }
 
-  if (kind != kTarEntryFolder) {
-    unsigned char piece[kCopyPieceSize];
+  if (size > 0) {
+    const size_t pieceSize = size < kCopyPieceSize ? static_cast<size_t>(size) : kCopyPieceSize;
+    const std::unique_ptr<unsigned char[]> piece(new (std::nothrow) unsigned char[pieceSize]);
+    if (!piece) {
+      TraceLog(tracelog::kLevelError, kTag, L"Out of memory copying %s", sourcePath);
+      return false;
+    }
     for (uint64_t remaining = size; remaining > 0;) {
-      const unsigned count = static_cast<unsigned>(remaining < kCopyPieceSize ? remaining : kCopyPieceSize);
-      const int read = ::_read(source.get(), piece, count);
-      if (read < 0 || static_cast<unsigned>(read) != count || !WriteAll(archive, piece, count)) {
+      const unsigned count = static_cast<unsigned>(remaining < pieceSize ? remaining : pieceSize);
+      const int read = ::_read(source.get(), piece.get(), count);
+      if (read < 0 || static_cast<unsigned>(read) != count || !WriteAll(archive, piece.get(), count)) {
         TraceLog(tracelog::kLevelError, kTag, L"Copying the content failed for %s", sourcePath);
         return false;
       }

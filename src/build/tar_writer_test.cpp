@@ -135,8 +135,10 @@ TEST_F(TarWriterTest, FileContentIsPaddedToWholeBlocks) {
     const char* sizeDigits;
     size_t contentBlocks;
   };
-  const Row rows[] = {{0, "0", 0},      {10, "12", 1},      {511, "777", 1},     {512, "1000", 1},
-                      {513, "1001", 2}, {4097, "10001", 9}, {10000, "23420", 20}};
+  const Row rows[] = {{0, "0", 0},          {10, "12", 1},
+                      {511, "777", 1},      {512, "1000", 1},
+                      {513, "1001", 2},     {4097, "10001", 9},
+                      {10000, "23420", 20}, {524388, "2000144", 1025}};  // two whole copy pieces and a part
   for (const Row& row : rows) {
     SCOPED_TRACE(row.length);
     const std::wstring folder = MakeFolder(L"F" + std::to_wstring(row.length));
