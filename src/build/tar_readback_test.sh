@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Writes archives of sample folders and files with make_tar_tool under Wine, then reads each one
+# Writes archives of sample folders and files with buildfiles_tool under Wine, then reads each one
 # back with GNU tar and with bsdtar: both must list the expected names without complaint, and
 # extract the same bytes, names and modification times.
-# Usage: tar_readback_test.sh PATH/TO/make_tar_tool.exe
+# Usage: tar_readback_test.sh PATH/TO/buildfiles_tool.exe
 set -euo pipefail
 tool=$1
 wine_run="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/scripts/wine-run.sh"
@@ -24,7 +24,8 @@ winpath() { printf 'Z:%s' "${1//\//\\}"; }
 # make_tar SOURCE NAME: runs the writer, leaving $out/NAME.tar; returns its exit code.
 make_tar() {
   local status=0
-  "$wine_run" "$tool" "$(winpath "$1")" "$(winpath "$out/$2.tar")" </dev/null || status=$?
+  BUILDFILES_TOOL_LOG=$(winpath "$out/$2.log") "$wine_run" "$tool" tar "$(winpath "$1")" "$(winpath "$out/$2.tar")" \
+    </dev/null || status=$?
   return $status
 }
 
@@ -72,7 +73,7 @@ check() {
   local case=$1 name=$2 tarfile=$out/$1.tar
   if ! make_tar "$src/$name" "$case"; then
     fail "$case: the writer failed"
-    iconv -f UTF-16LE -t UTF-8 "$tarfile.log" >&2 2>/dev/null || true
+    iconv -f UTF-16LE -t UTF-8 "$out/$case.log" >&2 2>/dev/null || true
     return
   fi
   local size

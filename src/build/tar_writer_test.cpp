@@ -241,6 +241,17 @@ TEST_F(TarWriterTest, SubFolderFailsAndLeavesNoArchive) {
   Archive(folder, false);
 }
 
+TEST_F(TarWriterTest, ArchiveWrittenIntoTheFolderDoesNotTakeItselfIn) {
+  const std::wstring folder = MakeFolder();
+  ASSERT_TRUE(WriteBytes(folder + L"\\a.txt", "abc"));
+  const std::wstring tar = folder + L"\\F.tar";
+  DWORD error = 0;
+  ASSERT_TRUE(CreateTarFile(folder.c_str(), tar.c_str(), &error));
+  const std::string bytes = ReadBytes(tar);
+  ASSERT_EQ(3 * kBlock + 1024, bytes.size());
+  EXPECT_EQ(NameField("F/a.txt"), ParseHeader(bytes, kBlock).name);
+}
+
 TEST_F(TarWriterTest, ExistingFileAtTheTarPathIsLeftUntouched) {
   const std::wstring folder = MakeFolder();
   const std::wstring tar = dir_ / L"exists.tar";
