@@ -20,7 +20,8 @@ for l in t u v w x y; do
 done
 cleanup() {
   [ -n "$letter" ] && rm -f "$WINEPREFIX/dosdevices/$letter:"
-  umount "$mnt" && rmdir "$mnt"
+  umount "$mnt" 2>/dev/null || umount -l "$mnt"  # lazily if Wine still holds it
+  rmdir "$mnt"
   rm -rf "$src"
 }
 src=$(mktemp -d /tmp/full_drive_src.XXXXXX)
