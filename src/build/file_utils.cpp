@@ -1,0 +1,252 @@
+#include "build/file_utils.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <share.h>
+#include <strsafe.h>
+#include <sys/stat.h>
+
+#include <cwchar>
+
+#include "framework/handles.h"
+#include "log/trace_log.h"
+
+namespace {
+
+constexpr unsigned long long kBytesPerMb = 1048576ull;
+
+}  // namespace
+
+DiskSpaceQueries SystemDiskSpaceQueries() {
+  DiskSpaceQueries queries;
+  if (HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll")) {
+    // Through void(*)() so that the compiler accepts the change of signature.
+    queries.getDiskFreeSpaceEx = reinterpret_cast<DiskSpaceQueries::ExFn>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(kernel, "GetDiskFreeSpaceExW")));
+  }
+  queries.getDiskFreeSpace = &::GetDiskFreeSpaceW;
+  return queries;
+}
+
+bool IsDiskSpaceAvailable(const wchar_t* root, DWORD requiredMb) {
+  return IsDiskSpaceAvailable(root, requiredMb, SystemDiskSpaceQueries());
+}
+
+bool IsDiskSpaceAvailable(const wchar_t* root, DWORD requiredMb, const DiskSpaceQueries& queries) {
+  static const wchar_t kTag[] = L"IsDiskSpaceAvailable";
+  TraceLog(tracelog::kLevelProgress, kTag, L"IsDiskSpaceAvailable called");
+  if (root == nullptr) {
+    TraceLog(tracelog::kLevelError, kTag, L"Invalid arguments");
+    return false;
+  }
+
+  unsigned long long freeBytes = 0;
+  bool known = false;
+  if (queries.getDiskFreeSpaceEx != nullptr) {
+    TraceLog(tracelog::kLevelError, kTag, L"Calling Getdiskfreespaceex");
+    ULARGE_INTEGER callerFree{}, total{}, totalFree{};
+    if (queries.getDiskFreeSpaceEx(root, &callerFree, &total, &totalFree)) {
+      freeBytes = totalFree.QuadPart;
+      known = true;
+    } else {
+      TraceLog(tracelog::kLevelError, kTag, L"GetDiskFreeSpaceEx failed Err: (%u).", ::GetLastError());
+    }
+  }
+  if (!known) {
+    if (queries.getDiskFreeSpaceEx == nullptr) {
+      TraceLog(tracelog::kLevelProgress, kTag, L"Calling GetDiskFreeSpace");
+    }
+    DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, totalClusters = 0;
+    if (queries.getDiskFreeSpace == nullptr ||
+        !queries.getDiskFreeSpace(root, &sectorsPerCluster, &bytesPerSector, &freeClusters, &totalClusters)) {
+      TraceLog(tracelog::kLevelError, kTag, L"GetDiskFreeSpace failed: Err: (%u).", ::GetLastError());
+      TraceLog(tracelog::kLevelError, kTag, L"Obtaining Disk free space Failed");
+      return false;
+    }
+    freeBytes = static_cast<unsigned long long>(freeClusters) * sectorsPerCluster * bytesPerSector;
+  }
+
+  TraceLog(tracelog::kLevelProgress, kTag, L"Free Disk Space = %llu MB, Required Disk Space = %lu MB",
+           freeBytes / kBytesPerMb, static_cast<unsigned long>(requiredMb));
+  if (freeBytes >= requiredMb * kBytesPerMb) {
+    TraceLog(tracelog::kLevelProgress, kTag, L"success");
+    return true;
+  }
+  TraceLog(tracelog::kLevelError, kTag, L"Insufficient disk space.");
+  return false;
+}
+
+bool CleanFolder(const wchar_t* folder) {
+  static const wchar_t kTag[] = L"CleanFolder";
+  TraceLog(tracelog::kLevelProgress, kTag, L"CleanFolder called");
+  if (folder == nullptr) {
+    TraceLog(tracelog::kLevelError, kTag, L"Invalid argument");
+    return false;
+  }
+  wchar_t pattern[MAX_PATH];
+  if (FAILED(::StringCchPrintfW(pattern, MAX_PATH, L"%s\\*.*", folder))) {
+    TraceLog(tracelog::kLevelError, kTag, L"Folder path too long: %s", folder);
+    return false;
+  }
+  WIN32_FIND_DATAW data;
+  fw::UniqueFind find(::FindFirstFileW(pattern, &data));
+  if (find) {
+    do {
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        continue;
+      }
+      wchar_t path[MAX_PATH];
+      if (FAILED(::StringCchPrintfW(path, MAX_PATH, L"%s\\%s", folder, data.cFileName))) {
+        TraceLog(tracelog::kLevelError, kTag, L"File path too long: %s\\%s", folder, data.cFileName);
+        return false;
+      }
+      ::SetFileAttributesW(path, FILE_ATTRIBUTE_ARCHIVE);
+      if (!::DeleteFileW(path)) {
+        TraceLog(tracelog::kLevelError, kTag, L"Deletefile failed for %s (Err -> %u)", path,
+                 ::GetLastError());
+        return false;
+      }
+    } while (::FindNextFileW(find.get(), &data));
+  }
+  TraceLog(tracelog::kLevelProgress, kTag, L"CleanFolder success");
+  return true;
+}
+
+bool ExecFile(const wchar_t* commandLine, WORD showWindow, bool wait, DWORD* exitCode) {
+  static const wchar_t kTag[] = L"ExecFile";
+  if (exitCode != nullptr) {
+    *exitCode = 0xFFFFFFFFu;
+  }
+  TraceLog(tracelog::kLevelError, kTag, L"called");
+  if (commandLine == nullptr) {
+    TraceLog(tracelog::kLevelError, kTag, L"Invalid argument");
+    return false;
+  }
+  // CreateProcessW may write into the command line, so it gets a copy of its own.
+  wchar_t buffer[kExecCommandCapacity];
+  if (FAILED(::StringCchCopyW(buffer, kExecCommandCapacity, commandLine))) {
+    TraceLog(tracelog::kLevelError, kTag, L"Command line too long (%u characters)",
+             static_cast<unsigned>(wcslen(commandLine)));
+    return false;
+  }
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = showWindow;
+  PROCESS_INFORMATION info{};
+  SECURITY_ATTRIBUTES processSecurity{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
+  TraceLog(tracelog::kLevelProgress, kTag, L"Calling Createprocess");
+  if (!::CreateProcessW(nullptr, buffer, &processSecurity, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &info)) {
+    TraceLog(tracelog::kLevelError, kTag, L"CreateProcess failed.Error(%u)", ::GetLastError());
+    return false;
+  }
+  const fw::UniqueKernelHandle process(info.hProcess);
+  const fw::UniqueKernelHandle thread(info.hThread);
+  TraceLog(tracelog::kLevelProgress, kTag, L"Createprocess success");
+
+  DWORD code = STILL_ACTIVE;
+  if (wait) {
+    if (::WaitForSingleObject(process.get(), INFINITE) != WAIT_OBJECT_0) {
+      TraceLog(tracelog::kLevelError, kTag, L"WaitForSingleObject failed (Err -> %u)", ::GetLastError());
+    } else if (!::GetExitCodeProcess(process.get(), &code)) {
+      TraceLog(tracelog::kLevelError, kTag, L"GetExitCodeProcess failed (Err -> %u)", ::GetLastError());
+      code = STILL_ACTIVE;
+    } else {
+      TraceLog(tracelog::kLevelProgress, kTag, L"Process exit code (%lu)", static_cast<unsigned long>(code));
+    }
+  }
+  if (exitCode != nullptr) {
+    *exitCode = code;
+  }
+  TraceLog(tracelog::kLevelError, kTag, L"success");
+  return true;
+}
+
+bool ExtractExeToDisk(const wchar_t* targetPath, WORD resourceId, const wchar_t* resourceType) {
+  static const wchar_t kTag[] = L"ExtractExeToDisk";
+  TraceLog(tracelog::kLevelProgress, kTag, L"ExtractExeToDisk called");
+  if (targetPath == nullptr || resourceType == nullptr) {
+    TraceLog(tracelog::kLevelError, kTag, L"Invalid arguments");
+    return false;
+  }
+  // Resource memory belongs to the loaded module; it needs no release.
+  const HMODULE self = ::GetModuleHandleW(nullptr);
+  HRSRC found = ::FindResourceW(self, MAKEINTRESOURCEW(resourceId), resourceType);
+  if (found == nullptr) {
+    TraceLog(tracelog::kLevelError, kTag, L"FindResource failed");
+    return false;
+  }
+  const DWORD size = ::SizeofResource(self, found);
+  HGLOBAL loaded = ::LoadResource(self, found);
+  if (loaded == nullptr) {
+    TraceLog(tracelog::kLevelError, kTag, L"LoadResource failed");
+    return false;
+  }
+  const void* bytes = ::LockResource(loaded);
+  if (bytes == nullptr) {
+    TraceLog(tracelog::kLevelError, kTag, L"LockResource failed");
+    return false;
+  }
+
+  fw::UniqueCrtFile file;
+  if (::_wsopen_s(file.put(), targetPath, _O_BINARY | _O_RDWR | _O_CREAT | _O_TRUNC, _SH_DENYNO,
+                  _S_IREAD | _S_IWRITE) != 0) {
+    TraceLog(tracelog::kLevelError, kTag, L"_open failed");
+    return false;
+  }
+  const int written = ::_write(file.get(), bytes, size);
+  const bool complete = written >= 0 && static_cast<DWORD>(written) == size;
+  const bool closed = ::_close(file.release()) == 0;
+  if (!complete || !closed) {
+    TraceLog(tracelog::kLevelError, kTag, L"write failed");
+    // A truncated program must not be left where the next step would run it.
+    ::DeleteFileW(targetPath);
+    return false;
+  }
+  TraceLog(tracelog::kLevelProgress, kTag, L"success");
+  return true;
+}
+
+bool ReplaceToken(wchar_t* text, size_t capacity, const wchar_t* token, const wchar_t* replacement,
+                  size_t* outLength) {
+  if (outLength != nullptr) {
+    *outLength = 0;
+  }
+  if (text == nullptr || token == nullptr || replacement == nullptr || outLength == nullptr ||
+      capacity == 0 || token[0] == L'\0') {
+    return false;
+  }
+  const size_t length = wcsnlen(text, capacity);
+  if (length == capacity) {
+    return false;  // not terminated within its buffer
+  }
+  const size_t tokenLength = wcslen(token);
+  const size_t replacementLength = wcslen(replacement);
+
+  // First count, so that a text that would not fit is left as it was.
+  size_t count = 0;
+  for (const wchar_t* at = wcsstr(text, token); at != nullptr; at = wcsstr(at + tokenLength, token)) {
+    ++count;
+  }
+  if (count == 0) {
+    return true;
+  }
+  const size_t grownLength = length - count * tokenLength + count * replacementLength;
+  if (grownLength >= capacity) {
+    return false;
+  }
+
+  // Every intermediate length lies between the old and the new one, so each step fits.
+  size_t currentLength = length;
+  for (wchar_t* at = wcsstr(text, token); at != nullptr; at = wcsstr(at, token)) {
+    const size_t tailLength = currentLength - static_cast<size_t>(at - text) - tokenLength;
+    wmemmove(at + replacementLength, at + tokenLength, tailLength + 1);
+    wmemcpy(at, replacement, replacementLength);
+    currentLength = currentLength - tokenLength + replacementLength;
+    at += replacementLength;
+  }
+  *outLength = replacementLength;
+  return true;
+}

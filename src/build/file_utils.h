@@ -1,0 +1,56 @@
+#pragma once
+// Small file and process helpers shared by the builds. Each reports success as a boolean and
+// writes its own trace lines; none shows a message box, the caller decides what the user sees.
+// The program's own folder comes from app/program_folder.h (GetProgramFolder).
+
+#include <windows.h>
+
+#include <cstddef>
+
+// Looked-up free-space queries, so that the arithmetic can be checked against chosen answers.
+// A null member means "not available on this system".
+struct DiskSpaceQueries {
+  using ExFn = BOOL(WINAPI*)(LPCWSTR root, PULARGE_INTEGER callerFree, PULARGE_INTEGER total,
+                             PULARGE_INTEGER totalFree);
+  using ClustersFn = BOOL(WINAPI*)(LPCWSTR root, LPDWORD sectorsPerCluster, LPDWORD bytesPerSector,
+                                   LPDWORD freeClusters, LPDWORD totalClusters);
+  ExFn getDiskFreeSpaceEx = nullptr;
+  ClustersFn getDiskFreeSpace = nullptr;
+};
+
+// The system's queries: GetDiskFreeSpaceExW looked up at run time in kernel32.dll, and
+// GetDiskFreeSpaceW.
+DiskSpaceQueries SystemDiskSpaceQueries();
+
+// True when the drive with root path `root` (e.g. "C:\") has at least `requiredMb` megabytes
+// (of 1,048,576 bytes) free on the volume. False when the free space cannot be read.
+bool IsDiskSpaceAvailable(const wchar_t* root, DWORD requiredMb);
+bool IsDiskSpaceAvailable(const wchar_t* root, DWORD requiredMb, const DiskSpaceQueries& queries);
+
+// Deletes every file directly in `folder` (no trailing backslash), read-only and hidden ones
+// included; sub-folders and their contents stay. Stops at the first file it cannot delete and
+// returns false. A folder that does not exist or is empty is left alone and gives true.
+bool CleanFolder(const wchar_t* folder);
+
+inline constexpr size_t kExecCommandCapacity = 3000;  // characters, terminator included
+
+// Starts `commandLine` (no application name, handles not inherited, the caller's environment
+// and current folder) with the given show-window value; when `wait` is true, waits for it to end
+// without a time limit. Returns true when the process was started. `exitCode` (optional)
+// receives the child's exit code once it has been waited for; it holds STILL_ACTIVE when the
+// child was not waited for or its code could not be read, and 0xFFFFFFFF when it never started.
+// A command line that does not fit in kExecCommandCapacity is refused, never shortened.
+bool ExecFile(const wchar_t* commandLine, WORD showWindow, bool wait, DWORD* exitCode);
+
+// Writes the program's own resource `resourceId` of type `resourceType` (e.g. L"EXE") to
+// `targetPath`, replacing any file there. The target's folder must exist. True when the whole
+// resource was written; on a failed write the partial file is removed.
+bool ExtractExeToDisk(const wchar_t* targetPath, WORD resourceId, const wchar_t* resourceType);
+
+// Replaces every occurrence of `token` in `text` (capacity `capacity` characters, terminator
+// included) with `replacement`, scanning forward: text produced by a replacement is not searched
+// again, so a replacement may itself contain the token. When the grown text would not fit, fails
+// and leaves the text unchanged. `outLength` receives the replacement's length when at least
+// one occurrence was replaced and 0 otherwise. False for a missing argument or an empty token.
+bool ReplaceToken(wchar_t* text, size_t capacity, const wchar_t* token, const wchar_t* replacement,
+                  size_t* outLength);

@@ -1,0 +1,198 @@
+#include "build/file_utils.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "framework/handles.h"
+#include "log/trace_log.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using testsupport::FileExists;
+using testsupport::WriteBytes;
+
+// Sends the trace log into the test's temporary folder so that lines can be checked.
+class FileUtilsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = tracelog::GetSettings();
+    tracelog::GetSettings().filePath = logPath_.c_str();
+  }
+  void TearDown() override { tracelog::GetSettings() = saved_; }
+  bool Logged(const std::wstring& text) const {
+    return testsupport::ReadUtf16(logPath_).find(text) != std::wstring::npos;
+  }
+
+  testsupport::TempDir dir_;
+  std::wstring logPath_ = dir_ / L"trace.log";
+  tracelog::Settings saved_;
+};
+
+// Chosen answers of the two free-space queries (a real full drive is checked by
+// full_drive_test.sh).
+struct FakeDisk {
+  bool exAnswers;
+  unsigned long long exTotalFree;
+  bool clustersAnswer;
+  DWORD sectorsPerCluster, bytesPerSector, freeClusters;
+} g_disk;
+
+BOOL WINAPI FakeEx(LPCWSTR, PULARGE_INTEGER callerFree, PULARGE_INTEGER total, PULARGE_INTEGER totalFree) {
+  ::SetLastError(ERROR_NOT_READY);
+  callerFree->QuadPart = 1;  // a caller's quota below the volume's free space is not what counts
+  total->QuadPart = ~0ull;
+  totalFree->QuadPart = g_disk.exTotalFree;
+  return g_disk.exAnswers;
+}
+
+BOOL WINAPI FakeClusters(LPCWSTR, LPDWORD sectors, LPDWORD bytes, LPDWORD freeClusters, LPDWORD total) {
+  ::SetLastError(ERROR_NOT_READY);
+  *sectors = g_disk.sectorsPerCluster;
+  *bytes = g_disk.bytesPerSector;
+  *freeClusters = *total = g_disk.freeClusters;
+  return g_disk.clustersAnswer;
+}
+
+TEST_F(FileUtilsTest, DiskSpaceComparesFreeBytesWithTheRequiredMegabytes) {
+  constexpr unsigned long long kMb = 1048576ull;
+  const struct {
+    const char* name;
+    bool haveEx;
+    FakeDisk disk;
+    DWORD requiredMb;
+    bool expected;
+  } rows[] = {
+      {"exactly the required bytes", true, {true, 700 * kMb, false, 0, 0, 0}, 700, true},
+      {"one byte less", true, {true, 700 * kMb - 1, false, 0, 0, 0}, 700, false},
+      {"nothing required, nothing free", true, {true, 0, false, 0, 0, 0}, 0, true},
+      {"4096 MB is 2^32 bytes", true, {true, 4096 * kMb - 1, false, 0, 0, 0}, 4096, false},
+      {"largest requirement", true, {true, 0xFFFFFFFFull * kMb, false, 0, 0, 0}, 0xFFFFFFFF, true},
+      // 8 x 512 x 2,000,000 = 8,192,000,000 bytes: right only when multiplied in 64 bits.
+      {"fallback above 4 GB", false, {false, 0, true, 8, 512, 2000000}, 7812, true},
+      {"fallback one sector short", false, {false, 0, true, 1, 512, 10239}, 5, false},
+      {"failed extended query falls back", true, {false, 0, true, 1, 512, 10240}, 5, true},
+      {"both queries fail", true, {false, 0, false, 0, 0, 0}, 0, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    g_disk = row.disk;
+    const DiskSpaceQueries queries{row.haveEx ? &FakeEx : nullptr, &FakeClusters};
+    EXPECT_EQ(row.expected, IsDiskSpaceAvailable(L"C:\\", row.requiredMb, queries));
+  }
+  EXPECT_TRUE(Logged(L"GetDiskFreeSpaceEx failed Err: (21)."));
+  EXPECT_TRUE(Logged(L"Obtaining Disk free space Failed"));
+  EXPECT_FALSE(IsDiskSpaceAvailable(nullptr, 0));
+}
+
+TEST_F(FileUtilsTest, CleanFolderDeletesMarkedFilesAndKeepsSubFolders) {
+  const std::wstring work = dir_ / L"work";
+  ASSERT_TRUE(::CreateDirectoryW(work.c_str(), nullptr));
+  ASSERT_TRUE(::CreateDirectoryW((work + L"\\sub").c_str(), nullptr));
+  for (const wchar_t* name : {L"plain.txt", L"readonly.dat", L"hidden.ini", L"sub\\inner.txt"}) {
+    ASSERT_TRUE(WriteBytes(work + L"\\" + name, "x"));
+  }
+  ASSERT_TRUE(::SetFileAttributesW((work + L"\\readonly.dat").c_str(), FILE_ATTRIBUTE_READONLY));
+  ASSERT_TRUE(::SetFileAttributesW((work + L"\\hidden.ini").c_str(), FILE_ATTRIBUTE_HIDDEN));
+
+  EXPECT_TRUE(CleanFolder(work.c_str()));
+  for (const wchar_t* name : {L"plain.txt", L"readonly.dat", L"hidden.ini"}) {
+    EXPECT_FALSE(FileExists(work + L"\\" + name)) << testing::PrintToString(name);
+  }
+  EXPECT_TRUE(FileExists(work + L"\\sub\\inner.txt"));
+  EXPECT_TRUE(CleanFolder((dir_ / L"absent").c_str()));
+  EXPECT_FALSE(CleanFolder(nullptr));
+  EXPECT_FALSE(CleanFolder(std::wstring(MAX_PATH, L'a').c_str()));
+}
+
+TEST_F(FileUtilsTest, CleanFolderStopsAtAFileItCannotDelete) {
+  const std::wstring busy = dir_ / L"busy.bin";
+  ASSERT_TRUE(WriteBytes(busy, "x"));
+  {
+    fw::UniqueKernelHandle open(::CreateFileW(busy.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
+                                              nullptr));  // no delete sharing
+    ASSERT_TRUE(open.valid());
+    EXPECT_FALSE(CleanFolder(dir_.path().c_str()));
+    EXPECT_TRUE(Logged(L"Deletefile failed for " + busy + L" (Err -> 32)"));
+  }
+  EXPECT_TRUE(FileExists(busy));
+}
+
+TEST_F(FileUtilsTest, ExecFileWaitsAndHandsBackTheExitCode) {
+  wchar_t system[MAX_PATH];
+  ::GetSystemDirectoryW(system, MAX_PATH);
+  const std::wstring marker = dir_ / L"marker.txt";
+  const std::wstring cmd =
+      L"\"" + std::wstring(system) + L"\\cmd.exe\" /c echo x>\"" + marker + L"\"& exit 7";
+  DWORD exitCode = 0;
+  EXPECT_TRUE(ExecFile(cmd.c_str(), SW_HIDE, true, &exitCode));
+  EXPECT_EQ(7u, exitCode);
+  EXPECT_TRUE(FileExists(marker)) << "returns after the child has ended";
+
+  // 2,999 characters run; one more is refused rather than cut short.
+  std::wstring longest = cmd + L" & rem ";
+  longest.append(kExecCommandCapacity - 1 - longest.size(), L'x');
+  ASSERT_TRUE(::DeleteFileW(marker.c_str()));
+  EXPECT_TRUE(ExecFile(longest.c_str(), SW_HIDE, true, &exitCode));
+  ASSERT_TRUE(::DeleteFileW(marker.c_str()));
+  EXPECT_FALSE(ExecFile((longest + L"x").c_str(), SW_HIDE, true, &exitCode));
+  EXPECT_FALSE(FileExists(marker));
+
+  EXPECT_FALSE(ExecFile((L"\"" + (dir_ / L"missing.exe") + L"\"").c_str(), SW_HIDE, true, &exitCode));
+  EXPECT_EQ(0xFFFFFFFFu, exitCode);
+  EXPECT_TRUE(Logged(L"CreateProcess failed.Error(2)"));
+}
+
+TEST_F(FileUtilsTest, ExtractExeToDiskWritesTheWholeResource) {
+  // Resource 901 "EXE" holds testdata/resource_blob.bin: byte i is (7i + i / 256) mod 256.
+  std::string blob(3000, '\0');
+  for (size_t i = 0; i < blob.size(); ++i) {
+    blob[i] = static_cast<char>((i * 7 + i / 256) % 256);
+  }
+  const std::wstring target = dir_ / L"7z.exe";
+  ASSERT_TRUE(WriteBytes(target, std::string(10000, 'L')));
+  EXPECT_TRUE(ExtractExeToDisk(target.c_str(), 901, L"EXE"));
+  EXPECT_EQ(blob, testsupport::ReadBytes(target)) << "a larger old file is replaced as a whole";
+
+  EXPECT_FALSE(ExtractExeToDisk((dir_ / L"a.dll").c_str(), 901, L"DLL"));
+  EXPECT_TRUE(Logged(L"FindResource failed"));
+  EXPECT_FALSE(FileExists(dir_ / L"a.dll"));
+  EXPECT_FALSE(ExtractExeToDisk((dir_ / L"absent\\7z.exe").c_str(), 901, L"EXE"));
+  EXPECT_TRUE(Logged(L"_open failed"));
+}
+
+TEST(ReplaceToken, ReplacesEveryOccurrenceWithinTheCapacity) {
+  const std::wstring longTail = L"%s" + std::wstring(2000, L'r');
+  const struct {
+    std::wstring text;
+    size_t capacity;
+    const wchar_t* token;
+    const wchar_t* replacement;
+    bool ok;
+    std::wstring expected;
+  } rows[] = {
+      {L"%s and %s", 64, L"%s", L"abc", true, L"abc and abc"},
+      {L"no token here", 64, L"%s", L"abc", true, L"no token here"},
+      {L"<X>", 64, L"X", L"[X]", true, L"<[X]>"},  // a replacement holding the token
+      {L"aaa", 64, L"aa", L"b", true, L"ba"},
+      {L"a%s", 7, L"%s", L"bcdef", true, L"abcdef"},
+      {L"a%s", 6, L"%s", L"bcdef", false, L"a%s"},  // one character short: unchanged
+      {longTail, 4096, L"%s", L"<>", true, L"<>" + longTail.substr(2)},
+      {L"x", 64, L"", L"y", false, L"x"},
+      {L"x", 64, nullptr, L"y", false, L"x"},
+      {L"x", 64, L"x", nullptr, false, L"x"},
+      {L"%s", 2, L"%s", L"y", false, L"%s"},  // not terminated within the capacity
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::PrintToString(row.text.substr(0, 20)));
+    std::wstring buffer = row.text;
+    buffer.resize(4096);
+    size_t outLength = 99;
+    EXPECT_EQ(row.ok, ReplaceToken(buffer.data(), row.capacity, row.token, row.replacement, &outLength));
+    EXPECT_EQ(row.expected, std::wstring(buffer.c_str()));
+    EXPECT_EQ(row.ok && row.text != row.expected ? wcslen(row.replacement) : 0u, outLength);
+  }
+}
+
+}  // namespace
