@@ -138,6 +138,11 @@ TEST_F(ComboTest, OpenListStaysUsableAroundTips) {
     EXPECT_TRUE(PumpUntil([] { return !TipVisible(); }, 1000)) << "no tip outlives the closed list";
     MoveMouse(FarAway());
     PumpFor(100);
+    SendMessageW(box, CB_SETCURSEL, kMinimal, 0);
+    MoveMouse(CenterOnScreen(box));
+    EXPECT_TRUE(PumpUntil([] { return TipShows(kMinimalTip); }, 2000)) << "closed box tip after list use";
+    MoveMouse(FarAway());
+    PumpFor(600);
   }
 }
 
