@@ -103,7 +103,8 @@ void CtmrovaneApp::LoadStringLibraryAndTexts() {
 
 bool CtmrovaneApp::InitInstance() {
   InitTraceLog();
-  INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES | ICC_INTERNET_CLASSES | ICC_STANDARD_CLASSES};
+  INITCOMMONCONTROLSEX controls{sizeof(controls),
+                                ICC_WIN95_CLASSES | ICC_INTERNET_CLASSES | ICC_STANDARD_CLASSES};
   ::InitCommonControlsEx(&controls);
   if (!AcquireSingleInstance()) {
     return false;

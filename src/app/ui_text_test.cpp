@@ -71,16 +71,22 @@ TEST(HasSameConversions, ComparesOnlyPlainStringAndNumberConversions) {
     const wchar_t* fallback;
     bool same;
   } cases[] = {
-      {L"a %s b %d", L"%s x %d", true},      {L"100%% %s", L"%s", true},
-      {L"%d %s", L"%s %d", false},           {L"%s", L"%s %s", false},
-      {L"%s%s%n", L"%s%s", false},           {L"%ls", L"%s", false},
-      {L"%10s", L"%s", false},               {L"%x", L"%d", false},
-      {L"no conversions", L"none", true},    {L"trailing %", L"trailing", false},
+      {L"a %s b %d", L"%s x %d", true},
+      {L"100%% %s", L"%s", true},
+      {L"%d %s", L"%s %d", false},
+      {L"%s", L"%s %s", false},
+      {L"%s%s%n", L"%s%s", false},
+      {L"%ls", L"%s", false},
+      {L"%10s", L"%s", false},
+      {L"%x", L"%d", false},
+      {L"no conversions", L"none", true},
+      {L"trailing %", L"trailing", false},
       {L"%s%s", L"%s and %s", true},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(c.same, HasSameConversions(c.candidate, c.fallback))
-        << testing::PrintToString(std::wstring(c.candidate)) << " vs " << testing::PrintToString(std::wstring(c.fallback));
+        << testing::PrintToString(std::wstring(c.candidate)) << " vs "
+        << testing::PrintToString(std::wstring(c.fallback));
   }
 }
 
@@ -91,7 +97,8 @@ TEST(FormatUiText, LibraryTextIsUsedOnlyWhenItsConversionsMatch) {
   EXPECT_STREQ(L"Headline for Halvane, reworded.", buffer);
   // "%s%s%n" must never reach the formatter: the fallback is formatted instead.
   ASSERT_TRUE(FormatUiText(uitext::kIntroNote.id, uitext::kIntroNote.fallback, buffer, 1024, L"B", L"B"));
-  EXPECT_EQ(0, wcsncmp(buffer, L"The installer created using this utility is used to deploy the B Client Agent", 77));
+  EXPECT_EQ(0, wcsncmp(buffer,
+                       L"The installer created using this utility is used to deploy the B Client Agent", 77));
   // "%d done" where "%s ..." is expected.
   ASSERT_TRUE(FormatUiText(uitext::kSetupCreated.id, uitext::kSetupCreated.fallback, buffer, 1024, L"x.exe"));
   EXPECT_STREQ(L"x.exe has been created successfully.", buffer);

@@ -1,0 +1,182 @@
+#include "app/server_paths.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/temp_dir.h"
+#include "support/trace_capture.h"
+
+namespace {
+
+using testsupport::TempDir;
+using testsupport::TraceCapture;
+
+const std::wstring kTestKey = L"SOFTWARE\\ClientPackagerTest\\" + std::to_wstring(GetCurrentProcessId());
+
+// Writes raw value data under HKLM (the test prefix's HKLM is writable); afterwards the key is
+// removed and a "Path" value that was there before is put back.
+class RegistryScope {
+ public:
+  explicit RegistryScope(std::wstring keyPath) : keyPath_(std::move(keyPath)) {
+    wchar_t saved[MAX_PATH];
+    DWORD bytes = sizeof(saved);
+    hadPath_ = RegGetValueW(HKEY_LOCAL_MACHINE, keyPath_.c_str(), L"Path", RRF_RT_REG_SZ, nullptr, saved,
+                            &bytes) == ERROR_SUCCESS;
+    if (hadPath_) {
+      savedPath_ = saved;
+    }
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, keyPath_.c_str());
+  }
+  ~RegistryScope() {
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, keyPath_.c_str());
+    if (hadPath_) {
+      SetRaw(L"Path", savedPath_, true);
+    }
+  }
+  void SetRaw(const wchar_t* name, const std::wstring& data, bool withTerminator, DWORD type = REG_SZ) {
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath_.c_str(), 0, nullptr, 0, KEY_WRITE,
+                                             nullptr, &key, nullptr));
+    const DWORD bytes = static_cast<DWORD>((data.size() + (withTerminator ? 1 : 0)) * sizeof(wchar_t));
+    EXPECT_EQ(ERROR_SUCCESS,
+              RegSetValueExW(key, name, 0, type, reinterpret_cast<const BYTE*>(data.c_str()), bytes));
+    RegCloseKey(key);
+  }
+
+ private:
+  std::wstring keyPath_;
+  bool hadPath_ = false;
+  std::wstring savedPath_;
+};
+
+TEST(GetRegValue, TerminatesWithinTheBufferAndFailsWhatDoesNotFit) {
+  struct Row {
+    const char* name;
+    std::wstring data;
+    bool terminator;
+    bool ok;
+  };
+  const Row rows[] = {
+      {"stored with terminator", L"C:\\Server\\", true, true},
+      {"stored without terminator", L"C:\\Server", false, true},
+      {"empty", L"", true, true},
+      {"259 characters fit", std::wstring(259, L'a'), true, true},
+      {"259 characters without terminator fit", std::wstring(259, L'b'), false, true},
+      {"260 characters do not fit", std::wstring(260, L'c'), true, false},
+      {"260 characters without terminator do not fit", std::wstring(260, L'd'), false, false},
+  };
+  for (const Row& row : rows) {
+    RegistryScope registry(kTestKey);
+    registry.SetRaw(L"Path", row.data, row.terminator);
+    wchar_t buffer[MAX_PATH + 8];
+    wmemset(buffer, L'#', MAX_PATH + 8);
+    EXPECT_EQ(row.ok, serverpaths::GetRegValue(kTestKey.c_str(), L"Path", buffer, MAX_PATH)) << row.name;
+    if (row.ok) {
+      EXPECT_EQ(row.data, std::wstring(buffer)) << row.name;
+    } else {
+      EXPECT_EQ(L'\0', buffer[0]) << row.name;
+    }
+    EXPECT_EQ(L'#', buffer[MAX_PATH]) << row.name << ": wrote beyond the capacity";
+  }
+}
+
+TEST(GetRegValue, TracesEachFailureAndRejectsMissingArguments) {
+  TraceCapture trace;
+  wchar_t buffer[MAX_PATH] = L"stale";
+  EXPECT_FALSE(serverpaths::GetRegValue(kTestKey.c_str(), L"Path", buffer, MAX_PATH));
+  EXPECT_STREQ(L"", buffer);
+  EXPECT_TRUE(trace.Contains(L"GetRegValue RegOpenKeyEx failed"));
+
+  RegistryScope registry(kTestKey);
+  registry.SetRaw(L"Other", L"x", true);
+  EXPECT_FALSE(serverpaths::GetRegValue(kTestKey.c_str(), L"Path", buffer, MAX_PATH));
+  EXPECT_TRUE(trace.Contains(L"GetRegValue RegQueryValueEx failed"));
+
+  EXPECT_FALSE(serverpaths::GetRegValue(nullptr, L"Path", buffer, MAX_PATH));
+  EXPECT_FALSE(serverpaths::GetRegValue(kTestKey.c_str(), nullptr, buffer, MAX_PATH));
+  EXPECT_FALSE(serverpaths::GetRegValue(kTestKey.c_str(), L"Path", nullptr, MAX_PATH));
+  EXPECT_TRUE(trace.Contains(L"GetRegValue invalid parameter"));
+}
+
+TEST(FindInstallFolder, EndsWithOneBackslashAndFallsBackToTheRoot) {
+  struct Row {
+    const char* name;
+    const wchar_t* registered;  // null: key missing
+    const wchar_t* expected;
+  };
+  const Row rows[] = {
+      {"without trailing backslash", L"C:\\Server", L"C:\\Server\\"},
+      {"with trailing backslash", L"C:\\Server\\", L"C:\\Server\\"},
+      {"empty value", L"", L"\\"},
+      {"not registered", nullptr, L"\\"},
+  };
+  for (const Row& row : rows) {
+    TraceCapture trace;
+    RegistryScope registry(serverpaths::kAppPathsKey);
+    if (row.registered != nullptr) {
+      registry.SetRaw(L"Path", row.registered, true);
+    }
+    wchar_t folder[MAX_PATH];
+    serverpaths::FindInstallFolder(folder, L"Tag");
+    EXPECT_STREQ(row.expected, folder) << row.name;
+    EXPECT_EQ(row.registered == nullptr, trace.Contains(L"Tag GetRegValue failed")) << row.name;
+    wchar_t config[MAX_PATH];
+    ASSERT_TRUE(serverpaths::BuildConfigFilePath(folder, config));
+    EXPECT_EQ(std::wstring(row.expected) + L"config\\cnslconf.ini", config) << row.name;
+  }
+}
+
+TEST(BuildWebBuildFolder, UsesTheLongFormOfTheFolder) {
+  TempDir dir;
+  const std::wstring folder = dir / L"Long Server Folder";
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  wchar_t shortForm[MAX_PATH];
+  ASSERT_GT(GetShortPathNameW(folder.c_str(), shortForm, MAX_PATH), 0u);
+  ASSERT_NE(folder, shortForm) << "the prefix gives no short name";
+  wchar_t longForm[MAX_PATH];
+  ASSERT_GT(GetLongPathNameW(folder.c_str(), longForm, MAX_PATH), 0u);
+
+  wchar_t web[MAX_PATH];
+  serverpaths::BuildWebBuildFolder((std::wstring(shortForm) + L"\\").c_str(), web);
+  EXPECT_EQ(std::wstring(longForm) + L"\\web\\build", web);
+  serverpaths::BuildWebBuildFolder(shortForm, web);
+  EXPECT_EQ(std::wstring(longForm) + L"\\web\\build", web) << "a backslash is added where one is missing";
+  // A folder that does not exist has no long form; it is taken as it stands.
+  serverpaths::BuildWebBuildFolder(L"C:\\No Such Folder 7\\", web);
+  EXPECT_STREQ(L"C:\\No Such Folder 7\\web\\build", web);
+}
+
+TEST(ConsoleConfiguration, KeysAreTakenAsTheyStandAndTheModeIsTwoOrOne) {
+  TempDir dir;
+  const std::wstring ini = dir / L"cnslconf.ini";
+  struct Row {
+    const char* content;
+    int mode;
+  };
+  const Row rows[] = {
+      {"[ADMIN_CONSOLE_SECTION]\r\n", 2},
+      {"[ADMIN_CONSOLE_SECTION]\r\nhesinstmode=2\r\n", 2},
+      {"[ADMIN_CONSOLE_SECTION]\r\nhesinstmode=1\r\n", 1},
+      {"[ADMIN_CONSOLE_SECTION]\r\nhesinstmode=0\r\n", 1},
+      {"[ADMIN_CONSOLE_SECTION]\r\nhesinstmode=3\r\n", 1},
+      {"[OTHER]\r\nhesinstmode=1\r\n", 2},
+  };
+  for (const Row& row : rows) {
+    ASSERT_TRUE(testsupport::WriteBytes(ini, row.content));
+    EXPECT_EQ(row.mode, serverpaths::ReadInstallMode(ini.c_str())) << row.content;
+  }
+  EXPECT_EQ(2, serverpaths::ReadInstallMode((dir / L"missing.ini").c_str()));
+
+  ASSERT_TRUE(testsupport::WriteBytes(
+      ini,
+      "[ADMIN_CONSOLE_SECTION]\r\nmac_build_url=http://example.test/mac?a=1&b=2\r\nmac_build_url1=\r\n"));
+  wchar_t value[MAX_PATH];
+  EXPECT_EQ(31u, serverpaths::ReadConfigString(ini.c_str(), serverpaths::kKeyMacUrl1, value));
+  EXPECT_STREQ(L"http://example.test/mac?a=1&b=2", value);
+  EXPECT_EQ(0u, serverpaths::ReadConfigString(ini.c_str(), serverpaths::kKeyMacUrl2, value));
+  EXPECT_STREQ(L"", value);
+  EXPECT_EQ(0u, serverpaths::ReadConfigString(ini.c_str(), serverpaths::kKeyLinuxUrl1x64, value));
+}
+
+}  // namespace
