@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "support/registry_backup.h"
 #include "support/temp_dir.h"
 #include "support/trace_capture.h"
 
@@ -14,40 +15,13 @@ using testsupport::TraceCapture;
 
 const std::wstring kTestKey = L"SOFTWARE\\ClientPackagerTest\\" + std::to_wstring(GetCurrentProcessId());
 
-// Writes raw value data under HKLM (the test prefix's HKLM is writable); afterwards the key is
-// removed and a "Path" value that was there before is put back.
-class RegistryScope {
+// Every test here starts and ends without the key, whatever the prefix held before.
+class RegistryScope : public testsupport::RegistryPathBackup {
  public:
-  explicit RegistryScope(std::wstring keyPath) : keyPath_(std::move(keyPath)) {
-    wchar_t saved[MAX_PATH];
-    DWORD bytes = sizeof(saved);
-    hadPath_ = RegGetValueW(HKEY_LOCAL_MACHINE, keyPath_.c_str(), L"Path", RRF_RT_REG_SZ, nullptr, saved,
-                            &bytes) == ERROR_SUCCESS;
-    if (hadPath_) {
-      savedPath_ = saved;
-    }
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, keyPath_.c_str());
+  using RegistryPathBackup::RegistryPathBackup;
+  void SetRaw(const wchar_t* name, const std::wstring& data, bool withTerminator) {
+    ASSERT_TRUE(RegistryPathBackup::SetRaw(name, data, withTerminator));
   }
-  ~RegistryScope() {
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, keyPath_.c_str());
-    if (hadPath_) {
-      SetRaw(L"Path", savedPath_, true);
-    }
-  }
-  void SetRaw(const wchar_t* name, const std::wstring& data, bool withTerminator, DWORD type = REG_SZ) {
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath_.c_str(), 0, nullptr, 0, KEY_WRITE,
-                                             nullptr, &key, nullptr));
-    const DWORD bytes = static_cast<DWORD>((data.size() + (withTerminator ? 1 : 0)) * sizeof(wchar_t));
-    EXPECT_EQ(ERROR_SUCCESS,
-              RegSetValueExW(key, name, 0, type, reinterpret_cast<const BYTE*>(data.c_str()), bytes));
-    RegCloseKey(key);
-  }
-
- private:
-  std::wstring keyPath_;
-  bool hadPath_ = false;
-  std::wstring savedPath_;
 };
 
 TEST(GetRegValue, TerminatesWithinTheBufferAndFailsWhatDoesNotFit) {
