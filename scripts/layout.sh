@@ -1,8 +1,14 @@
-# Sourced by run.sh: lays out the stand-in installation that the program runs on.
+# Sourced by run.sh: lays out the stand-in server installation that the program runs on and
+# registers it in the Wine prefix (HKLM App Paths of CNSLSRVC.EXE). The server folder is
+# INSTALL_ROOT; the program folder is its ClientPackager sub-folder. Files laid out earlier are
+# overwritten; what a build left there (TARs, outputs) stays.
 INSTALL_ROOT=${INSTALL_ROOT:-$BUILD_DIR/installation}
 PROGRAM_DIR=$INSTALL_ROOT/ClientPackager
 
+# Extra arguments go to srvlayout.exe (see server/layout/srvlayout.cpp).
 lay_out_installation() {
-  mkdir -p "$PROGRAM_DIR/clPacker"
-  cp "$BUILD_DIR/bin/tmrovane.exe" "$BUILD_DIR/bin/uistr.dll" "$BUILD_DIR/bin/verkit.dll" "$PROGRAM_DIR/"
+  mkdir -p "$INSTALL_ROOT"
+  wine "$BUILD_DIR/bin/srvlayout.exe" "$(winepath -w "$INSTALL_ROOT")" "$@"
+  # The Wine server started here has no display; let it end before the program's run starts one.
+  wineserver -w
 }

@@ -1,0 +1,37 @@
+#pragma once
+// Small file helpers shared by the stand-in server libraries and programs: the folder a module
+// lies in, whole-file reads, text decoding, the per-library switch file that makes named calls
+// fail, and the journal that records what a library was asked to do.
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace standin {
+
+// Folder of `module` (nullptr: the running program), with a trailing backslash.
+bool ModuleFolder(HMODULE module, std::wstring* folder);
+
+// Reads a whole file; false when it cannot be opened or read.
+bool ReadWholeFile(const std::wstring& path, std::string* bytes);
+
+// Writes a whole file, replacing one that exists.
+bool WriteWholeFile(const std::wstring& path, const std::string& bytes);
+
+// Decodes UTF-16LE (with byte-order mark) or UTF-8 (with or without one) text into lines,
+// without their line ends.
+bool DecodeLines(const std::string& bytes, std::vector<std::wstring>* lines);
+
+std::string ToUtf8(const std::wstring& text);
+std::wstring FromUtf8(const std::string& text);
+
+// True when the switch file `switchPath` names `call` (one name per line or separated by
+// blanks, case-sensitive). A missing switch file names nothing.
+bool IsSwitchedToFail(const std::wstring& switchPath, const char* call);
+
+// Appends one line (with CR LF) to a text file, creating it when needed. Best effort: the
+// journal must never change what a call returns.
+void AppendJournal(const std::wstring& journalPath, const std::string& line);
+
+}  // namespace standin

@@ -1,0 +1,108 @@
+// Lays out the stand-in server installation from a script:
+//
+//   srvlayout.exe SERVER_FOLDER [--program DIR | --no-program]
+//                 [--register long|short|none|remove] [--no-trailing-backslash]
+//                 [--hesinstmode VALUE | --no-hesinstmode] [--groups FILE]
+//                 [--omit PATH]... [--omit-program PATH]... [--fail CALL]...
+//                 [--grpstore BUILT_DLL] [--cnsldata BUILT_DLL]
+//
+// Paths are Windows paths. Prints the folders laid out and the registered path; exit code 0
+// on success, 1 for bad arguments, 2 when the layout failed.
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+#include "common/standin_files.h"
+#include "layout/server_layout.h"
+
+namespace {
+
+constexpr wchar_t kUsage[] =
+    L"usage: srvlayout.exe SERVER_FOLDER [--program DIR | --no-program]\n"
+    L"         [--register long|short|none|remove] [--no-trailing-backslash]\n"
+    L"         [--hesinstmode VALUE | --no-hesinstmode] [--groups FILE]\n"
+    L"         [--omit PATH]... [--omit-program PATH]... [--fail CALL]...\n"
+    L"         [--grpstore BUILT_DLL] [--cnsldata BUILT_DLL]\n";
+
+bool Parse(int argc, wchar_t** argv, serverlayout::Options* options) {
+  if (argc < 2 || argv[1][0] == L'-') {
+    return false;
+  }
+  options->serverFolder = argv[1];
+  for (int i = 2; i < argc; ++i) {
+    const std::wstring option = argv[i];
+    const bool hasValue = i + 1 < argc;
+    if (option == L"--no-program") {
+      options->layOutProgram = false;
+    } else if (option == L"--no-trailing-backslash") {
+      options->trailingBackslash = false;
+    } else if (option == L"--no-hesinstmode") {
+      options->hesinstmode.reset();
+    } else if (!hasValue) {
+      return false;
+    } else {
+      const std::wstring value = argv[++i];
+      if (option == L"--program") {
+        options->programFolder = value;
+      } else if (option == L"--register") {
+        if (value == L"long") {
+          options->registration = serverlayout::Registration::kLongPath;
+        } else if (value == L"short") {
+          options->registration = serverlayout::Registration::kShortPath;
+        } else if (value == L"none") {
+          options->registration = serverlayout::Registration::kNone;
+        } else if (value == L"remove") {
+          options->registration = serverlayout::Registration::kRemove;
+        } else {
+          return false;
+        }
+      } else if (option == L"--hesinstmode") {
+        options->hesinstmode = value;
+      } else if (option == L"--groups") {
+        std::string bytes;
+        if (!standin::ReadWholeFile(value, &bytes)) {
+          fwprintf(stderr, L"srvlayout: cannot read %ls\n", value.c_str());
+          return false;
+        }
+        options->groupData = bytes;
+      } else if (option == L"--omit") {
+        options->omit.push_back(value);
+      } else if (option == L"--omit-program") {
+        options->omitProgramFiles.push_back(value);
+      } else if (option == L"--fail") {
+        options->failingDataCalls.push_back(standin::ToUtf8(value));
+      } else if (option == L"--grpstore") {
+        options->grpstoreLibrary = value;
+      } else if (option == L"--cnsldata") {
+        options->cnsldataLibrary = value;
+      } else {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  serverlayout::Options options;
+  if (!Parse(argc, argv, &options)) {
+    fputws(kUsage, stderr);
+    return 1;
+  }
+  serverlayout::Result result;
+  if (!serverlayout::LayOutServer(options, &result)) {
+    fwprintf(stderr, L"srvlayout: %ls\n", result.error.c_str());
+    return 2;
+  }
+  wprintf(L"Server folder: %ls\n", result.serverFolder.c_str());
+  if (!result.programFolder.empty()) {
+    wprintf(L"Program folder: %ls\n", result.programFolder.c_str());
+  }
+  if (!result.registeredPath.empty()) {
+    wprintf(L"Registered Path: %ls\n", result.registeredPath.c_str());
+  }
+  return 0;
+}

@@ -1,0 +1,186 @@
+// Stand-in packer: turns a 7z archive into a self-extracting setup.
+//
+//   pack.exe ARCHIVE OUTPUT [/PWD=PASSWORD_FILE] [SIZE]
+//
+// ARCHIVE and OUTPUT are bare file names in the current directory; PASSWORD_FILE is the
+// 40-byte scrambled password file (each byte's 4-bit halves exchanged); SIZE is the pack size
+// parameter, decimal. The setup is the 7-Zip SFX module "7z.sfx" beside this program followed
+// by the archive, so any 7z reader lists and extracts it.
+//
+// Every run that got past the argument check leaves "pack.log" in the current directory
+// (UTF-8, one key=value a line): archive, output, size (empty without SIZE), password and
+// password_file (only with /PWD=), and exit (this run's exit code). The password is recorded
+// as received, in clear text, for tests to compare.
+//
+// Exit codes: 0 done; 1 bad arguments; 2 archive missing or not a 7z archive; 3 password file
+// unreadable or malformed; 4 SFX module missing or the setup could not be written. Every
+// failure also prints one line on standard error.
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <optional>
+#include <string>
+
+#include "common/standin_files.h"
+
+namespace {
+
+enum ExitCode { kDone = 0, kBadArguments = 1, kBadArchive = 2, kBadPassword = 3, kWriteFailed = 4 };
+
+constexpr size_t kPasswordFileBytes = 40;
+constexpr char k7zSignature[] = "7z\xBC\xAF\x27\x1C";
+
+struct Request {
+  std::wstring archive;
+  std::wstring output;
+  std::optional<std::wstring> passwordFile;
+  std::optional<unsigned long> size;
+};
+
+int Fail(int code, const std::wstring& message) {
+  fwprintf(stderr, L"pack: %ls\n", message.c_str());
+  return code;
+}
+
+bool IsBareName(const std::wstring& name) {
+  return !name.empty() && name.find_first_of(L"\\/:") == std::wstring::npos;
+}
+
+bool ParseSize(const std::wstring& text, unsigned long* size) {
+  if (text.empty() || text.size() > 10 || text.find_first_not_of(L"0123456789") != std::wstring::npos) {
+    return false;
+  }
+  const unsigned long long value = wcstoull(text.c_str(), nullptr, 10);
+  if (value > 0xFFFFFFFFull) {
+    return false;
+  }
+  *size = static_cast<unsigned long>(value);
+  return true;
+}
+
+bool ParseArguments(int argc, wchar_t** argv, Request* request) {
+  if (argc < 3 || argc > 5 || !IsBareName(argv[1]) || !IsBareName(argv[2])) {
+    return false;
+  }
+  request->archive = argv[1];
+  request->output = argv[2];
+  int next = 3;
+  if (next < argc && _wcsnicmp(argv[next], L"/PWD=", 5) == 0) {
+    if (argv[next][5] == L'\0') {
+      return false;
+    }
+    request->passwordFile = std::wstring(argv[next] + 5);
+    ++next;
+  }
+  if (next < argc) {
+    unsigned long size = 0;
+    if (!ParseSize(argv[next], &size)) {
+      return false;
+    }
+    request->size = size;
+    ++next;
+  }
+  return next == argc;
+}
+
+// Undoes the scrambling of the password file and returns the password as UTF-8.
+bool ReadPassword(const std::wstring& path, std::string* password, std::wstring* problem) {
+  std::string bytes;
+  if (!standin::ReadWholeFile(path, &bytes)) {
+    *problem =
+        L"cannot read the password file " + path + L" (error " + std::to_wstring(::GetLastError()) + L")";
+    return false;
+  }
+  if (bytes.size() != kPasswordFileBytes) {
+    *problem = L"the password file " + path + L" does not hold 40 bytes";
+    return false;
+  }
+  for (char& c : bytes) {
+    const unsigned char b = static_cast<unsigned char>(c);
+    c = static_cast<char>(((b >> 4) | (b << 4)) & 0xFF);
+  }
+  const size_t end = bytes.find('\0');
+  if (end == std::string::npos || end == 0) {
+    *problem = L"the password file " + path + L" holds no password";
+    return false;
+  }
+  const std::string ansi = bytes.substr(0, end);
+  const int length = ::MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(length > 0 ? length : 0), L'\0');
+  if (length <= 0 || ::MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), wide.data(),
+                                           length) != length) {
+    *problem = L"the password in " + path + L" cannot be read";
+    return false;
+  }
+  *password = standin::ToUtf8(wide);
+  return true;
+}
+
+void WriteRecord(const Request& request, const std::string* password, int exitCode) {
+  std::string text = "archive=" + standin::ToUtf8(request.archive) + "\r\n" +
+                     "output=" + standin::ToUtf8(request.output) + "\r\n" +
+                     "size=" + (request.size ? std::to_string(*request.size) : std::string()) + "\r\n";
+  if (request.passwordFile) {
+    text += "password=" + (password != nullptr ? *password : std::string()) + "\r\n";
+    text += "password_file=" + standin::ToUtf8(*request.passwordFile) + "\r\n";
+  }
+  text += "exit=" + std::to_string(exitCode) + "\r\n";
+  standin::WriteWholeFile(L"pack.log", text);
+}
+
+int Pack(const Request& request, const std::string** passwordOut, std::string* password) {
+  if (request.passwordFile) {
+    std::wstring problem;
+    if (!ReadPassword(*request.passwordFile, password, &problem)) {
+      return Fail(kBadPassword, problem);
+    }
+    *passwordOut = password;
+  }
+  std::string archive;
+  if (!standin::ReadWholeFile(request.archive, &archive)) {
+    return Fail(kBadArchive, L"cannot read the archive " + request.archive + L" (error " +
+                                 std::to_wstring(::GetLastError()) + L")");
+  }
+  if (archive.compare(0, sizeof k7zSignature - 1, k7zSignature) != 0) {
+    return Fail(kBadArchive, request.archive + L" is not a 7z archive");
+  }
+  std::wstring folder;
+  std::string module;
+  if (!standin::ModuleFolder(nullptr, &folder) || !standin::ReadWholeFile(folder + L"7z.sfx", &module)) {
+    return Fail(kWriteFailed, L"cannot read the SFX module 7z.sfx beside pack.exe");
+  }
+  // Written under a temporary name first, so a failed run leaves no half setup behind.
+  const std::wstring partial = request.output + L".part";
+  if (!standin::WriteWholeFile(partial, module + archive)) {
+    ::DeleteFileW(partial.c_str());
+    return Fail(kWriteFailed, L"cannot write " + partial);
+  }
+  if (!::MoveFileExW(partial.c_str(), request.output.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    const DWORD error = ::GetLastError();
+    ::DeleteFileW(partial.c_str());
+    return Fail(kWriteFailed,
+                L"cannot write " + request.output + L" (error " + std::to_wstring(error) + L")");
+  }
+  return kDone;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  try {
+    Request request;
+    if (!ParseArguments(argc, argv, &request)) {
+      return Fail(kBadArguments, L"usage: pack.exe ARCHIVE OUTPUT [/PWD=PASSWORD_FILE] [SIZE]");
+    }
+    std::string password;
+    const std::string* received = nullptr;
+    const int code = Pack(request, &received, &password);
+    WriteRecord(request, received, code);
+    return code;
+  } catch (...) {
+    fputws(L"pack: out of memory\n", stderr);
+    return kWriteFailed;
+  }
+}
