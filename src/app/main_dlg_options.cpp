@@ -2,10 +2,11 @@
 // and alternate connection constrain each other. Selecting an item from code does not run the
 // handler of that combo, so each handler sets every control it affects itself.
 
+#include "app/main_dlg.h"
+// The dialog's header brings the Windows types that the control headers need.
 #include <commctrl.h>
 #include <strsafe.h>
 
-#include "app/main_dlg.h"
 #include "app/resource.h"
 #include "app/ui_text.h"
 #include "log/trace_log.h"

@@ -31,34 +31,69 @@ std::wstring TextOf(HWND window) {
   return text;
 }
 
-// Runs `steps` one per timer tick inside whatever modal loop is running on this thread.
+size_t CountLines(const std::wstring& text, const std::wstring& line) {
+  size_t count = 0;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find(L'\n', start);
+    if (end == std::wstring::npos) {
+      end = text.size();
+    }
+    std::wstring current = text.substr(start, end - start);
+    if (!current.empty() && current.back() == L'\r') {
+      current.pop_back();
+    }
+    count += current == line ? 1 : 0;
+    start = end + 1;
+  }
+  return count;
+}
+
+// Runs the steps of a script one after another from a timer inside whatever modal loop is
+// running on this thread. A step that returns false is tried again at the next tick (for
+// windows that take a moment to appear), at most for ten seconds.
 class TimerScript {
  public:
-  explicit TimerScript(std::vector<std::function<void()>> steps) : steps_(std::move(steps)) {
+  using Step = std::function<bool()>;
+  explicit TimerScript(std::vector<Step> steps) : steps_(std::move(steps)) {
     current_ = this;
-    timer_ = SetTimer(nullptr, 0, 150, &TimerScript::Tick);
+    timer_ = SetTimer(nullptr, 0, 100, &TimerScript::Tick);
   }
   ~TimerScript() {
     KillTimer(nullptr, timer_);
     current_ = nullptr;
   }
-  bool finished() const { return next_ >= steps_.size(); }
 
  private:
   static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
-    if (current_ == nullptr || current_->busy_ || current_->finished()) {
+    TimerScript* self = current_;
+    if (self == nullptr || self->busy_ || self->next_ >= self->steps_.size()) {
       return;
     }
-    current_->busy_ = true;  // a step may run a modal loop of its own
-    current_->steps_[current_->next_++]();
-    current_->busy_ = false;
+    self->busy_ = true;  // a step may run a modal loop of its own
+    const bool done = self->steps_[self->next_]() || ++self->tries_ > 100;
+    if (done) {
+      ++self->next_;
+      self->tries_ = 0;
+    }
+    self->busy_ = false;
   }
   static inline TimerScript* current_ = nullptr;
-  std::vector<std::function<void()>> steps_;
+  std::vector<Step> steps_;
   size_t next_ = 0;
+  int tries_ = 0;
   bool busy_ = false;
   UINT_PTR timer_ = 0;
 };
+
+// A step that always completes at once.
+template <typename F>
+TimerScript::Step Do(F action) {
+  return [action]() mutable {
+    action();
+    return true;
+  };
+}
 
 // A window of this thread's class #32770 owned by `owner`, other than `owner` itself.
 HWND FindOwnedDialog(HWND owner) {
@@ -72,8 +107,8 @@ HWND FindOwnedDialog(HWND owner) {
         auto* s = reinterpret_cast<Search*>(data);
         wchar_t className[32] = L"";
         GetClassNameW(window, className, 32);
-        if (window != s->owner && wcscmp(className, L"#32770") == 0 && GetWindow(window, GW_OWNER) == s->owner &&
-            IsWindowVisible(window)) {
+        if (window != s->owner && wcscmp(className, L"#32770") == 0 &&
+            GetWindow(window, GW_OWNER) == s->owner && IsWindowVisible(window)) {
           s->found = window;
           return FALSE;
         }
@@ -92,7 +127,9 @@ class MainDialogTest : public ::testing::Test {
     options_.layOutProgram = false;
   }
 
-  void LayOut() { ASSERT_TRUE(serverlayout::LayOutServer(options_, &layout_)) << testing::PrintToString(layout_.error); }
+  void LayOut() {
+    ASSERT_TRUE(serverlayout::LayOutServer(options_, &layout_)) << testing::PrintToString(layout_.error);
+  }
 
   // The console configuration with known addresses and the given hesinstmode line.
   void WriteConfig(const std::string& modeLine) {
@@ -115,13 +152,20 @@ class MainDialogTest : public ::testing::Test {
   }
 
   // Runs the dialog modally; a dialog still open after the script is closed by the test.
-  INT_PTR RunModal(std::vector<std::function<void()>> steps = {}) {
+  INT_PTR RunModal(std::vector<TimerScript::Step> steps = {}) {
     dialog_ = std::make_unique<CtmrovaneDlg>(GetModuleHandleW(nullptr), prompt_);
+    // Whatever a failed step left open is cancelled before the dialog is closed.
     steps.push_back([this] {
+      HWND owned = dialog_->hwnd() != nullptr ? FindOwnedDialog(dialog_->hwnd()) : nullptr;
+      if (owned != nullptr) {
+        PostMessageW(owned, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        return false;
+      }
       if (dialog_->hwnd() != nullptr) {
         leftOpen_ = true;
         PostMessageW(dialog_->hwnd(), WM_COMMAND, MAKEWPARAM(IDC_BTN_CLOSE, BN_CLICKED), 0);
       }
+      return true;
     });
     TimerScript script(std::move(steps));
     return dialog_->DoModal(nullptr);
@@ -153,7 +197,8 @@ class MainDialogTest : public ::testing::Test {
   // What the administrator does: pick an item, click a button.
   void Choose(int id, int index) const {
     SendMessageW(Item(id), CB_SETCURSEL, index, 0);
-    SendMessageW(dialog_->hwnd(), WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(Item(id)));
+    SendMessageW(dialog_->hwnd(), WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(Item(id)));
   }
   void Click(int id) const { SendMessageW(Item(id), BM_CLICK, 0, 0); }
 
@@ -161,7 +206,9 @@ class MainDialogTest : public ::testing::Test {
   // for the setup type); the validity switch and combo; Send Mail; the group and destination
   // controls; which notes show.
   std::wstring State() const {
-    const auto access = [&](int id) -> std::wstring { return !Visible(id) ? L"H" : Enabled(id) ? L"E" : L"D"; };
+    const auto access = [&](int id) -> std::wstring {
+      return !Visible(id) ? L"H" : Enabled(id) ? L"E" : L"D";
+    };
     const auto combo = [&](int id) {
       std::wstring text = access(id);
       if (text != L"H") {
@@ -202,7 +249,8 @@ class MainDialogTest : public ::testing::Test {
 
   std::wstring InstallFolder() const { return layout_.serverFolder + L"\\"; }
   std::wstring Journal() const {
-    const std::string bytes = testsupport::ReadBytes(layout_.serverFolder + L"\\" + serverlayout::kGroupJournalFile);
+    const std::string bytes =
+        testsupport::ReadBytes(layout_.serverFolder + L"\\" + serverlayout::kGroupJournalFile);
     return std::wstring(bytes.begin(), bytes.end());
   }
 
@@ -216,7 +264,8 @@ class MainDialogTest : public ::testing::Test {
 };
 
 const std::wstring kInitialWindows =
-    L"platform E:Windows | setup E:EXE/32 bit/4 | antivirus E:Yes | validity D- D:30 | mail D | group shown | "
+    L"platform E:Windows | setup E:EXE/32 bit/4 | antivirus E:Yes | validity D- D:30 | mail D | group shown "
+    L"| "
     L"destination shown | notes none";
 
 TEST_F(MainDialogTest, OpensWithTheDefaultGroupAndTheServersFolders) {
@@ -275,7 +324,11 @@ TEST_F(MainDialogTest, InstallationModeDecidesBetweenNotesAndAlternateConnection
     int mode;
   };
   const Row rows[] = {
-      {"", 2}, {"hesinstmode=2\r\n", 2}, {"hesinstmode=1\r\n", 1}, {"hesinstmode=0\r\n", 1}, {"hesinstmode=3\r\n", 1},
+      {"", 2},
+      {"hesinstmode=2\r\n", 2},
+      {"hesinstmode=1\r\n", 1},
+      {"hesinstmode=0\r\n", 1},
+      {"hesinstmode=3\r\n", 1},
   };
   LayOut();
   for (const Row& row : rows) {
@@ -316,7 +369,8 @@ TEST_F(MainDialogTest, InformationIconTooltipCarriesBothNotes) {
         GetClassNameW(window, className, 64);
         TOOLINFOW info{};
         info.cbSize = sizeof(info);
-        if (wcscmp(className, TOOLTIPS_CLASSW) == 0 && SendMessageW(window, TTM_ENUMTOOLSW, 0, reinterpret_cast<LPARAM>(&info)) &&
+        if (wcscmp(className, TOOLTIPS_CLASSW) == 0 &&
+            SendMessageW(window, TTM_ENUMTOOLSW, 0, reinterpret_cast<LPARAM>(&info)) &&
             info.uId == IDC_STATIC_INFO_ICON) {
           *reinterpret_cast<HWND*>(data) = window;
           return FALSE;
@@ -365,16 +419,18 @@ TEST_F(MainDialogTest, FixedLayoutSetsPositionsSizeAndTabOrder) {
   EXPECT_EQ(497, window.right - window.left);
   EXPECT_EQ(628 + GetSystemMetrics(SM_CYCAPTION), window.bottom - window.top);
 
-  const std::vector<int> expected = {
-      IDC_STATIC_HEADLINE,    IDC_STATIC_INTRO,        IDC_STATIC_OPTIONS,    IDC_STATIC_PACKAGE,
-      IDC_CMB_PACKAGE,        IDC_STATIC_PLATFORM,     IDC_CMB_OSPLATFORM,    IDC_STATIC_SETUPTYPE,
-      IDC_CMB_SETUPTYPE,      IDC_STATIC_ANTIVIRUS,    IDC_CMB_ANTIVIRUS,     IDC_STATIC_LINUX_NOTE1,
-      IDC_LINK_LINUX_URL2,    IDC_LINK_LINUX_URL1,     IDC_STATIC_LINUX_NOTE2, IDC_LINK_LINUX_FOLDER,
-      IDC_STATIC_GROUP,       IDC_EDIT_GROUP,          IDC_BTN_BROWSEGROUP,   IDC_STATIC_MAC_NOTE1,
-      IDC_LINK_MAC_URL1,      IDC_LINK_MAC_URL2,       IDC_STATIC_MAC_NOTE2,  IDC_LINK_MAC_FOLDER,
-      IDC_STATIC_CLOSING_NOTE, IDC_STATIC_DESTINATION, IDC_EDIT_DESTINATION,  IDC_BTN_BROWSE,
-      IDC_CHECK_VALIDITY,     IDC_CMB_VALIDITY,        IDC_CHECK_ALT_CONNECTION, IDC_STATIC_INFO_ICON,
-      IDC_BTN_CREATE,         IDC_BTN_SENDMAIL,        IDC_BTN_CLOSE};
+  const std::vector<int> expected = {IDC_STATIC_HEADLINE,      IDC_STATIC_INTRO,       IDC_STATIC_OPTIONS,
+                                     IDC_STATIC_PACKAGE,       IDC_CMB_PACKAGE,        IDC_STATIC_PLATFORM,
+                                     IDC_CMB_OSPLATFORM,       IDC_STATIC_SETUPTYPE,   IDC_CMB_SETUPTYPE,
+                                     IDC_STATIC_ANTIVIRUS,     IDC_CMB_ANTIVIRUS,      IDC_STATIC_LINUX_NOTE1,
+                                     IDC_LINK_LINUX_URL2,      IDC_LINK_LINUX_URL1,    IDC_STATIC_LINUX_NOTE2,
+                                     IDC_LINK_LINUX_FOLDER,    IDC_STATIC_GROUP,       IDC_EDIT_GROUP,
+                                     IDC_BTN_BROWSEGROUP,      IDC_STATIC_MAC_NOTE1,   IDC_LINK_MAC_URL1,
+                                     IDC_LINK_MAC_URL2,        IDC_STATIC_MAC_NOTE2,   IDC_LINK_MAC_FOLDER,
+                                     IDC_STATIC_CLOSING_NOTE,  IDC_STATIC_DESTINATION, IDC_EDIT_DESTINATION,
+                                     IDC_BTN_BROWSE,           IDC_CHECK_VALIDITY,     IDC_CMB_VALIDITY,
+                                     IDC_CHECK_ALT_CONNECTION, IDC_STATIC_INFO_ICON,   IDC_BTN_CREATE,
+                                     IDC_BTN_SENDMAIL,         IDC_BTN_CLOSE};
   std::vector<int> order;
   for (HWND child = GetWindow(dialog_->hwnd(), GW_CHILD); child != nullptr && order.size() < expected.size();
        child = GetWindow(child, GW_HWNDNEXT)) {
@@ -393,19 +449,23 @@ TEST_F(MainDialogTest, ChoicesConstrainEachOther) {
   const Row rows[] = {
       {"Custom, Windows, EXE, antivirus No",
        {{IDC_CMB_ANTIVIRUS, kAntivirusNo}},
-       L"platform E:Windows | setup E:EXE/32 bit/4 | antivirus E:No | validity D- D:30 | mail E | group shown | "
+       L"platform E:Windows | setup E:EXE/32 bit/4 | antivirus E:No | validity D- D:30 | mail E | group "
+       L"shown | "
        L"destination shown | notes none"},
       {"Custom, Windows, MSI",
        {{IDC_CMB_SETUPTYPE, kSetupMsi32}},
-       L"platform E:Windows | setup E:MSI/32 bit/4 | antivirus D:No | validity D- D:30 | mail E | group shown | "
+       L"platform E:Windows | setup E:MSI/32 bit/4 | antivirus D:No | validity D- D:30 | mail E | group "
+       L"shown | "
        L"destination shown | notes none"},
       {"Minimal",
        {{IDC_CMB_SETUPTYPE, kSetupExe64}, {IDC_CMB_PACKAGE, kPackageMinimal}},
-       L"platform D:Windows | setup D:EXE/32 bit/4 | antivirus D:No | validity E- D:30 | mail E | group shown | "
+       L"platform D:Windows | setup D:EXE/32 bit/4 | antivirus D:No | validity E- D:30 | mail E | group "
+       L"shown | "
        L"destination shown | notes none"},
       {"Minimal with validity",
        {{IDC_CMB_PACKAGE, kPackageMinimal}, {IDC_CHECK_VALIDITY, -1}, {IDC_CMB_VALIDITY, 2}},
-       L"platform D:Windows | setup D:EXE/32 bit/4 | antivirus D:No | validity E+ E:90 | mail E | group shown | "
+       L"platform D:Windows | setup D:EXE/32 bit/4 | antivirus D:No | validity E+ E:90 | mail E | group "
+       L"shown | "
        L"destination shown | notes none"},
       {"Custom, Mac",
        {{IDC_CMB_OSPLATFORM, kPlatformMac}},
@@ -420,8 +480,11 @@ TEST_F(MainDialogTest, ChoicesConstrainEachOther) {
        L"platform E:Linux | setup E:32 bit/2 | antivirus D:Yes | validity H H | mail D | group hidden | "
        L"destination hidden | notes linux"},
       {"MSI/64 then EXE/32 keeps antivirus No, selectable again",
-       {{IDC_CMB_ANTIVIRUS, kAntivirusNo}, {IDC_CMB_SETUPTYPE, kSetupMsi64}, {IDC_CMB_SETUPTYPE, kSetupExe32}},
-       L"platform E:Windows | setup E:EXE/32 bit/4 | antivirus E:No | validity D- D:30 | mail E | group shown | "
+       {{IDC_CMB_ANTIVIRUS, kAntivirusNo},
+        {IDC_CMB_SETUPTYPE, kSetupMsi64},
+        {IDC_CMB_SETUPTYPE, kSetupExe32}},
+       L"platform E:Windows | setup E:EXE/32 bit/4 | antivirus E:No | validity D- D:30 | mail E | group "
+       L"shown | "
        L"destination shown | notes none"},
       {"Minimal then Custom",
        {{IDC_CMB_PACKAGE, kPackageMinimal},
@@ -430,10 +493,14 @@ TEST_F(MainDialogTest, ChoicesConstrainEachOther) {
         {IDC_CMB_PACKAGE, kPackageCustom}},
        kInitialWindows},
       {"Linux then Windows",
-       {{IDC_CMB_OSPLATFORM, kPlatformLinux}, {IDC_CMB_SETUPTYPE, kSetupLinux64}, {IDC_CMB_OSPLATFORM, kPlatformWindows}},
+       {{IDC_CMB_OSPLATFORM, kPlatformLinux},
+        {IDC_CMB_SETUPTYPE, kSetupLinux64},
+        {IDC_CMB_OSPLATFORM, kPlatformWindows}},
        kInitialWindows},
       {"Mac after Linux",
-       {{IDC_CMB_OSPLATFORM, kPlatformLinux}, {IDC_CMB_SETUPTYPE, kSetupLinux64}, {IDC_CMB_OSPLATFORM, kPlatformMac}},
+       {{IDC_CMB_OSPLATFORM, kPlatformLinux},
+        {IDC_CMB_SETUPTYPE, kSetupLinux64},
+        {IDC_CMB_OSPLATFORM, kPlatformMac}},
        L"platform E:Mac | setup D:32 bit/2 | antivirus E:Yes | validity H H | mail D | group shown | "
        L"destination hidden | notes mac"},
       {"Mac then Windows",
@@ -473,7 +540,8 @@ TEST_F(MainDialogTest, LinuxLinksFollowTheBitnessAndTheRegisteredPath) {
   EXPECT_EQ(options.webBuildFolder + L"\\heslin32", Text(IDC_LINK_LINUX_FOLDER)) << "long form at start";
 
   Choose(IDC_CMB_OSPLATFORM, kPlatformLinux);
-  EXPECT_EQ(registered + L"web\\build\\heslin32", Text(IDC_LINK_LINUX_FOLDER)) << "registered form after a change";
+  EXPECT_EQ(registered + L"web\\build\\heslin32", Text(IDC_LINK_LINUX_FOLDER))
+      << "registered form after a change";
   EXPECT_EQ(L"http://linux.example.test/32/one", Text(IDC_LINK_LINUX_URL1));
   RECT closing = Placement(IDC_STATIC_CLOSING_NOTE);
   EXPECT_EQ(405, closing.top);
@@ -504,10 +572,12 @@ TEST_F(MainDialogTest, MissingLinuxKeysLeaveEmptyLinksWithATraceLine) {
   Choose(IDC_CMB_OSPLATFORM, kPlatformLinux);
   EXPECT_EQ(L"http://only.test/", Text(IDC_LINK_LINUX_URL1));
   EXPECT_EQ(L"", Text(IDC_LINK_LINUX_URL2));
-  EXPECT_TRUE(trace.Contains(L"CtmrovaneDlg::OnCbnSelchangeCmbOsplatform GetPrivateProfileString failed, Error:"));
+  EXPECT_TRUE(
+      trace.Contains(L"CtmrovaneDlg::OnCbnSelchangeCmbOsplatform GetPrivateProfileString failed, Error:"));
   Choose(IDC_CMB_SETUPTYPE, kSetupLinux64);
   EXPECT_EQ(L"", Text(IDC_LINK_LINUX_URL1));
-  EXPECT_TRUE(trace.Contains(L"CtmrovaneDlg::OnCbnSelchangeCmbSetuptype GetPrivateProfileString failed, Error:"));
+  EXPECT_TRUE(
+      trace.Contains(L"CtmrovaneDlg::OnCbnSelchangeCmbSetuptype GetPrivateProfileString failed, Error:"));
 }
 
 TEST_F(MainDialogTest, AlternateConnectionSwitchAndRadioButtons) {
@@ -559,32 +629,35 @@ TEST_F(MainDialogTest, AlternateConnectionSwitchAndRadioButtons) {
 TEST_F(MainDialogTest, DefaultGroupFailures) {
   struct Row {
     const char* name;
-    std::function<void(MainDialogTest&)> prepare;
+    std::function<void(serverlayout::Options&, const testsupport::RegistryPathBackup&)> prepare;
     const wchar_t* trace;
     bool closes;
     const char* switchedOff = nullptr;  // exports the stand-in library fails on demand
   };
   const Row rows[] = {
       {"server not registered",
-       [](MainDialogTest& t) { t.options_.registration = serverlayout::Registration::kRemove; },
-       L"CtmrovaneDlg::GetDefaultGUID Unable to open registry key => SOFTWARE\\Microsoft\\Windows\\CurrentVersion"
+       [](serverlayout::Options& o, auto&) { o.registration = serverlayout::Registration::kRemove; },
+       L"CtmrovaneDlg::GetDefaultGUID Unable to open registry key => "
+       L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion"
        L"\\App Paths\\CNSLSRVC.EXE",
        false},
       {"Path value missing",
-       [](MainDialogTest& t) {
-         t.options_.registration = serverlayout::Registration::kNone;
-         ASSERT_TRUE(t.registration_.CreateEmpty());
+       [](serverlayout::Options& o, const testsupport::RegistryPathBackup& registry) {
+         o.registration = serverlayout::Registration::kNone;
+         ASSERT_TRUE(registry.CreateEmpty());
        },
        L"CtmrovaneDlg::GetDefaultGUID RegQueryValueEx failed", true},
-      {"library missing", [](MainDialogTest& t) { t.options_.omit = {L"grpstore.dll"}; },
+      {"library missing", [](serverlayout::Options& o, auto&) { o.omit = {L"grpstore.dll"}; },
        L"CtmrovaneDlg::GetDefaultGUID LoadLibraryExW failed", true},
       {"export missing",
-       [](MainDialogTest& t) { t.options_.grpstoreLibrary = L"grpstore_no_GetGroupDetails.dll"; },
+       [](serverlayout::Options& o, auto&) { o.grpstoreLibrary = L"grpstore_no_GetGroupDetails.dll"; },
        L"CtmrovaneDlg::GetDefaultGUID GetProcAddress(GetGroupDetails) failed.", true},
-      {"call fails", [](MainDialogTest&) {},
+      {"call fails", [](serverlayout::Options&, auto&) {},
        L"CtmrovaneDlg::GetDefaultGUID pfnGetGroupDetails failed.", true, "GetGroupDetails\r\n"},
       {"GUID of 40 characters",
-       [](MainDialogTest& t) { t.options_.groupData = std::string("1\t0\t{5F0C3E2A-8B1D-4C6F-9A2E-1D3B5C7E9F01}xy\tDefault\r\n"); },
+       [](serverlayout::Options& o, auto&) {
+         o.groupData = std::string("1\t0\t{5F0C3E2A-8B1D-4C6F-9A2E-1D3B5C7E9F01}xy\tDefault\r\n");
+       },
        L"CtmrovaneDlg::GetDefaultGUID ConvertUTF8ToWideChar failed.", true},
   };
   for (const Row& row : rows) {
@@ -594,15 +667,15 @@ TEST_F(MainDialogTest, DefaultGroupFailures) {
     options_.layOutProgram = false;
     prompt_ = ScriptedPrompt{};
     leftOpen_ = false;
-    row.prepare(*this);
+    row.prepare(options_, registration_);
     LayOut();
     if (row.switchedOff != nullptr) {
-      ASSERT_TRUE(
-          testsupport::WriteBytes(layout_.serverFolder + L"\\" + serverlayout::kGroupSwitchFile, row.switchedOff));
+      ASSERT_TRUE(testsupport::WriteBytes(layout_.serverFolder + L"\\" + serverlayout::kGroupSwitchFile,
+                                          row.switchedOff));
     }
     testsupport::TraceCapture trace;
     std::wstring guidWhileOpen = L"unset";
-    const INT_PTR result = RunModal({[&] { guidWhileOpen = dialog_->groupGuid(); }});
+    const INT_PTR result = RunModal({Do([&] { guidWhileOpen = dialog_->groupGuid(); })});
     EXPECT_EQ(IDCANCEL, result);
     EXPECT_EQ(!row.closes, leftOpen_) << "closes at start: " << row.closes;
     ASSERT_EQ(1u, prompt_.shown().size());
@@ -614,9 +687,8 @@ TEST_F(MainDialogTest, DefaultGroupFailures) {
       EXPECT_EQ(L"", guidWhileOpen);
     }
     const std::wstring journal = Journal();
-    if (journal.find(L"load") != std::wstring::npos) {
-      EXPECT_NE(std::wstring::npos, journal.find(L"unload")) << "the library stays loaded: " << journal;
-    }
+    EXPECT_EQ(CountLines(journal, L"load"), CountLines(journal, L"unload"))
+        << "library left loaded: " << journal;
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, serverlayout::kAppPathsKey);
   }
 }
@@ -630,8 +702,9 @@ TEST_F(MainDialogTest, EscapeDoesNothingAndTheSystemMenuOpensTheAboutBox) {
   std::wstring menuText;
   UINT menuId = 0;
   UINT separatorType = 0;
+  bool aboutClosed = false;
   const INT_PTR result = RunModal({
-      [&] {
+      Do([&] {
         HMENU menu = GetSystemMenu(dialog_->hwnd(), FALSE);
         const int count = GetMenuItemCount(menu);
         menuId = GetMenuItemID(menu, count - 1);
@@ -646,20 +719,23 @@ TEST_F(MainDialogTest, EscapeDoesNothingAndTheSystemMenuOpensTheAboutBox) {
         SetFocus(Item(IDC_EDIT_DESTINATION));
         PostMessageW(Item(IDC_EDIT_DESTINATION), WM_KEYDOWN, VK_ESCAPE, 0x00010001);
         PostMessageW(Item(IDC_EDIT_DESTINATION), WM_KEYUP, VK_ESCAPE, 0xC0010001);
-      },
-      [&] {
+      }),
+      Do([&] {
         openAfterEscape = dialog_->hwnd() != nullptr && IsWindowVisible(dialog_->hwnd());
         PostMessageW(dialog_->hwnd(), WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
-      },
+      }),
       [&] {
         HWND about = FindOwnedDialog(dialog_->hwnd());
-        ASSERT_NE(nullptr, about);
+        if (about == nullptr) {
+          return false;
+        }
         aboutCaption = TextOf(about);
         aboutTitle = TextOf(GetDlgItem(about, IDC_ABOUT_TITLE));
         aboutOwner = TextOf(GetDlgItem(about, IDC_ABOUT_OWNER));
         PostMessageW(about, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        return true;
       },
-      [&] { EXPECT_EQ(nullptr, FindOwnedDialog(dialog_->hwnd())) << "the About box closes with OK"; },
+      [&] { return aboutClosed = FindOwnedDialog(dialog_->hwnd()) == nullptr; },
   });
   EXPECT_EQ(IDCANCEL, result);
   EXPECT_TRUE(openAfterEscape);
@@ -669,52 +745,70 @@ TEST_F(MainDialogTest, EscapeDoesNothingAndTheSystemMenuOpensTheAboutBox) {
   EXPECT_EQ(static_cast<UINT>(MFT_SEPARATOR), separatorType);
   EXPECT_EQ(kTitle, aboutCaption);
   EXPECT_EQ(kTitle, aboutTitle);
-  EXPECT_FALSE(aboutOwner.empty());
+  EXPECT_EQ(L"Copyright (C) Halvane. All rights reserved.", aboutOwner);
+  EXPECT_TRUE(aboutClosed) << "the About box closes with OK";
 }
 
 TEST_F(MainDialogTest, FolderBrowserIsRelabelledStartsAtTheRootAndCancelKeepsTheDestination) {
   LayOut();
-  std::wstring okText;
-  std::wstring cancelText;
-  bool rootSelected = false;
+  struct Seen {
+    std::wstring okText;
+    std::wstring cancelText;
+    bool rootSelected = false;
+  } seen[2];
   std::wstring afterCancel;
   std::wstring afterOk;
-  const auto inspectBrowser = [&](bool confirm) {
-    HWND browser = FindOwnedDialog(dialog_->hwnd());
-    ASSERT_NE(nullptr, browser);
-    okText = TextOf(GetDlgItem(browser, IDOK));
-    cancelText = TextOf(GetDlgItem(browser, IDCANCEL));
-    HWND tree = FindWindowExW(browser, nullptr, WC_TREEVIEWW, nullptr);
-    ASSERT_NE(nullptr, tree);
-    HTREEITEM root = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0));
-    rootSelected = root != nullptr && root == reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
-    PostMessageW(browser, WM_COMMAND, MAKEWPARAM(confirm ? IDOK : IDCANCEL, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(browser, confirm ? IDOK : IDCANCEL)));
+  // Inspects the browser once its tree is filled, then answers it.
+  const auto answerBrowser = [&](Seen& into, bool confirm) {
+    return [&, confirm]() {
+      HWND browser = FindOwnedDialog(dialog_->hwnd());
+      HWND tree = browser != nullptr ? FindWindowExW(browser, nullptr, WC_TREEVIEWW, nullptr) : nullptr;
+      const auto root = reinterpret_cast<HTREEITEM>(
+          tree != nullptr ? SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0) : 0);
+      if (root == nullptr) {
+        return false;
+      }
+      into.okText = TextOf(GetDlgItem(browser, IDOK));
+      into.cancelText = TextOf(GetDlgItem(browser, IDCANCEL));
+      into.rootSelected =
+          root == reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+      const int button = confirm ? IDOK : IDCANCEL;
+      PostMessageW(browser, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(GetDlgItem(browser, button)));
+      return true;
+    };
   };
+  const auto clickBrowse = [&] {
+    PostMessageW(dialog_->hwnd(), WM_COMMAND, MAKEWPARAM(IDC_BTN_BROWSE, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(Item(IDC_BTN_BROWSE)));
+  };
+  const auto browserGone = [&] { return FindOwnedDialog(dialog_->hwnd()) == nullptr; };
   const INT_PTR result = RunModal({
-      [&] {
+      Do([&] {
         SetWindowTextW(Item(IDC_EDIT_DESTINATION), L"C:\\kept");
-        PostMessageW(dialog_->hwnd(), WM_COMMAND, MAKEWPARAM(IDC_BTN_BROWSE, BN_CLICKED),
-                     reinterpret_cast<LPARAM>(Item(IDC_BTN_BROWSE)));
-      },
-      [&] { inspectBrowser(false); },
-      [&] {
+        clickBrowse();
+      }),
+      answerBrowser(seen[0], false),
+      browserGone,
+      Do([&] {
         afterCancel = Text(IDC_EDIT_DESTINATION);
-        PostMessageW(dialog_->hwnd(), WM_COMMAND, MAKEWPARAM(IDC_BTN_BROWSE, BN_CLICKED),
-                     reinterpret_cast<LPARAM>(Item(IDC_BTN_BROWSE)));
-      },
-      [&] { inspectBrowser(true); },
-      [&] { afterOk = Text(IDC_EDIT_DESTINATION); },
+        clickBrowse();
+      }),
+      answerBrowser(seen[1], true),
+      browserGone,
+      Do([&] { afterOk = Text(IDC_EDIT_DESTINATION); }),
   });
   EXPECT_EQ(IDCANCEL, result);
-  EXPECT_EQ(L"O&k", okText);
-  EXPECT_EQ(L"&Cancel", cancelText);
-  EXPECT_TRUE(rootSelected);
+  for (const Seen& browser : seen) {
+    EXPECT_EQ(L"O&k", browser.okText);
+    EXPECT_EQ(L"&Cancel", browser.cancelText);
+    EXPECT_TRUE(browser.rootSelected);
+  }
   EXPECT_EQ(L"C:\\kept", afterCancel);
-  EXPECT_NE(L"C:\\kept", afterOk);
   const DWORD attributes = GetFileAttributesW(afterOk.c_str());
-  EXPECT_TRUE(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-      << testing::PrintToString(afterOk);
+  EXPECT_TRUE(afterOk != L"C:\\kept" && attributes != INVALID_FILE_ATTRIBUTES &&
+              (attributes & FILE_ATTRIBUTE_DIRECTORY))
+      << "OK on the tree's root gives its folder: " << testing::PrintToString(afterOk);
 }
 
 }  // namespace

@@ -37,8 +37,8 @@ class RegistryPathBackup {
       return false;
     }
     const DWORD bytes = static_cast<DWORD>((data.size() + (withTerminator ? 1 : 0)) * sizeof(wchar_t));
-    const bool ok = ::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()), bytes) ==
-                    ERROR_SUCCESS;
+    const bool ok = ::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                                     bytes) == ERROR_SUCCESS;
     ::RegCloseKey(key);
     return ok;
   }

@@ -32,7 +32,9 @@ int WaitFor(const wchar_t* title, double seconds, bool present) {
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 3) {
-    fwprintf(stderr, L"usage: wintool wait|close|gone <title> [seconds] | select <title> <id> <index> | click <title> <id>\n");
+    fwprintf(stderr,
+             L"usage: wintool wait|close|gone <title> [seconds] | select <title> <id> <index> | click "
+             L"<title> <id>\n");
     return 2;
   }
   const double seconds = argc > 3 ? _wtof(argv[3]) : 30.0;
@@ -48,7 +50,8 @@ int wmain(int argc, wchar_t** argv) {
     if (combo == nullptr || SendMessageW(combo, CB_SETCURSEL, _wtoi(argv[4]), 0) == CB_ERR) {
       return 1;
     }
-    SendMessageW(window, WM_COMMAND, MAKEWPARAM(_wtoi(argv[3]), CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
+    SendMessageW(window, WM_COMMAND, MAKEWPARAM(_wtoi(argv[3]), CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(combo));
     return 0;
   }
   if (wcscmp(argv[1], L"click") == 0 && argc == 4) {
