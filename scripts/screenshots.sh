@@ -10,6 +10,8 @@ if [ "${1:-}" != "--inside-x" ]; then
   install_deps
   build_all
   ensure_wine_prefix
+  source "$PROJECT_ROOT/scripts/layout.sh"
+  lay_out_installation >/dev/null
   exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" --inside-x
 fi
 
@@ -22,7 +24,6 @@ package=1044 platform=1045 validity=1048
 
 start_wine_server
 trap stop_wine_server EXIT
-lay_out_installation >/dev/null
 mkdir -p "$docs"
 wine "$PROGRAM_DIR/tmrovane.exe" &
 program=$!
