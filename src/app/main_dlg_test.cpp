@@ -274,7 +274,7 @@ TEST_F(MainDialogTest, OpensWithTheDefaultGroupAndTheServersFolders) {
   LayOut();
   WriteConfig("");
   Open();
-  EXPECT_TRUE(prompt_.shown().empty());
+  EXPECT_TRUE(prompt_.shown.empty());
   EXPECT_EQ(kTitle, TextOf(dialog_->hwnd()));
   EXPECT_EQ(kInitialWindows, State());
 
@@ -678,9 +678,9 @@ TEST_F(MainDialogTest, DefaultGroupFailures) {
     const INT_PTR result = RunModal({Do([&] { guidWhileOpen = dialog_->groupGuid(); })});
     EXPECT_EQ(IDCANCEL, result);
     EXPECT_EQ(!row.closes, leftOpen_) << "closes at start: " << row.closes;
-    ASSERT_EQ(1u, prompt_.shown().size());
-    EXPECT_EQ(kLoadGroupsFailed, prompt_.shown()[0].text);
-    EXPECT_EQ(static_cast<UINT>(MB_ICONERROR), prompt_.shown()[0].style);
+    ASSERT_EQ(1u, prompt_.shown.size());
+    EXPECT_EQ(kLoadGroupsFailed, prompt_.shown[0].text);
+    EXPECT_EQ(static_cast<UINT>(MB_ICONERROR), prompt_.shown[0].style);
     EXPECT_TRUE(trace.Contains(row.trace)) << testing::PrintToString(trace.Text());
     EXPECT_EQ(std::wstring(), std::wstring(dialog_->groupGuid()));
     if (!row.closes) {

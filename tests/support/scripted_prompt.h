@@ -1,9 +1,11 @@
 #pragma once
-// A scripted fw::IUserPrompt: records every text and style shown and answers from a queue
-// (IDOK once the queue is empty).
+// A prompt for tests: records every text and style shown and answers from a script.
+
+#include <windows.h>
 
 #include <deque>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "framework/prompt.h"
@@ -17,22 +19,25 @@ class ScriptedPrompt final : public fw::IUserPrompt {
     UINT style;
   };
 
-  void Answer(int button) { answers_.push_back(button); }
-  const std::vector<Shown>& shown() const { return shown_; }
+  // Answers in order; once they run out every question gets `otherwise`.
+  explicit ScriptedPrompt(std::deque<int> answers = {}, int otherwise = IDOK)
+      : answers_(std::move(answers)), otherwise_(otherwise) {}
 
   int Show(const wchar_t* text, UINT style) override {
-    shown_.push_back({text != nullptr ? text : L"", style});
+    shown.push_back({text != nullptr ? text : L"", style});
     if (answers_.empty()) {
-      return IDOK;
+      return otherwise_;
     }
     const int answer = answers_.front();
     answers_.pop_front();
     return answer;
   }
 
+  std::vector<Shown> shown;
+
  private:
   std::deque<int> answers_;
-  std::vector<Shown> shown_;
+  int otherwise_;
 };
 
 }  // namespace testsupport

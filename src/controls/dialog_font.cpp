@@ -1,0 +1,52 @@
+#include "controls/dialog_font.h"
+
+#include <strsafe.h>
+
+#include "app/app.h"
+
+namespace controls {
+
+FontSetting CurrentFontSetting() {
+  const CtmrovaneApp* app = CtmrovaneApp::Current();
+  if (app == nullptr || app->fontFace()[0] == L'\0') {
+    return {L"Arial", 9, 5};
+  }
+  return {app->fontFace(), app->fontSize(), app->fontWidth()};
+}
+
+LONG DialogFontHeight(int points, int dpiX, int dpiY) {
+  const int height = -::MulDiv(points, dpiY, 72);
+  if (dpiX <= 0) {
+    return height;
+  }
+  return static_cast<LONG>(height / (dpiX / 96.0));
+}
+
+bool MakeDialogFontDescription(HWND window, const FontSetting& setting, LOGFONTW& font) {
+  font = LOGFONTW{};
+  HDC dc = ::GetDC(window);
+  if (dc == nullptr) {
+    return false;
+  }
+  const int dpiX = ::GetDeviceCaps(dc, LOGPIXELSX);
+  const int dpiY = ::GetDeviceCaps(dc, LOGPIXELSY);
+  ::ReleaseDC(window, dc);
+  font.lfHeight = DialogFontHeight(setting.points, dpiX, dpiY);
+  font.lfWidth = setting.width;
+  font.lfWeight = FW_NORMAL;
+  return SUCCEEDED(::StringCchCopyW(font.lfFaceName, LF_FACESIZE, setting.face));
+}
+
+fw::UniqueFont CreateDialogFont(HWND window) {
+  LOGFONTW description;
+  if (!MakeDialogFontDescription(window, CurrentFontSetting(), description)) {
+    return {};
+  }
+  fw::UniqueFont font(::CreateFontIndirectW(&description));
+  if (font) {
+    ::SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
+  }
+  return font;
+}
+
+}  // namespace controls

@@ -1,0 +1,66 @@
+#pragma once
+// A static text control turned into a link: link colour, underlined while the mouse is over it,
+// hand cursor, and a click opens its target with the shell (then it shows the visited colour).
+//
+// The object attaches to an existing static control of a dialog by ID. It subclasses the
+// control for its own messages and the dialog for the two the control reports to its parent
+// (WM_CTLCOLORSTATIC and the STN_CLICKED notification), which it handles in the dialog's place.
+
+#include <windows.h>
+
+#include <string>
+
+#include "framework/handles.h"
+#include "framework/prompt.h"
+
+class CHyperLink {
+ public:
+  static constexpr COLORREF kLinkColor = RGB(0, 0, 238);
+  static constexpr COLORREF kVisitedColor = RGB(85, 26, 139);
+  static constexpr UINT_PTR kTimerId = 100;
+  static constexpr UINT kTimerPeriod = 100;  // milliseconds
+
+  CHyperLink() = default;
+  CHyperLink(const CHyperLink&) = delete;
+  CHyperLink& operator=(const CHyperLink&) = delete;
+  ~CHyperLink();
+
+  // Attaches to control `id` of `dialog`: adds SS_NOTIFY, gives it the link font and the hand
+  // cursor. A target the shell cannot open is reported through `prompt`, which must outlive
+  // the control's window. False when the control does not exist or this object is already
+  // attached.
+  bool Attach(HWND dialog, int id, fw::IUserPrompt& prompt);
+
+  // What the shell opens on a click (a web address or a folder path); null means none.
+  void SetURL(const wchar_t* target);
+  // Sets the visited state and redraws the control in the matching colour.
+  void SetVisited(bool visited);
+
+  bool visited() const { return visited_; }
+  HWND hwnd() const { return control_; }
+
+ private:
+  static LRESULT CALLBACK ControlProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                      DWORD_PTR self);
+  static LRESULT CALLBACK ParentProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                     DWORD_PTR self);
+  LRESULT OnControlMessage(UINT message, WPARAM wParam, LPARAM lParam);
+  void OnMouseMove();
+  void OnTimer();
+  void OnClicked();
+  void Detach();
+
+  COLORREF linkColor_ = kLinkColor;
+  COLORREF visitedColor_ = kVisitedColor;
+  bool over_ = false;
+  bool visited_ = false;
+  std::wstring target_;
+  fw::UniqueFont underlinedFont_;
+  fw::UniqueFont normalFont_;
+  HCURSOR cursor_ = nullptr;
+  UINT_PTR timerId_ = kTimerId;
+
+  HWND control_ = nullptr;
+  HWND parent_ = nullptr;
+  fw::IUserPrompt* prompt_ = nullptr;
+};
