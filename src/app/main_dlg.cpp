@@ -4,6 +4,7 @@
 #include <strsafe.h>
 
 #include <cwchar>
+#include <iterator>
 #include <string>
 
 #include "app/about_dlg.h"
@@ -11,6 +12,7 @@
 #include "app/folder_browse.h"
 #include "app/resource.h"
 #include "app/ui_text.h"
+#include "controls/dialog_font.h"
 #include "log/trace_log.h"
 
 namespace {
@@ -83,6 +85,9 @@ constexpr int kLinuxNotes[] = {IDC_LINK_LINUX_URL2, IDC_STATIC_LINUX_NOTE1, IDC_
 constexpr int kAlternateControls[] = {IDC_CHECK_ALT_CONNECTION, IDC_RADIO_IPADDRESS,  IDC_IPADDRESS,
                                       IDC_EDIT_DOMAINNAME,      IDC_STATIC_INFO_ICON, IDC_RADIO_DOMAINNAME};
 
+constexpr int kLinkIds[] = {IDC_LINK_MAC_URL1,   IDC_LINK_MAC_FOLDER,   IDC_LINK_MAC_URL2,
+                            IDC_LINK_LINUX_URL1, IDC_LINK_LINUX_FOLDER, IDC_LINK_LINUX_URL2};
+
 constexpr wchar_t kValidityItems[][4] = {L"30", L"60", L"90", L"180"};
 
 // The text of a window, whole.
@@ -92,23 +97,6 @@ std::wstring WindowText(HWND window) {
   const int copied = ::GetWindowTextW(window, text.data(), static_cast<int>(text.size()));
   text.resize(static_cast<size_t>(copied > 0 ? copied : 0));
   return text;
-}
-
-// The dialog font from the configured face, size and width, made against `control`'s device
-// context: height -MulDiv(size, dpiY, 72) scaled by 96/dpiX, weight 400, everything else zero.
-HFONT CreateDialogFont(HWND control, const wchar_t* face, int size, int width) {
-  LOGFONTW description{};
-  HDC dc = ::GetDC(control);
-  const int dpiY = dc != nullptr ? ::GetDeviceCaps(dc, LOGPIXELSY) : 96;
-  const int dpiX = dc != nullptr ? ::GetDeviceCaps(dc, LOGPIXELSX) : 96;
-  if (dc != nullptr) {
-    ::ReleaseDC(control, dc);
-  }
-  description.lfHeight = static_cast<LONG>(-::MulDiv(size, dpiY, 72) / (dpiX / 96.0));
-  description.lfWidth = width;
-  description.lfWeight = FW_NORMAL;
-  ::StringCchCopyW(description.lfFaceName, LF_FACESIZE, face);
-  return ::CreateFontIndirectW(&description);
 }
 
 }  // namespace
@@ -167,6 +155,7 @@ BOOL CtmrovaneDlg::OnInitDialog() {
       ::AppendMenuW(systemMenu, MF_STRING, IDM_ABOUTBOX, title_);
     }
   }
+  AttachControls();
   icon_ = ::LoadIconW(instance(), MAKEINTRESOURCEW(IDR_MAINFRAME));
   ::SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
   ::SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
@@ -213,8 +202,33 @@ BOOL CtmrovaneDlg::OnInitDialog() {
                  0);
   CreateTooltips(infoTip);
 
+  wchar_t tip[kTextCapacity];
+  LoadUiText(uitext::kTipPackageCustom, tip);
+  packageCombo_.SetItemTip(kPackageCustom, tip);
+  LoadUiText(uitext::kTipPackageMinimal, tip);
+  packageCombo_.SetItemTip(kPackageMinimal, tip);
+
   TraceLog(tracelog::kLevelError, kInitTag, L"success");
   return TRUE;
+}
+
+void CtmrovaneDlg::AttachControls() {
+  for (size_t i = 0; i < std::size(kLinkIds); ++i) {
+    if (!links_[i].Attach(hwnd(), kLinkIds[i], Prompt())) {
+      TraceLog(tracelog::kLevelError, kInitTag, L"Unable to attach link %d", kLinkIds[i]);
+    }
+  }
+  if (!packageCombo_.Attach(hwnd(), IDC_CMB_PACKAGE)) {
+    TraceLog(tracelog::kLevelError, kInitTag, L"Unable to attach the package combo box");
+  }
+}
+
+CHyperLink& CtmrovaneDlg::Link(int id) {
+  size_t index = 0;
+  while (index + 1 < std::size(kLinkIds) && kLinkIds[index] != id) {
+    ++index;
+  }
+  return links_[index];
 }
 
 void CtmrovaneDlg::GetDefaultGUID(wchar_t* guid, int capacity) {
@@ -372,23 +386,7 @@ void CtmrovaneDlg::FillCombos() {
 }
 
 void CtmrovaneDlg::ApplyDialogFont() {
-  const CtmrovaneApp* app = CtmrovaneApp::Current();
-  wchar_t face[CtmrovaneApp::kFontFaceCapacity];
-  wchar_t number[kPathCapacity];
-  int size = 0;
-  int width = 0;
-  if (app != nullptr) {
-    ::StringCchCopyW(face, CtmrovaneApp::kFontFaceCapacity, app->fontFace());
-    size = app->fontSize();
-    width = app->fontWidth();
-  } else {
-    LoadUiText(uitext::kFontFace, face);
-    LoadUiText(uitext::kFontSize, number);
-    size = TextToInt(number);
-    LoadUiText(uitext::kFontWidth, number);
-    width = TextToInt(number);
-  }
-  font_.reset(CreateDialogFont(Item(kFontControls[0]), face, size, width));
+  font_ = controls::CreateDialogFont(Item(kFontControls[0]));
   if (!font_) {
     return;
   }
@@ -543,7 +541,10 @@ void CtmrovaneDlg::Select(int id, int index) const {
 
 void CtmrovaneDlg::SetText(int id, const wchar_t* text) const { ::SetDlgItemTextW(hwnd(), id, text); }
 
-void CtmrovaneDlg::SetLink(int id, const wchar_t* target) const { SetText(id, target); }
+void CtmrovaneDlg::SetLink(int id, const wchar_t* target) {
+  Link(id).SetURL(target);
+  SetText(id, target);
+}
 
 void CtmrovaneDlg::PlaceAfter(int id, int afterId, int x, int y, int width, int height) const {
   ::SetWindowPos(Item(id), Item(afterId), x, y, width, height, SWP_NOACTIVATE);

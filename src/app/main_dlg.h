@@ -11,6 +11,8 @@
 
 #include "app/server_paths.h"
 #include "build/build_options.h"
+#include "controls/hyperlink.h"
+#include "controls/tt_combo_box.h"
 #include "framework/dialog.h"
 #include "framework/handles.h"
 #include "framework/prompt.h"
@@ -49,6 +51,7 @@ class CtmrovaneDlg : public fw::Dialog {
   void SetControlTexts(wchar_t* infoTip, size_t infoTipCapacity);
   void ReadDownloadAddresses(const wchar_t* configPath);
   void ApplyInstallationMode(const wchar_t* configPath);
+  void AttachControls();
   void FillCombos();
   void ApplyDialogFont();
   void CreateTooltips(const wchar_t* infoTip);
@@ -83,12 +86,12 @@ class CtmrovaneDlg : public fw::Dialog {
   void Select(int id, int index) const;
   void SetText(int id, const wchar_t* text) const;
   // A link's text and the target it opens.
-  void SetLink(int id, const wchar_t* target) const;
+  void SetLink(int id, const wchar_t* target);
   void FillSetupTypeWindows() const;
   void FillSetupTypeLinux() const;
   void PlaceAfter(int id, int afterId, int x, int y, int width, int height) const;
   // Reads one console configuration key into a link; an empty read is traced under `tag`.
-  void LinkConfigKey(int id, const wchar_t* configPath, const wchar_t* key, const wchar_t* tag) const;
+  void LinkConfigKey(int id, const wchar_t* configPath, const wchar_t* key, const wchar_t* tag);
   void UpdateSendMail() const;
   // Ends the dialog as Cancel would if it did not ignore Escape.
   void CloseAsCancel();
@@ -100,6 +103,10 @@ class CtmrovaneDlg : public fw::Dialog {
   wchar_t title_[kPathCapacity] = {};
   bool closing_ = false;
 
+  // The six links in the order of kLinkIds (main_dlg.cpp).
+  CHyperLink links_[6];
+  CHyperLink& Link(int id);
+  CTTComboBox packageCombo_;
   fw::UniqueFont font_;
   HWND tipMacUrl1_ = nullptr;  // tooltip windows: owned by the dialog, destroyed with it
   HWND tipMacUrl2_ = nullptr;

@@ -63,7 +63,7 @@ void CtmrovaneDlg::UpdateSendMail() const {
 }
 
 void CtmrovaneDlg::LinkConfigKey(int id, const wchar_t* configPath, const wchar_t* key,
-                                 const wchar_t* tag) const {
+                                 const wchar_t* tag) {
   wchar_t address[kPathCapacity] = L"";
   if (serverpaths::ReadConfigString(configPath, key, address) == 0) {
     TraceLog(tracelog::kLevelError, tag, L"GetPrivateProfileString failed, Error:%lu", ::GetLastError());

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/resource.h"
+#include "controls/tt_combo_box.h"
 #include "layout/server_layout.h"
 #include "support/registry_backup.h"
 #include "support/scripted_prompt.h"
@@ -580,6 +581,36 @@ TEST_F(MainDialogTest, MissingLinuxKeysLeaveEmptyLinksWithATraceLine) {
       trace.Contains(L"CtmrovaneDlg::OnCbnSelchangeCmbSetuptype GetPrivateProfileString failed, Error:"));
 }
 
+TEST_F(MainDialogTest, LinksOpenTheirAddressAndPackageEntriesHaveTheirOwnTips) {
+  LayOut();
+  // An address the shell cannot open: the link reports it through the dialog's prompt.
+  ASSERT_TRUE(
+      testsupport::WriteBytes(layout_.serverFolder + L"\\config\\cnslconf.ini",
+                              "[ADMIN_CONSOLE_SECTION]\r\nmac_build_url=C:\\no such folder\\mac.dmg\r\n"));
+  Open();
+  Choose(IDC_CMB_OSPLATFORM, kPlatformMac);
+  SendMessageW(dialog_->hwnd(), WM_COMMAND, MAKEWPARAM(IDC_LINK_MAC_URL1, STN_CLICKED),
+               reinterpret_cast<LPARAM>(Item(IDC_LINK_MAC_URL1)));
+  ASSERT_EQ(1u, prompt_.shown.size());
+  EXPECT_EQ(L"Internal Error", prompt_.shown[0].text);
+  EXPECT_NE(0u, GetWindowLongW(Item(IDC_LINK_MAC_URL1), GWL_STYLE) & SS_NOTIFY);
+
+  // Hovering over the closed package box shows the selected entry's own tip.
+  HWND tip = FindWindowW(CTTComboBox::kTipWindowClass, nullptr);
+  ASSERT_NE(nullptr, tip);
+  for (const auto& [index, text] :
+       {std::pair{kPackageCustom, L"Installation will NOT require an internet connection if AV is included"},
+        std::pair{kPackageMinimal,
+                  L"Installation will require an internet connection to download Agent and AV"}}) {
+    Choose(IDC_CMB_PACKAGE, index);
+    SendMessageW(Item(IDC_CMB_PACKAGE), WM_MOUSEHOVER, 0, MAKELPARAM(5, 5));
+    EXPECT_TRUE(IsWindowVisible(tip)) << index;
+    EXPECT_EQ(text, TextOf(tip)) << index;
+    SendMessageW(Item(IDC_CMB_PACKAGE), WM_MOUSELEAVE, 0, 0);
+  }
+  ReleaseCapture();
+}
+
 TEST_F(MainDialogTest, AlternateConnectionSwitchAndRadioButtons) {
   LayOut();
   WriteConfig("hesinstmode=1\r\n");
@@ -633,6 +664,7 @@ TEST_F(MainDialogTest, DefaultGroupFailures) {
     const wchar_t* trace;
     bool closes;
     const char* switchedOff = nullptr;  // exports the stand-in library fails on demand
+    const wchar_t* alsoTraced = nullptr;
   };
   const Row rows[] = {
       {"server not registered",
@@ -646,7 +678,8 @@ TEST_F(MainDialogTest, DefaultGroupFailures) {
          o.registration = serverlayout::Registration::kNone;
          ASSERT_TRUE(registry.CreateEmpty());
        },
-       L"CtmrovaneDlg::GetDefaultGUID RegQueryValueEx failed", true},
+       L"CtmrovaneDlg::GetDefaultGUID RegQueryValueEx failed", true, nullptr,
+       L"CtmrovaneDlg::GetDefaultGUID Installed path: \r\n"},
       {"library missing", [](serverlayout::Options& o, auto&) { o.omit = {L"grpstore.dll"}; },
        L"CtmrovaneDlg::GetDefaultGUID LoadLibraryExW failed", true},
       {"export missing",
@@ -682,6 +715,9 @@ TEST_F(MainDialogTest, DefaultGroupFailures) {
     EXPECT_EQ(kLoadGroupsFailed, prompt_.shown[0].text);
     EXPECT_EQ(static_cast<UINT>(MB_ICONERROR), prompt_.shown[0].style);
     EXPECT_TRUE(trace.Contains(row.trace)) << testing::PrintToString(trace.Text());
+    if (row.alsoTraced != nullptr) {
+      EXPECT_TRUE(trace.Contains(row.alsoTraced)) << testing::PrintToString(trace.Text());
+    }
     EXPECT_EQ(std::wstring(), std::wstring(dialog_->groupGuid()));
     if (!row.closes) {
       EXPECT_EQ(L"", guidWhileOpen);

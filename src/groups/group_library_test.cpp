@@ -6,6 +6,10 @@
 #include <cstring>
 #include <string>
 
+#include "app/server_paths.h"
+#include "support/registry_backup.h"
+#include "support/trace_capture.h"
+
 namespace {
 
 TEST(CopyGroupGuid, CopiesAtMost39CharactersAndIgnoresTheRestOfTheField) {
@@ -53,6 +57,38 @@ TEST(ConvertUTF8ToWideChar, FillsTheBufferOrLeavesItAllZeros) {
   wmemset(buffer, L'#', 8);
   EXPECT_FALSE(groups::ConvertUTF8ToWideChar("x", buffer, 0));
   EXPECT_EQ(L'#', buffer[0]) << "capacity 0 writes nothing";
+}
+
+TEST(LoadGroupLibrary, RegisteredPathsThatDoNotFitAreNotLoaded) {
+  struct Row {
+    const char* name;
+    std::wstring path;
+    bool terminator;
+    groups::LoadResult result;
+    const wchar_t* trace;
+  };
+  const Row rows[] = {
+      {"no App Paths key", L"", true, groups::LoadResult::kKeyNotOpened,
+       L"Tag Unable to open registry key => SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App "
+       L"Paths\\CNSLSRVC.EXE"},
+      {"path of 260 characters", std::wstring(260, L'p'), false, groups::LoadResult::kPathNotRead,
+       L"Tag RegQueryValueEx failed"},
+      {"path without room for the library name", L"C:\\" + std::wstring(250, L'q'), true,
+       groups::LoadResult::kLoadFailed, L"Tag LoadLibraryExW failed"},
+      {"folder without the library", L"C:\\windows", true, groups::LoadResult::kLoadFailed,
+       L"Tag LoadLibraryExW failed"},
+  };
+  for (const Row& row : rows) {
+    testsupport::RegistryPathBackup registry(serverpaths::kAppPathsKey);
+    if (row.result != groups::LoadResult::kKeyNotOpened) {
+      ASSERT_TRUE(registry.SetRaw(L"Path", row.path, row.terminator)) << row.name;
+    }
+    testsupport::TraceCapture trace;
+    fw::UniqueModule library;
+    EXPECT_EQ(row.result, groups::LoadGroupLibrary(library, L"Tag", tracelog::kLevelProgress)) << row.name;
+    EXPECT_FALSE(library) << row.name;
+    EXPECT_TRUE(trace.Contains(row.trace)) << row.name << ": " << testing::PrintToString(trace.Text());
+  }
 }
 
 }  // namespace
