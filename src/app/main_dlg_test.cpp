@@ -358,37 +358,60 @@ TEST_F(MainDialogTest, InstallationModeDecidesBetweenNotesAndAlternateConnection
   }
 }
 
-TEST_F(MainDialogTest, InformationIconTooltipCarriesBothNotes) {
-  LayOut();
-  WriteConfig("hesinstmode=1\r\n");
-  Open();
-  HWND tip = nullptr;
+// The tooltip control whose tool is control `id`, and the tool's text.
+HWND FindToolTip(int id) {
+  struct Search {
+    int id;
+    HWND found;
+  } search{id, nullptr};
   EnumThreadWindows(
       GetCurrentThreadId(),
       [](HWND window, LPARAM data) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(data);
         wchar_t className[64] = L"";
         GetClassNameW(window, className, 64);
         TOOLINFOW info{};
         info.cbSize = sizeof(info);
         if (wcscmp(className, TOOLTIPS_CLASSW) == 0 &&
             SendMessageW(window, TTM_ENUMTOOLSW, 0, reinterpret_cast<LPARAM>(&info)) &&
-            info.uId == IDC_STATIC_INFO_ICON) {
-          *reinterpret_cast<HWND*>(data) = window;
+            info.uId == static_cast<UINT_PTR>(s->id)) {
+          s->found = window;
           return FALSE;
         }
         return TRUE;
       },
-      reinterpret_cast<LPARAM>(&tip));
-  ASSERT_NE(nullptr, tip);
-  wchar_t text[2048] = L"";
-  TOOLINFOW info{};
-  info.cbSize = sizeof(info);
-  info.hwnd = Item(IDC_STATIC_INFO_ICON);
-  info.uId = IDC_STATIC_INFO_ICON;
-  info.lpszText = text;
-  SendMessageW(tip, TTM_GETTEXTW, 2048, reinterpret_cast<LPARAM>(&info));
-  EXPECT_EQ(Text(IDC_STATIC_DISTRIBUTION) + L"\n" + Text(IDC_STATIC_AV_NOTE), text);
-  EXPECT_EQ(300, SendMessageW(tip, TTM_GETMAXTIPWIDTH, 0, 0));
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+TEST_F(MainDialogTest, TooltipsCarryTheNotesAndTheLinkAddresses) {
+  LayOut();
+  WriteConfig("hesinstmode=1\r\n");
+  Open();
+  BuildOptions options;
+  dialog_->GetBuildOptions(options);
+  const struct {
+    int id;
+    std::wstring text;
+  } rows[] = {
+      {IDC_STATIC_INFO_ICON, Text(IDC_STATIC_DISTRIBUTION) + L"\n" + Text(IDC_STATIC_AV_NOTE)},
+      {IDC_LINK_MAC_URL1, L"http://mac.example.test/one"},
+      {IDC_LINK_MAC_URL2, L"http://mac.example.test/two"},
+      {IDC_LINK_MAC_FOLDER, options.webBuildFolder},
+  };
+  for (const auto& row : rows) {
+    HWND tip = FindToolTip(row.id);
+    ASSERT_NE(nullptr, tip) << row.id;
+    wchar_t text[2048] = L"";
+    TOOLINFOW info{};
+    info.cbSize = sizeof(info);
+    info.hwnd = Item(row.id);
+    info.uId = static_cast<UINT_PTR>(row.id);
+    info.lpszText = text;
+    SendMessageW(tip, TTM_GETTEXTW, 2048, reinterpret_cast<LPARAM>(&info));
+    EXPECT_EQ(row.text, text) << row.id;
+  }
+  EXPECT_EQ(300, SendMessageW(FindToolTip(IDC_STATIC_INFO_ICON), TTM_GETMAXTIPWIDTH, 0, 0));
 }
 
 TEST_F(MainDialogTest, FixedLayoutSetsPositionsSizeAndTabOrder) {
