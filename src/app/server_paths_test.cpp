@@ -121,36 +121,4 @@ TEST(BuildWebBuildFolder, UsesTheLongFormOfTheFolder) {
   EXPECT_STREQ(L"C:\\No Such Folder 7\\web\\build", web);
 }
 
-TEST(ConsoleConfiguration, KeysAreTakenAsTheyStandAndTheModeIsTwoOrOne) {
-  TempDir dir;
-  const std::wstring ini = dir / L"cnslconf.ini";
-  struct Row {
-    const char* content;
-    int mode;
-  };
-  const Row rows[] = {
-      {"[ADMIN_CONSOLE_SECTION]\r\n", 2},
-      {"[ADMIN_CONSOLE_SECTION]\r\nhesinstmode=2\r\n", 2},
-      {"[ADMIN_CONSOLE_SECTION]\r\nhesinstmode=1\r\n", 1},
-      {"[ADMIN_CONSOLE_SECTION]\r\nhesinstmode=0\r\n", 1},
-      {"[ADMIN_CONSOLE_SECTION]\r\nhesinstmode=3\r\n", 1},
-      {"[OTHER]\r\nhesinstmode=1\r\n", 2},
-  };
-  for (const Row& row : rows) {
-    ASSERT_TRUE(testsupport::WriteBytes(ini, row.content));
-    EXPECT_EQ(row.mode, serverpaths::ReadInstallMode(ini.c_str())) << row.content;
-  }
-  EXPECT_EQ(2, serverpaths::ReadInstallMode((dir / L"missing.ini").c_str()));
-
-  ASSERT_TRUE(testsupport::WriteBytes(
-      ini,
-      "[ADMIN_CONSOLE_SECTION]\r\nmac_build_url=http://example.test/mac?a=1&b=2\r\nmac_build_url1=\r\n"));
-  wchar_t value[MAX_PATH];
-  EXPECT_EQ(31u, serverpaths::ReadConfigString(ini.c_str(), serverpaths::kKeyMacUrl1, value));
-  EXPECT_STREQ(L"http://example.test/mac?a=1&b=2", value);
-  EXPECT_EQ(0u, serverpaths::ReadConfigString(ini.c_str(), serverpaths::kKeyMacUrl2, value));
-  EXPECT_STREQ(L"", value);
-  EXPECT_EQ(0u, serverpaths::ReadConfigString(ini.c_str(), serverpaths::kKeyLinuxUrl1x64, value));
-}
-
 }  // namespace
