@@ -186,6 +186,14 @@ std::string DataText() {
       "generic.2=Halvane Endpoint Security Server HESSRV01\n");
 }
 
+std::string SwitchText(const std::vector<std::string>& calls) {
+  std::string text;
+  for (const std::string& call : calls) {
+    text += call + "\r\n";
+  }
+  return text;
+}
+
 // Files that both packer folders hold.
 void AddPackerFiles(const std::wstring& folder, std::vector<Item>* items) {
   items->push_back(Built(folder + L"\\pack.exe", L"pack.exe"));
@@ -204,15 +212,14 @@ std::vector<Item> ServerItems(const Options& options) {
   std::vector<Item> items;
   items.push_back(Built(L"grpstore.dll", options.grpstoreLibrary));
   items.push_back(Text(kGroupDataFile, options.groupData ? *options.groupData : DefaultGroupData()));
+  if (!options.failingGroupCalls.empty()) {
+    items.push_back(Text(kGroupSwitchFile, SwitchText(options.failingGroupCalls)));
+  }
   items.push_back(Built(L"cnsldata.dll", options.cnsldataLibrary));
   items.push_back(Text(kDataFile, DataText()));
   items.push_back(Text(kDataBlockFile, DataBlock()));
   if (!options.failingDataCalls.empty()) {
-    std::string text;
-    for (const std::string& call : options.failingDataCalls) {
-      text += call + "\r\n";
-    }
-    items.push_back(Text(kDataSwitchFile, text));
+    items.push_back(Text(kDataSwitchFile, SwitchText(options.failingDataCalls)));
   }
   items.push_back(Text(kConsoleConfigFile, ConsoleConfig(options.hesinstmode)));
 
@@ -373,6 +380,20 @@ bool Register(const Options& options, const std::wstring& serverFolder, Result* 
     if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
       result->error =
           ErrorText(L"cannot delete the registry key", options.registryKey, static_cast<DWORD>(status));
+      return false;
+    }
+    return true;
+  }
+  if (options.registration == Registration::kKeyOnly) {
+    fw::UniqueRegKey key;
+    LSTATUS status = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, options.registryKey.c_str(), 0, nullptr, 0,
+                                       KEY_SET_VALUE, nullptr, key.put(), nullptr);
+    if (status == ERROR_SUCCESS) {
+      status = ::RegDeleteValueW(key.get(), kPathValue);
+    }
+    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
+      result->error =
+          ErrorText(L"cannot create the registry key", options.registryKey, static_cast<DWORD>(status));
       return false;
     }
     return true;

@@ -20,7 +20,8 @@
 // the registration when asked (Registration::kRemove).
 //
 // What it lays out, relative to the server folder S (P is the program folder):
-//   S\grpstore.dll, S\groups.txt               group library and its data (kGroupDataFile)
+//   S\grpstore.dll, S\groups.txt               group library and its data (kGroupDataFile);
+//                                              S\grpstore.fail when failingGroupCalls is not empty
 //   S\cnsldata.dll, S\serverdata.txt, S\serverdata_1_1_3.bin
 //                                              data library and its data; S\cnsldata.fail
 //                                              when failingDataCalls is not empty
@@ -71,6 +72,7 @@ enum class Registration {
   kShortPath,  // "Path" = the server folder in its short (8.3) form
   kNone,       // the registry is not touched
   kRemove,     // the App Paths key is deleted (a server that is not registered)
+  kKeyOnly,    // the App Paths key exists without a "Path" value
 };
 
 struct Options {
@@ -88,7 +90,10 @@ struct Options {
   std::optional<std::wstring> hesinstmode = L"1";
   // Content of groups.txt (bytes as they are written); nullopt: DefaultGroupData().
   std::optional<std::string> groupData;
-  // Export names of cnsldata.dll that fail, written into cnsldata.fail; empty: no switch file.
+  // Export names that fail on demand, written into grpstore.fail and cnsldata.fail (one name a
+  // line); empty: no switch file. A test may also write or delete these files at any time:
+  // both libraries read them on every call.
+  std::vector<std::string> failingGroupCalls;
   std::vector<std::string> failingDataCalls;
   // Built files installed as grpstore.dll and cnsldata.dll, e.g. L"cnsldata_no_GetDataByType.dll"
   // or L"grpstore_no_FreeGroupArray.dll" (every variant lacks the one export it names).

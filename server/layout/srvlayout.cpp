@@ -1,9 +1,9 @@
 // Lays out the stand-in server installation from a script:
 //
 //   srvlayout.exe SERVER_FOLDER [--program DIR | --no-program]
-//                 [--register long|short|none|remove] [--no-trailing-backslash]
+//                 [--register long|short|none|remove|key-only] [--no-trailing-backslash]
 //                 [--hesinstmode VALUE | --no-hesinstmode] [--groups FILE]
-//                 [--omit PATH]... [--omit-program PATH]... [--fail CALL]...
+//                 [--omit PATH]... [--omit-program PATH]... [--fail CALL]... [--fail-group CALL]...
 //                 [--grpstore BUILT_DLL] [--cnsldata BUILT_DLL]
 //
 // Paths are Windows paths. Prints the folders laid out and the registered path; exit code 0
@@ -20,9 +20,9 @@ namespace {
 
 constexpr wchar_t kUsage[] =
     L"usage: srvlayout.exe SERVER_FOLDER [--program DIR | --no-program]\n"
-    L"         [--register long|short|none|remove] [--no-trailing-backslash]\n"
+    L"         [--register long|short|none|remove|key-only] [--no-trailing-backslash]\n"
     L"         [--hesinstmode VALUE | --no-hesinstmode] [--groups FILE]\n"
-    L"         [--omit PATH]... [--omit-program PATH]... [--fail CALL]...\n"
+    L"         [--omit PATH]... [--omit-program PATH]... [--fail CALL]... [--fail-group CALL]...\n"
     L"         [--grpstore BUILT_DLL] [--cnsldata BUILT_DLL]\n";
 
 bool Parse(int argc, wchar_t** argv, serverlayout::Options* options) {
@@ -54,6 +54,8 @@ bool Parse(int argc, wchar_t** argv, serverlayout::Options* options) {
           options->registration = serverlayout::Registration::kNone;
         } else if (value == L"remove") {
           options->registration = serverlayout::Registration::kRemove;
+        } else if (value == L"key-only") {
+          options->registration = serverlayout::Registration::kKeyOnly;
         } else {
           return false;
         }
@@ -72,6 +74,8 @@ bool Parse(int argc, wchar_t** argv, serverlayout::Options* options) {
         options->omitProgramFiles.push_back(value);
       } else if (option == L"--fail") {
         options->failingDataCalls.push_back(standin::ToUtf8(value));
+      } else if (option == L"--fail-group") {
+        options->failingGroupCalls.push_back(standin::ToUtf8(value));
       } else if (option == L"--grpstore") {
         options->grpstoreLibrary = value;
       } else if (option == L"--cnsldata") {

@@ -168,7 +168,9 @@ TEST_F(GroupLibraryTest, MissingOrDamagedDataFailsEveryCall) {
 }
 
 TEST_F(GroupLibraryTest, SwitchFileMakesTheNamedCallFail) {
-  ASSERT_TRUE(testsupport::WriteBytes(InServer(serverlayout::kGroupSwitchFile), "GetSubGroupsForGroup\r\n"));
+  serverlayout::Options options;
+  options.failingGroupCalls = {kGetSubGroupsForGroupName};
+  ASSERT_NO_FATAL_FAILURE(LayOut(options));
   bool ok = true;
   uint32_t status = 0;
   SubGroupIds(0, 1, &ok, &status);

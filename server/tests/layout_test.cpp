@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/standin_files.h"
@@ -77,61 +79,32 @@ class LayoutTest : public ::testing::Test {
 TEST_F(LayoutTest, LaysOutEveryFileTheBuildsRead) {
   const serverlayout::Result result = LayOut({});
   const std::wstring s = result.serverFolder + L"\\";
-  const wchar_t* files[] = {L"grpstore.dll",
-                            L"groups.txt",
-                            L"cnsldata.dll",
-                            L"serverdata.txt",
-                            L"serverdata_1_1_3.bin",
-                            L"config\\cnslconf.ini",
-                            L"Web\\Build\\NODESETP.EXE",
-                            L"Web\\Build\\NDSETP64.EXE",
-                            L"Web\\Build\\wsnode.ini",
-                            L"Web\\Build\\nodedef.ini",
-                            L"Web\\Build\\tmhostsv.exe",
-                            L"Web\\Build\\tmhost64.exe",
-                            L"Web\\Build\\purge.exe",
-                            L"Web\\Build\\pkgplan.ini",
-                            L"Web\\Build\\macndef.ini",
-                            L"Web\\Build\\MWSNODE.DMG",
-                            L"Web\\Build\\MACHOST.DMG",
-                            L"Web\\Build\\heslin32\\heslin32.tar.gz",
-                            L"Web\\Build\\heslin32\\wsnode.ini",
-                            L"Web\\Build\\heslin32\\readme.txt",
-                            L"Web\\Build\\heslin32\\install",
-                            L"Web\\Build\\heslin64\\heslin64.tar.gz",
-                            L"Web\\Build\\heslin64\\wsnode.ini",
-                            L"Web\\Build\\heslin64\\readme.txt",
-                            L"Web\\Build\\heslin64\\install",
-                            L"Tools\\clPacker\\netkit.dll",
-                            L"Tools\\clPacker\\regshim.dll",
-                            L"Tools\\clPacker\\msvcr90.dll",
-                            L"Tools\\clPacker\\Microsoft.VC90.CRT.manifest",
-                            L"Tools\\clPacker\\Deploy.exe",
-                            L"Tools\\clPacker\\sysprobe.dll",
-                            L"Tools\\clPacker\\verkit.dll",
-                            L"Tools\\clPacker\\build.cnf",
-                            L"Tools\\clPacker\\nodehelp.dll",
-                            L"Tools\\clPacker\\instctl.dll",
-                            L"Tools\\clPacker\\afterins.exe",
-                            L"Tools\\clPacker\\template.msi",
-                            L"Tools\\clPacker\\pack.exe",
-                            L"Tools\\clPacker\\64\\Deploy.exe",
-                            L"Tools\\clPacker\\64\\sysprobe.dll",
-                            L"Tools\\clPacker\\64\\verkit.dll",
-                            L"Tools\\clPacker\\64\\build.cnf",
-                            L"Tools\\clPacker\\64\\uistr.dll",
-                            L"Tools\\clPacker\\64\\nodehelp.dll",
-                            L"Tools\\clPacker\\64\\instctl.dll",
-                            L"Tools\\clPacker\\64\\afterins.exe",
-                            L"Tools\\clPacker\\64\\template.msi",
-                            L"Tools\\clPacker\\64\\pack.exe",
-                            L"ClientPackager\\tmrovane.exe",
-                            L"ClientPackager\\uistr.dll",
-                            L"ClientPackager\\verkit.dll"};
-  for (const wchar_t* file : files) {
-    const DWORD attributes = ::GetFileAttributesW((s + file).c_str());
-    EXPECT_TRUE(attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-        << standin::ToUtf8(file);
+  // Folder, then the files in it (blank-separated).
+  const std::pair<std::wstring, std::wstring> groups[] = {
+      {L"", L"grpstore.dll groups.txt cnsldata.dll serverdata.txt serverdata_1_1_3.bin config\\cnslconf.ini"},
+      {L"Web\\Build\\",
+       L"NODESETP.EXE NDSETP64.EXE wsnode.ini nodedef.ini tmhostsv.exe tmhost64.exe purge.exe "
+       L"pkgplan.ini macndef.ini MWSNODE.DMG MACHOST.DMG"},
+      {L"Web\\Build\\heslin32\\", L"heslin32.tar.gz wsnode.ini readme.txt install"},
+      {L"Web\\Build\\heslin64\\", L"heslin64.tar.gz wsnode.ini readme.txt install"},
+      {L"Tools\\clPacker\\",
+       L"netkit.dll regshim.dll msvcr90.dll Microsoft.VC90.CRT.manifest Deploy.exe sysprobe.dll "
+       L"verkit.dll build.cnf nodehelp.dll instctl.dll afterins.exe template.msi pack.exe 7z.sfx"},
+      {L"Tools\\clPacker\\64\\",
+       L"Deploy.exe sysprobe.dll verkit.dll build.cnf uistr.dll nodehelp.dll instctl.dll "
+       L"afterins.exe template.msi pack.exe 7z.sfx"},
+      {L"ClientPackager\\", L"tmrovane.exe uistr.dll verkit.dll"},
+  };
+  for (const auto& [folder, names] : groups) {
+    size_t start = 0;
+    while (start < names.size()) {
+      const size_t end = std::min(names.find(L' ', start), names.size());
+      const std::wstring file = folder + names.substr(start, end - start);
+      start = end + 1;
+      const DWORD attributes = ::GetFileAttributesW((s + file).c_str());
+      EXPECT_TRUE(attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+          << standin::ToUtf8(file);
+    }
   }
   for (const wchar_t* folder : {L"Web\\Build\\cnmac", L"ClientPackager\\clPacker"}) {
     const DWORD attributes = ::GetFileAttributesW((s + folder).c_str());
@@ -139,7 +112,7 @@ TEST_F(LayoutTest, LaysOutEveryFileTheBuildsRead) {
         << standin::ToUtf8(folder);
     EXPECT_EQ(0, EntryCount(s + folder)) << "empty: " << standin::ToUtf8(folder);
   }
-  EXPECT_EQ(s + L"ClientPackager", result.programFolder + L"");
+  EXPECT_EQ(s + L"ClientPackager", result.programFolder);
   EXPECT_EQ(s, *RegisteredPath());
 }
 
@@ -255,16 +228,24 @@ TEST_F(LayoutTest, RegistersTheFolderInEachForm) {
   }
 }
 
-TEST_F(LayoutTest, RegistrationCanBeLeftAloneOrRemoved) {
+TEST_F(LayoutTest, RegistrationCanBeLeftAloneEmptiedOrRemoved) {
   SetRegisteredPath(L"C:\\Elsewhere\\");
   serverlayout::Options options;
   options.registration = Registration::kNone;
   EXPECT_TRUE(LayOut(options).registeredPath.empty());
   EXPECT_EQ(L"C:\\Elsewhere\\", *RegisteredPath());
 
+  options.registration = Registration::kKeyOnly;
+  LayOut(options);
+  fw::UniqueRegKey key;
+  EXPECT_EQ(ERROR_SUCCESS,
+            ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, serverlayout::kAppPathsKey, 0, KEY_QUERY_VALUE, key.put()));
+  EXPECT_FALSE(RegisteredPath()) << "the key without its Path value";
+
   options.registration = Registration::kRemove;
   LayOut(options);
-  EXPECT_FALSE(RegisteredPath());
+  EXPECT_NE(ERROR_SUCCESS,
+            ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, serverlayout::kAppPathsKey, 0, KEY_QUERY_VALUE, key.put()));
   LayOut(options);
   EXPECT_FALSE(RegisteredPath()) << "removing a missing registration is no failure";
 }
