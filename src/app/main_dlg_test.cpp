@@ -671,36 +671,32 @@ TEST_F(MainDialogTest, AlternateConnectionSwitchAndRadioButtons) {
 TEST_F(MainDialogTest, DefaultGroupFailures) {
   struct Row {
     const char* name;
-    std::function<void(serverlayout::Options&, const testsupport::RegistryPathBackup&)> prepare;
+    std::function<void(serverlayout::Options&)> prepare;
     const wchar_t* trace;
     bool closes;
-    bool loads;                         // the library gets loaded (and must be unloaded again)
-    const char* switchedOff = nullptr;  // exports the stand-in library fails on demand
+    bool loads;  // the library gets loaded (and must be unloaded again)
     const wchar_t* alsoTraced = nullptr;
   };
   const Row rows[] = {
       {"server not registered",
-       [](serverlayout::Options& o, auto&) { o.registration = serverlayout::Registration::kRemove; },
+       [](serverlayout::Options& o) { o.registration = serverlayout::Registration::kRemove; },
        L"CtmrovaneDlg::GetDefaultGUID Unable to open registry key => "
        L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion"
        L"\\App Paths\\CNSLSRVC.EXE",
        false, false},
       {"Path value missing",
-       [](serverlayout::Options& o, const testsupport::RegistryPathBackup& registry) {
-         o.registration = serverlayout::Registration::kNone;
-         ASSERT_TRUE(registry.CreateEmpty());
-       },
-       L"CtmrovaneDlg::GetDefaultGUID RegQueryValueEx failed", true, false, nullptr,
+       [](serverlayout::Options& o) { o.registration = serverlayout::Registration::kKeyOnly; },
+       L"CtmrovaneDlg::GetDefaultGUID RegQueryValueEx failed", true, false,
        L"CtmrovaneDlg::GetDefaultGUID Installed path: \r\n"},
-      {"library missing", [](serverlayout::Options& o, auto&) { o.omit = {L"grpstore.dll"}; },
+      {"library missing", [](serverlayout::Options& o) { o.omit = {L"grpstore.dll"}; },
        L"CtmrovaneDlg::GetDefaultGUID LoadLibraryExW failed", true, false},
       {"export missing",
-       [](serverlayout::Options& o, auto&) { o.grpstoreLibrary = L"grpstore_no_GetGroupDetails.dll"; },
+       [](serverlayout::Options& o) { o.grpstoreLibrary = L"grpstore_no_GetGroupDetails.dll"; },
        L"CtmrovaneDlg::GetDefaultGUID GetProcAddress(GetGroupDetails) failed.", true, true},
-      {"call fails", [](serverlayout::Options&, auto&) {},
-       L"CtmrovaneDlg::GetDefaultGUID pfnGetGroupDetails failed.", true, true, "GetGroupDetails\r\n"},
+      {"call fails", [](serverlayout::Options& o) { o.failingGroupCalls = {"GetGroupDetails"}; },
+       L"CtmrovaneDlg::GetDefaultGUID pfnGetGroupDetails failed.", true, true},
       {"GUID of 40 characters",
-       [](serverlayout::Options& o, auto&) {
+       [](serverlayout::Options& o) {
          o.groupData = std::string("1\t0\t{5F0C3E2A-8B1D-4C6F-9A2E-1D3B5C7E9F01}xy\tDefault\r\n");
        },
        L"CtmrovaneDlg::GetDefaultGUID ConvertUTF8ToWideChar failed.", true, true},
@@ -712,12 +708,8 @@ TEST_F(MainDialogTest, DefaultGroupFailures) {
     options_.layOutProgram = false;
     prompt_ = ScriptedPrompt{};
     leftOpen_ = false;
-    row.prepare(options_, registration_);
+    row.prepare(options_);
     LayOut();
-    if (row.switchedOff != nullptr) {
-      ASSERT_TRUE(testsupport::WriteBytes(layout_.serverFolder + L"\\" + serverlayout::kGroupSwitchFile,
-                                          row.switchedOff));
-    }
     testsupport::TraceCapture trace;
     std::wstring guidWhileOpen = L"unset";
     const INT_PTR result = RunModal({Do([&] { guidWhileOpen = dialog_->groupGuid(); })});

@@ -42,16 +42,6 @@ class RegistryPathBackup {
     ::RegCloseKey(key);
     return ok;
   }
-  // Creates the key without any value.
-  bool CreateEmpty() const {
-    HKEY key = nullptr;
-    if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath_.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key,
-                          nullptr) != ERROR_SUCCESS) {
-      return false;
-    }
-    ::RegCloseKey(key);
-    return true;
-  }
 
  private:
   std::wstring keyPath_;
