@@ -2,6 +2,10 @@
 //   wintool wait <title> [seconds]   waits until a window with that title exists (exit 0) or not (1)
 //   wintool close <title>            posts WM_CLOSE to it (exit 0) or finds none (1)
 //   wintool gone <title> [seconds]   waits until no such window remains (exit 0) or times out (1)
+//   wintool select <title> <id> <index>
+//                                    selects item <index> of the combo box <id> in that window and
+//                                    tells the window, as a selection by the user does (exit 0)
+//   wintool click <title> <id>       clicks the button <id> in that window (exit 0)
 
 #include <windows.h>
 
@@ -28,7 +32,9 @@ int WaitFor(const wchar_t* title, double seconds, bool present) {
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 3) {
-    fwprintf(stderr, L"usage: wintool wait|close|gone <title> [seconds]\n");
+    fwprintf(stderr,
+             L"usage: wintool wait|close|gone <title> [seconds] | select <title> <id> <index> | click "
+             L"<title> <id>\n");
     return 2;
   }
   const double seconds = argc > 3 ? _wtof(argv[3]) : 30.0;
@@ -37,6 +43,25 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (wcscmp(argv[1], L"gone") == 0) {
     return WaitFor(argv[2], seconds, false);
+  }
+  if (wcscmp(argv[1], L"select") == 0 && argc == 5) {
+    HWND window = Find(argv[2]);
+    HWND combo = window != nullptr ? GetDlgItem(window, _wtoi(argv[3])) : nullptr;
+    if (combo == nullptr || SendMessageW(combo, CB_SETCURSEL, _wtoi(argv[4]), 0) == CB_ERR) {
+      return 1;
+    }
+    SendMessageW(window, WM_COMMAND, MAKEWPARAM(_wtoi(argv[3]), CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(combo));
+    return 0;
+  }
+  if (wcscmp(argv[1], L"click") == 0 && argc == 4) {
+    HWND window = Find(argv[2]);
+    HWND button = window != nullptr ? GetDlgItem(window, _wtoi(argv[3])) : nullptr;
+    if (button == nullptr) {
+      return 1;
+    }
+    SendMessageW(button, BM_CLICK, 0, 0);
+    return 0;
   }
   if (wcscmp(argv[1], L"close") == 0) {
     HWND window = Find(argv[2]);

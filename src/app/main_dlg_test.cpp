@@ -1,0 +1,854 @@
+// The real main dialog on a stand-in server laid out per test, driven through its controls.
+
+#include "app/main_dlg.h"
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/resource.h"
+#include "controls/tt_combo_box.h"
+#include "layout/server_layout.h"
+#include "support/registry_backup.h"
+#include "support/scripted_prompt.h"
+#include "support/temp_dir.h"
+#include "support/trace_capture.h"
+
+namespace {
+
+using testsupport::ScriptedPrompt;
+using testsupport::TempDir;
+
+constexpr wchar_t kTitle[] = L"Halvane Endpoint Security Client Packager";
+constexpr wchar_t kLoadGroupsFailed[] = L"Unable to load groups";
+
+std::wstring TextOf(HWND window) {
+  wchar_t text[2048] = L"";
+  GetWindowTextW(window, text, 2048);
+  return text;
+}
+
+// How many lines of `text` are exactly `line`.
+size_t CountLines(const std::wstring& text, const std::wstring& line) {
+  size_t count = 0;
+  for (size_t at = text.find(line); at != std::wstring::npos; at = text.find(line, at + 1)) {
+    const size_t end = at + line.size();
+    count += (at == 0 || text[at - 1] == L'\n') &&
+             (end == text.size() || text[end] == L'\r' || text[end] == L'\n');
+  }
+  return count;
+}
+
+// Runs the steps of a script one after another from a timer inside whatever modal loop is
+// running on this thread. A step that returns false is tried again at the next tick (for
+// windows that take a moment to appear), at most for ten seconds.
+class TimerScript {
+ public:
+  using Step = std::function<bool()>;
+  explicit TimerScript(std::vector<Step> steps) : steps_(std::move(steps)) {
+    current_ = this;
+    timer_ = SetTimer(nullptr, 0, 100, &TimerScript::Tick);
+  }
+  ~TimerScript() {
+    KillTimer(nullptr, timer_);
+    current_ = nullptr;
+  }
+
+ private:
+  static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
+    TimerScript* self = current_;
+    if (self == nullptr || self->busy_ || self->next_ >= self->steps_.size()) {
+      return;
+    }
+    self->busy_ = true;  // a step may run a modal loop of its own
+    const bool done = self->steps_[self->next_]() || ++self->tries_ > 100;
+    if (done) {
+      ++self->next_;
+      self->tries_ = 0;
+    }
+    self->busy_ = false;
+  }
+  static inline TimerScript* current_ = nullptr;
+  std::vector<Step> steps_;
+  size_t next_ = 0;
+  int tries_ = 0;
+  bool busy_ = false;
+  UINT_PTR timer_ = 0;
+};
+
+// A step that always completes at once.
+template <typename F>
+TimerScript::Step Do(F action) {
+  return [action]() mutable {
+    action();
+    return true;
+  };
+}
+
+// A window of this thread's class #32770 owned by `owner`, other than `owner` itself.
+HWND FindOwnedDialog(HWND owner) {
+  struct Search {
+    HWND owner;
+    HWND found;
+  } search{owner, nullptr};
+  EnumThreadWindows(
+      GetCurrentThreadId(),
+      [](HWND window, LPARAM data) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(data);
+        wchar_t className[32] = L"";
+        GetClassNameW(window, className, 32);
+        if (window != s->owner && wcscmp(className, L"#32770") == 0 &&
+            GetWindow(window, GW_OWNER) == s->owner && IsWindowVisible(window)) {
+          s->found = window;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+class MainDialogTest : public ::testing::Test {
+ protected:
+  MainDialogTest() : registration_(serverlayout::kAppPathsKey) {
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES | ICC_INTERNET_CLASSES};
+    InitCommonControlsEx(&controls);
+    options_.serverFolder = dir_ / L"Server Folder";
+    options_.layOutProgram = false;
+  }
+
+  void LayOut() {
+    ASSERT_TRUE(serverlayout::LayOutServer(options_, &layout_)) << testing::PrintToString(layout_.error);
+  }
+
+  // The console configuration with known addresses and the given hesinstmode line.
+  void WriteConfig(const std::string& modeLine) {
+    const std::string text =
+        "[ADMIN_CONSOLE_SECTION]\r\n"
+        "mac_build_url=http://mac.example.test/one\r\n"
+        "mac_build_url1=http://mac.example.test/two\r\n"
+        "linux_url1_32=http://linux.example.test/32/one\r\n"
+        "linux_url2_32=http://linux.example.test/32/two\r\n"
+        "linux_url1_64=http://linux.example.test/64/one\r\n"
+        "linux_url2_64=http://linux.example.test/64/two\r\n" +
+        modeLine;
+    ASSERT_TRUE(testsupport::WriteBytes(layout_.serverFolder + L"\\config\\cnslconf.ini", text));
+  }
+
+  void Open() {
+    dialog_ = std::make_unique<CtmrovaneDlg>(GetModuleHandleW(nullptr), prompt_);
+    ASSERT_TRUE(dialog_->Create(nullptr));
+    ASSERT_NE(nullptr, dialog_->hwnd());
+  }
+
+  // Runs the dialog modally; a dialog still open after the script is closed by the test.
+  INT_PTR RunModal(std::vector<TimerScript::Step> steps = {}) {
+    dialog_ = std::make_unique<CtmrovaneDlg>(GetModuleHandleW(nullptr), prompt_);
+    // Whatever a failed step left open is cancelled before the dialog is closed.
+    steps.push_back([this] {
+      HWND owned = dialog_->hwnd() != nullptr ? FindOwnedDialog(dialog_->hwnd()) : nullptr;
+      if (owned != nullptr) {
+        PostMessageW(owned, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        return false;
+      }
+      if (dialog_->hwnd() != nullptr) {
+        leftOpen_ = true;
+        PostMessageW(dialog_->hwnd(), WM_COMMAND, MAKEWPARAM(IDC_BTN_CLOSE, BN_CLICKED), 0);
+      }
+      return true;
+    });
+    TimerScript script(std::move(steps));
+    return dialog_->DoModal(nullptr);
+  }
+
+  HWND Item(int id) const { return GetDlgItem(dialog_->hwnd(), id); }
+  std::wstring Text(int id) const { return TextOf(Item(id)); }
+  bool Visible(int id) const { return (GetWindowLongW(Item(id), GWL_STYLE) & WS_VISIBLE) != 0; }
+  bool Enabled(int id) const { return IsWindowEnabled(Item(id)) != FALSE; }
+  bool Checked(int id) const { return SendMessageW(Item(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+  int Selection(int id) const { return static_cast<int>(SendMessageW(Item(id), CB_GETCURSEL, 0, 0)); }
+  std::vector<std::wstring> Items(int id) const {
+    std::vector<std::wstring> items;
+    const int count = static_cast<int>(SendMessageW(Item(id), CB_GETCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+      wchar_t text[64] = L"";
+      SendMessageW(Item(id), CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
+      items.push_back(text);
+    }
+    return items;
+  }
+  RECT Placement(int id) const {
+    RECT rect;
+    GetWindowRect(Item(id), &rect);
+    MapWindowPoints(nullptr, dialog_->hwnd(), reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+  }
+
+  // What the administrator does: pick an item, click a button.
+  void Choose(int id, int index) const {
+    SendMessageW(Item(id), CB_SETCURSEL, index, 0);
+    SendMessageW(dialog_->hwnd(), WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(Item(id)));
+  }
+  void Click(int id) const { SendMessageW(Item(id), BM_CLICK, 0, 0); }
+
+  // The option state in one line: each combo as H, or E/D with its selection (and item count
+  // for the setup type); the validity switch and combo; Send Mail; the group and destination
+  // controls; which notes show.
+  std::wstring State() const {
+    const auto access = [&](int id) -> std::wstring {
+      return !Visible(id) ? L"H" : Enabled(id) ? L"E" : L"D";
+    };
+    const auto combo = [&](int id) {
+      std::wstring text = access(id);
+      if (text != L"H") {
+        text += L":" + Text(id);
+      }
+      return text;
+    };
+    const auto group = [&](std::initializer_list<int> ids) -> std::wstring {
+      int shown = 0;
+      for (int id : ids) {
+        shown += Visible(id) ? 1 : 0;
+      }
+      return shown == 0 ? L"hidden" : shown == static_cast<int>(ids.size()) ? L"shown" : L"mixed";
+    };
+    std::wstring validity = access(IDC_CHECK_VALIDITY);
+    if (validity != L"H") {
+      validity += Checked(IDC_CHECK_VALIDITY) ? L"+" : L"-";
+    }
+    validity += L" " + combo(IDC_CMB_VALIDITY);
+    const std::wstring mac = group({IDC_STATIC_MAC_NOTE1, IDC_LINK_MAC_URL1, IDC_LINK_MAC_URL2,
+                                    IDC_STATIC_MAC_NOTE2, IDC_LINK_MAC_FOLDER});
+    const std::wstring linux = group({IDC_STATIC_LINUX_NOTE1, IDC_LINK_LINUX_URL1, IDC_LINK_LINUX_URL2,
+                                      IDC_STATIC_LINUX_NOTE2, IDC_LINK_LINUX_FOLDER});
+    std::wstring notes = L"none";
+    if (mac == L"shown" && linux == L"hidden" && Visible(IDC_STATIC_CLOSING_NOTE)) {
+      notes = L"mac";
+    } else if (mac == L"hidden" && linux == L"shown" && Visible(IDC_STATIC_CLOSING_NOTE)) {
+      notes = L"linux";
+    } else if (mac != L"hidden" || linux != L"hidden" || Visible(IDC_STATIC_CLOSING_NOTE)) {
+      notes = L"mixed mac " + mac + L" linux " + linux;
+    }
+    return L"platform " + combo(IDC_CMB_OSPLATFORM) + L" | setup " + combo(IDC_CMB_SETUPTYPE) + L"/" +
+           std::to_wstring(Items(IDC_CMB_SETUPTYPE).size()) + L" | antivirus " + combo(IDC_CMB_ANTIVIRUS) +
+           L" | validity " + validity + L" | mail " + access(IDC_BTN_SENDMAIL) + L" | group " +
+           group({IDC_STATIC_GROUP, IDC_EDIT_GROUP, IDC_BTN_BROWSEGROUP}) + L" | destination " +
+           group({IDC_STATIC_DESTINATION, IDC_EDIT_DESTINATION, IDC_BTN_BROWSE}) + L" | notes " + notes;
+  }
+
+  std::wstring InstallFolder() const { return layout_.serverFolder + L"\\"; }
+  std::wstring Journal() const {
+    const std::string bytes =
+        testsupport::ReadBytes(layout_.serverFolder + L"\\" + serverlayout::kGroupJournalFile);
+    return std::wstring(bytes.begin(), bytes.end());
+  }
+
+  TempDir dir_;
+  testsupport::RegistryPathBackup registration_;
+  serverlayout::Options options_;
+  serverlayout::Result layout_;
+  ScriptedPrompt prompt_;
+  std::unique_ptr<CtmrovaneDlg> dialog_;
+  bool leftOpen_ = false;
+};
+
+const std::wstring kInitialWindows =
+    L"platform E:Windows | setup E:EXE/32 bit/4 | antivirus E:Yes | validity D- D:30 | mail D | group shown "
+    L"| "
+    L"destination shown | notes none";
+
+TEST_F(MainDialogTest, OpensWithTheDefaultGroupAndTheServersFolders) {
+  options_.registration = serverlayout::Registration::kLongPath;
+  options_.trailingBackslash = false;
+  LayOut();
+  WriteConfig("");
+  Open();
+  EXPECT_TRUE(prompt_.shown.empty());
+  EXPECT_EQ(kTitle, TextOf(dialog_->hwnd()));
+  EXPECT_EQ(kInitialWindows, State());
+
+  BuildOptions options;
+  dialog_->GetBuildOptions(options);
+  EXPECT_EQ(std::wstring(L"{5F0C3E2A-8B1D-4C6F-9A2E-1D3B5C7E9F01}"), options.groupGuid);
+  EXPECT_EQ(L"Default", options.groupName);
+  EXPECT_EQ(L"Default", Text(IDC_EDIT_GROUP));
+  EXPECT_EQ(1, options.groupId);
+  EXPECT_EQ(InstallFolder(), options.installFolder) << "a backslash is added to the registered path";
+  EXPECT_EQ(layout_.serverFolder + L"\\web\\build", options.webBuildFolder);
+  EXPECT_EQ(L"", options.destination);
+  EXPECT_EQ(kPackageCustom, options.packageIndex);
+  EXPECT_EQ(kPlatformWindows, options.platformIndex);
+  EXPECT_EQ(kSetupExe32, options.setupTypeIndex);
+  EXPECT_EQ(kAntivirusYes, options.antivirusIndex);
+  EXPECT_FALSE(options.validityChecked);
+  EXPECT_EQ(0, options.validityIndex);
+
+  EXPECT_EQ(L"http://mac.example.test/one", Text(IDC_LINK_MAC_URL1));
+  EXPECT_EQ(L"http://mac.example.test/two", Text(IDC_LINK_MAC_URL2));
+  EXPECT_EQ(options.webBuildFolder, Text(IDC_LINK_MAC_FOLDER));
+  EXPECT_EQ(L"http://linux.example.test/32/one", Text(IDC_LINK_LINUX_URL1));
+  EXPECT_EQ(L"http://linux.example.test/32/two", Text(IDC_LINK_LINUX_URL2));
+  EXPECT_EQ(options.webBuildFolder + L"\\heslin32", Text(IDC_LINK_LINUX_FOLDER));
+
+  EXPECT_EQ((std::vector<std::wstring>{L"Custom", L"Minimal"}), Items(IDC_CMB_PACKAGE));
+  EXPECT_EQ((std::vector<std::wstring>{L"Windows", L"Mac", L"Linux"}), Items(IDC_CMB_OSPLATFORM));
+  EXPECT_EQ((std::vector<std::wstring>{L"EXE/32 bit", L"EXE/64 bit", L"MSI/32 bit", L"MSI/64 bit"}),
+            Items(IDC_CMB_SETUPTYPE));
+  EXPECT_EQ((std::vector<std::wstring>{L"Yes", L"No"}), Items(IDC_CMB_ANTIVIRUS));
+  EXPECT_EQ((std::vector<std::wstring>{L"30", L"60", L"90", L"180"}), Items(IDC_CMB_VALIDITY))
+      << "fixed positions, although the list sorts";
+  EXPECT_EQ(L"Specify the path to create the Halvane Client Agent installer:", Text(IDC_STATIC_DESTINATION));
+  EXPECT_EQ(L"- Click Create.", Text(IDC_STATIC_CLOSING_NOTE));
+  EXPECT_EQ(L"- Download Tar file from below link for Linux 32 bit.", Text(IDC_STATIC_LINUX_NOTE1));
+}
+
+TEST_F(MainDialogTest, InstallationModeDecidesBetweenNotesAndAlternateConnection) {
+  struct Row {
+    const char* modeLine;
+    int mode;
+  };
+  const Row rows[] = {
+      {"", 2},
+      {"hesinstmode=2\r\n", 2},
+      {"hesinstmode=1\r\n", 1},
+      {"hesinstmode=0\r\n", 1},
+      {"hesinstmode=3\r\n", 1},
+  };
+  LayOut();
+  for (const Row& row : rows) {
+    WriteConfig(row.modeLine);
+    Open();
+    SCOPED_TRACE(row.modeLine[0] == '\0' ? "hesinstmode absent" : row.modeLine);
+    EXPECT_EQ(row.mode, dialog_->installationMode());
+    const bool offered = row.mode == 1;
+    EXPECT_EQ(!offered, Visible(IDC_STATIC_DISTRIBUTION));
+    EXPECT_EQ(!offered, Visible(IDC_STATIC_AV_NOTE));
+    for (int id : {IDC_CHECK_ALT_CONNECTION, IDC_RADIO_IPADDRESS, IDC_RADIO_DOMAINNAME, IDC_IPADDRESS,
+                   IDC_EDIT_DOMAINNAME, IDC_STATIC_INFO_ICON}) {
+      EXPECT_EQ(offered, Visible(id)) << "control " << id;
+    }
+    if (offered) {
+      EXPECT_TRUE(Enabled(IDC_CHECK_ALT_CONNECTION));
+      EXPECT_FALSE(Checked(IDC_CHECK_ALT_CONNECTION));
+      EXPECT_TRUE(Checked(IDC_RADIO_IPADDRESS));
+      EXPECT_FALSE(Enabled(IDC_RADIO_IPADDRESS));
+      EXPECT_FALSE(Enabled(IDC_RADIO_DOMAINNAME));
+      EXPECT_FALSE(Enabled(IDC_IPADDRESS));
+      EXPECT_FALSE(Enabled(IDC_EDIT_DOMAINNAME));
+    }
+    EXPECT_EQ(kInitialWindows, State());
+    dialog_.reset();
+  }
+}
+
+// The tooltip control whose tool is control `id`, and the tool's text.
+HWND FindToolTip(int id) {
+  struct Search {
+    int id;
+    HWND found;
+  } search{id, nullptr};
+  EnumThreadWindows(
+      GetCurrentThreadId(),
+      [](HWND window, LPARAM data) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(data);
+        wchar_t className[64] = L"";
+        GetClassNameW(window, className, 64);
+        TOOLINFOW info{};
+        info.cbSize = sizeof(info);
+        if (wcscmp(className, TOOLTIPS_CLASSW) == 0 &&
+            SendMessageW(window, TTM_ENUMTOOLSW, 0, reinterpret_cast<LPARAM>(&info)) &&
+            info.uId == static_cast<UINT_PTR>(s->id)) {
+          s->found = window;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+TEST_F(MainDialogTest, TooltipsCarryTheNotesAndTheLinkAddresses) {
+  LayOut();
+  WriteConfig("hesinstmode=1\r\n");
+  Open();
+  BuildOptions options;
+  dialog_->GetBuildOptions(options);
+  const struct {
+    int id;
+    std::wstring text;
+  } rows[] = {
+      {IDC_STATIC_INFO_ICON, Text(IDC_STATIC_DISTRIBUTION) + L"\n" + Text(IDC_STATIC_AV_NOTE)},
+      {IDC_LINK_MAC_URL1, L"http://mac.example.test/one"},
+      {IDC_LINK_MAC_URL2, L"http://mac.example.test/two"},
+      {IDC_LINK_MAC_FOLDER, options.webBuildFolder},
+  };
+  for (const auto& row : rows) {
+    HWND tip = FindToolTip(row.id);
+    ASSERT_NE(nullptr, tip) << row.id;
+    wchar_t text[2048] = L"";
+    TOOLINFOW info{};
+    info.cbSize = sizeof(info);
+    info.hwnd = Item(row.id);
+    info.uId = static_cast<UINT_PTR>(row.id);
+    info.lpszText = text;
+    SendMessageW(tip, TTM_GETTEXTW, 2048, reinterpret_cast<LPARAM>(&info));
+    EXPECT_EQ(row.text, text) << row.id;
+  }
+  EXPECT_EQ(300, SendMessageW(FindToolTip(IDC_STATIC_INFO_ICON), TTM_GETMAXTIPWIDTH, 0, 0));
+}
+
+TEST_F(MainDialogTest, FixedLayoutSetsPositionsSizeAndTabOrder) {
+  LayOut();
+  Open();
+  struct Row {
+    int id;
+    RECT rect;
+  };
+  const Row rows[] = {
+      {IDC_STATIC_HEADLINE, {15, 13, 474, 49}},
+      {IDC_CMB_PACKAGE, {242, 163, 352, 0}},  // a combo's height is its own
+      {IDC_EDIT_DESTINATION, {15, 361, 392, 384}},
+      {IDC_BTN_CLOSE, {399, 585, 474, 611}},
+      {IDC_LINK_LINUX_URL2, {56, 340, 499, 355}},
+      {IDC_STATIC_CLOSING_NOTE, {49, 419, 483, 434}},
+  };
+  for (const Row& row : rows) {
+    const RECT rect = Placement(row.id);
+    EXPECT_EQ(row.rect.left, rect.left) << row.id;
+    EXPECT_EQ(row.rect.top, rect.top) << row.id;
+    EXPECT_EQ(row.rect.right, rect.right) << row.id;
+    if (row.rect.bottom != 0) {
+      EXPECT_EQ(row.rect.bottom, rect.bottom) << row.id;
+    }
+  }
+  RECT window;
+  GetWindowRect(dialog_->hwnd(), &window);
+  EXPECT_EQ(497, window.right - window.left);
+  EXPECT_EQ(628 + GetSystemMetrics(SM_CYCAPTION), window.bottom - window.top);
+
+  const std::vector<int> expected = {IDC_STATIC_HEADLINE,      IDC_STATIC_INTRO,       IDC_STATIC_OPTIONS,
+                                     IDC_STATIC_PACKAGE,       IDC_CMB_PACKAGE,        IDC_STATIC_PLATFORM,
+                                     IDC_CMB_OSPLATFORM,       IDC_STATIC_SETUPTYPE,   IDC_CMB_SETUPTYPE,
+                                     IDC_STATIC_ANTIVIRUS,     IDC_CMB_ANTIVIRUS,      IDC_STATIC_LINUX_NOTE1,
+                                     IDC_LINK_LINUX_URL2,      IDC_LINK_LINUX_URL1,    IDC_STATIC_LINUX_NOTE2,
+                                     IDC_LINK_LINUX_FOLDER,    IDC_STATIC_GROUP,       IDC_EDIT_GROUP,
+                                     IDC_BTN_BROWSEGROUP,      IDC_STATIC_MAC_NOTE1,   IDC_LINK_MAC_URL1,
+                                     IDC_LINK_MAC_URL2,        IDC_STATIC_MAC_NOTE2,   IDC_LINK_MAC_FOLDER,
+                                     IDC_STATIC_CLOSING_NOTE,  IDC_STATIC_DESTINATION, IDC_EDIT_DESTINATION,
+                                     IDC_BTN_BROWSE,           IDC_CHECK_VALIDITY,     IDC_CMB_VALIDITY,
+                                     IDC_CHECK_ALT_CONNECTION, IDC_STATIC_INFO_ICON,   IDC_BTN_CREATE,
+                                     IDC_BTN_SENDMAIL,         IDC_BTN_CLOSE};
+  std::vector<int> order;
+  for (HWND child = GetWindow(dialog_->hwnd(), GW_CHILD); child != nullptr && order.size() < expected.size();
+       child = GetWindow(child, GW_HWNDNEXT)) {
+    order.push_back(GetDlgCtrlID(child));
+  }
+  EXPECT_EQ(expected, order);
+}
+
+// One row per situation: the actions that lead there from the initial state and the state.
+TEST_F(MainDialogTest, ChoicesConstrainEachOther) {
+  struct Row {
+    const char* name;
+    std::vector<std::pair<int, int>> choices;  // (control, index); index -1 clicks a button
+    std::wstring state;
+  };
+  const Row rows[] = {
+      {"Custom, Windows, EXE, antivirus No",
+       {{IDC_CMB_ANTIVIRUS, kAntivirusNo}},
+       L"platform E:Windows | setup E:EXE/32 bit/4 | antivirus E:No | validity D- D:30 | mail E | group "
+       L"shown | "
+       L"destination shown | notes none"},
+      {"Custom, Windows, MSI",
+       {{IDC_CMB_SETUPTYPE, kSetupMsi32}},
+       L"platform E:Windows | setup E:MSI/32 bit/4 | antivirus D:No | validity D- D:30 | mail E | group "
+       L"shown | "
+       L"destination shown | notes none"},
+      {"Minimal",
+       {{IDC_CMB_SETUPTYPE, kSetupExe64}, {IDC_CMB_PACKAGE, kPackageMinimal}},
+       L"platform D:Windows | setup D:EXE/32 bit/4 | antivirus D:No | validity E- D:30 | mail E | group "
+       L"shown | "
+       L"destination shown | notes none"},
+      {"Minimal with validity",
+       {{IDC_CMB_PACKAGE, kPackageMinimal}, {IDC_CHECK_VALIDITY, -1}, {IDC_CMB_VALIDITY, 2}},
+       L"platform D:Windows | setup D:EXE/32 bit/4 | antivirus D:No | validity E+ E:90 | mail E | group "
+       L"shown | "
+       L"destination shown | notes none"},
+      {"Custom, Mac",
+       {{IDC_CMB_OSPLATFORM, kPlatformMac}},
+       L"platform E:Mac | setup D:EXE/32 bit/4 | antivirus E:Yes | validity H H | mail D | group shown | "
+       L"destination hidden | notes mac"},
+      {"Custom, Mac, antivirus No",
+       {{IDC_CMB_OSPLATFORM, kPlatformMac}, {IDC_CMB_ANTIVIRUS, kAntivirusNo}},
+       L"platform E:Mac | setup D:EXE/32 bit/4 | antivirus E:No | validity H H | mail E | group shown | "
+       L"destination hidden | notes mac"},
+      {"Custom, Linux",
+       {{IDC_CMB_OSPLATFORM, kPlatformLinux}},
+       L"platform E:Linux | setup E:32 bit/2 | antivirus D:Yes | validity H H | mail D | group hidden | "
+       L"destination hidden | notes linux"},
+      {"MSI/64 then EXE/32 keeps antivirus No, selectable again",
+       {{IDC_CMB_ANTIVIRUS, kAntivirusNo},
+        {IDC_CMB_SETUPTYPE, kSetupMsi64},
+        {IDC_CMB_SETUPTYPE, kSetupExe32}},
+       L"platform E:Windows | setup E:EXE/32 bit/4 | antivirus E:No | validity D- D:30 | mail E | group "
+       L"shown | "
+       L"destination shown | notes none"},
+      {"Minimal then Custom",
+       {{IDC_CMB_PACKAGE, kPackageMinimal},
+        {IDC_CHECK_VALIDITY, -1},
+        {IDC_CMB_VALIDITY, 3},
+        {IDC_CMB_PACKAGE, kPackageCustom}},
+       kInitialWindows},
+      {"Linux then Windows",
+       {{IDC_CMB_OSPLATFORM, kPlatformLinux},
+        {IDC_CMB_SETUPTYPE, kSetupLinux64},
+        {IDC_CMB_OSPLATFORM, kPlatformWindows}},
+       kInitialWindows},
+      {"Mac after Linux",
+       {{IDC_CMB_OSPLATFORM, kPlatformLinux},
+        {IDC_CMB_SETUPTYPE, kSetupLinux64},
+        {IDC_CMB_OSPLATFORM, kPlatformMac}},
+       L"platform E:Mac | setup D:32 bit/2 | antivirus E:Yes | validity H H | mail D | group shown | "
+       L"destination hidden | notes mac"},
+      {"Mac then Windows",
+       {{IDC_CMB_OSPLATFORM, kPlatformMac}, {IDC_CMB_OSPLATFORM, kPlatformWindows}},
+       kInitialWindows},
+  };
+  LayOut();
+  WriteConfig("");
+  for (const Row& row : rows) {
+    Open();
+    for (const auto& [id, index] : row.choices) {
+      if (index < 0) {
+        Click(id);
+      } else {
+        Choose(id, index);
+      }
+    }
+    EXPECT_EQ(row.state, State()) << row.name;
+    BuildOptions options;
+    dialog_->GetBuildOptions(options);
+    EXPECT_EQ(Selection(IDC_CMB_SETUPTYPE), options.setupTypeIndex) << row.name;
+    EXPECT_EQ(Checked(IDC_CHECK_VALIDITY), options.validityChecked) << row.name;
+    EXPECT_EQ(Selection(IDC_CMB_VALIDITY), options.validityIndex) << row.name;
+    dialog_.reset();
+  }
+}
+
+TEST_F(MainDialogTest, LinuxLinksFollowTheBitnessAndTheRegisteredPath) {
+  options_.registration = serverlayout::Registration::kShortPath;
+  LayOut();
+  WriteConfig("");
+  Open();
+  BuildOptions options;
+  dialog_->GetBuildOptions(options);
+  const std::wstring registered = options.installFolder;
+  ASSERT_NE(layout_.serverFolder + L"\\", registered) << "the server folder has no short form";
+  EXPECT_EQ(options.webBuildFolder + L"\\heslin32", Text(IDC_LINK_LINUX_FOLDER)) << "long form at start";
+
+  Choose(IDC_CMB_OSPLATFORM, kPlatformLinux);
+  EXPECT_EQ(registered + L"web\\build\\heslin32", Text(IDC_LINK_LINUX_FOLDER))
+      << "registered form after a change";
+  EXPECT_EQ(L"http://linux.example.test/32/one", Text(IDC_LINK_LINUX_URL1));
+  RECT closing = Placement(IDC_STATIC_CLOSING_NOTE);
+  EXPECT_EQ(405, closing.top);
+
+  Choose(IDC_CMB_SETUPTYPE, kSetupLinux64);
+  EXPECT_EQ(registered + L"web\\build\\heslin64", Text(IDC_LINK_LINUX_FOLDER));
+  EXPECT_EQ(L"http://linux.example.test/64/one", Text(IDC_LINK_LINUX_URL1));
+  EXPECT_EQ(L"http://linux.example.test/64/two", Text(IDC_LINK_LINUX_URL2));
+  EXPECT_EQ(L"Download Tar file from below link for Linux 64 bit.", Text(IDC_STATIC_LINUX_NOTE1));
+  EXPECT_EQ(L"linux", State().substr(State().rfind(L' ') + 1));
+
+  Choose(IDC_CMB_SETUPTYPE, kSetupLinux32);
+  EXPECT_EQ(registered + L"web\\build\\heslin32", Text(IDC_LINK_LINUX_FOLDER));
+  EXPECT_EQ(L"http://linux.example.test/32/two", Text(IDC_LINK_LINUX_URL2));
+
+  Choose(IDC_CMB_OSPLATFORM, kPlatformMac);
+  closing = Placement(IDC_STATIC_CLOSING_NOTE);
+  EXPECT_EQ(422, closing.top);
+}
+
+TEST_F(MainDialogTest, MissingLinuxKeysLeaveEmptyLinksWithATraceLine) {
+  LayOut();
+  ASSERT_TRUE(testsupport::WriteBytes(layout_.serverFolder + L"\\config\\cnslconf.ini",
+                                      "[ADMIN_CONSOLE_SECTION]\r\nlinux_url1_32=http://only.test/\r\n"));
+  Open();
+  EXPECT_EQ(L"", Text(IDC_LINK_MAC_URL1)) << "an empty address leaves the link without text";
+  testsupport::TraceCapture trace;
+  Choose(IDC_CMB_OSPLATFORM, kPlatformLinux);
+  EXPECT_EQ(L"http://only.test/", Text(IDC_LINK_LINUX_URL1));
+  EXPECT_EQ(L"", Text(IDC_LINK_LINUX_URL2));
+  EXPECT_TRUE(
+      trace.Contains(L"CtmrovaneDlg::OnCbnSelchangeCmbOsplatform GetPrivateProfileString failed, Error:"));
+  Choose(IDC_CMB_SETUPTYPE, kSetupLinux64);
+  EXPECT_EQ(L"", Text(IDC_LINK_LINUX_URL1));
+  EXPECT_TRUE(
+      trace.Contains(L"CtmrovaneDlg::OnCbnSelchangeCmbSetuptype GetPrivateProfileString failed, Error:"));
+}
+
+TEST_F(MainDialogTest, LinksOpenTheirAddressAndPackageEntriesHaveTheirOwnTips) {
+  LayOut();
+  // An address the shell cannot open: the link reports it through the dialog's prompt.
+  ASSERT_TRUE(
+      testsupport::WriteBytes(layout_.serverFolder + L"\\config\\cnslconf.ini",
+                              "[ADMIN_CONSOLE_SECTION]\r\nmac_build_url=C:\\no such folder\\mac.dmg\r\n"));
+  Open();
+  Choose(IDC_CMB_OSPLATFORM, kPlatformMac);
+  SendMessageW(dialog_->hwnd(), WM_COMMAND, MAKEWPARAM(IDC_LINK_MAC_URL1, STN_CLICKED),
+               reinterpret_cast<LPARAM>(Item(IDC_LINK_MAC_URL1)));
+  ASSERT_EQ(1u, prompt_.shown.size());
+  EXPECT_EQ(L"Internal Error", prompt_.shown[0].text);
+  EXPECT_NE(0u, GetWindowLongW(Item(IDC_LINK_MAC_URL1), GWL_STYLE) & SS_NOTIFY);
+
+  // Hovering over the closed package box shows the selected entry's own tip.
+  HWND tip = FindWindowW(CTTComboBox::kTipWindowClass, nullptr);
+  ASSERT_NE(nullptr, tip);
+  for (const auto& [index, text] :
+       {std::pair{kPackageCustom, L"Installation will NOT require an internet connection if AV is included"},
+        std::pair{kPackageMinimal,
+                  L"Installation will require an internet connection to download Agent and AV"}}) {
+    Choose(IDC_CMB_PACKAGE, index);
+    SendMessageW(Item(IDC_CMB_PACKAGE), WM_MOUSEHOVER, 0, MAKELPARAM(5, 5));
+    EXPECT_TRUE(IsWindowVisible(tip)) << index;
+    EXPECT_EQ(text, TextOf(tip)) << index;
+    SendMessageW(Item(IDC_CMB_PACKAGE), WM_MOUSELEAVE, 0, 0);
+  }
+  ReleaseCapture();
+}
+
+TEST_F(MainDialogTest, AlternateConnectionSwitchAndRadioButtons) {
+  LayOut();
+  WriteConfig("hesinstmode=1\r\n");
+  Open();
+  Click(IDC_CHECK_ALT_CONNECTION);
+  EXPECT_TRUE(Enabled(IDC_RADIO_IPADDRESS));
+  EXPECT_TRUE(Enabled(IDC_RADIO_DOMAINNAME));
+  EXPECT_TRUE(Enabled(IDC_IPADDRESS));
+  EXPECT_FALSE(Enabled(IDC_EDIT_DOMAINNAME));
+  EXPECT_TRUE(Checked(IDC_RADIO_IPADDRESS));
+  SendMessageW(Item(IDC_IPADDRESS), IPM_SETADDRESS, 0, MAKEIPADDRESS(10, 1, 2, 3));
+
+  BuildOptions options;
+  dialog_->GetBuildOptions(options);
+  EXPECT_TRUE(options.alternateConnection);
+  EXPECT_FALSE(options.alternateByDomainName);
+  EXPECT_EQ(L"10.1.2.3", options.alternateIp);
+
+  Click(IDC_RADIO_DOMAINNAME);
+  EXPECT_FALSE(Checked(IDC_RADIO_IPADDRESS));
+  EXPECT_FALSE(Enabled(IDC_IPADDRESS));
+  EXPECT_TRUE(Enabled(IDC_EDIT_DOMAINNAME));
+  EXPECT_NE(0, SendMessageW(Item(IDC_IPADDRESS), IPM_ISBLANK, 0, 0)) << "the other address is emptied";
+  SetWindowTextW(Item(IDC_EDIT_DOMAINNAME), L"server.example.test");
+  dialog_->GetBuildOptions(options);
+  EXPECT_TRUE(options.alternateByDomainName);
+  EXPECT_EQ(L"server.example.test", options.alternateDomain);
+
+  Click(IDC_RADIO_IPADDRESS);
+  EXPECT_TRUE(Enabled(IDC_IPADDRESS));
+  EXPECT_FALSE(Enabled(IDC_EDIT_DOMAINNAME));
+  EXPECT_EQ(L"", Text(IDC_EDIT_DOMAINNAME));
+
+  SendMessageW(Item(IDC_IPADDRESS), IPM_SETADDRESS, 0, MAKEIPADDRESS(192, 168, 0, 9));
+  Click(IDC_RADIO_DOMAINNAME);
+  SetWindowTextW(Item(IDC_EDIT_DOMAINNAME), L"typed.example.test");
+  Click(IDC_CHECK_ALT_CONNECTION);  // unchecked: both addresses are emptied
+  EXPECT_EQ(L"", Text(IDC_EDIT_DOMAINNAME));
+  EXPECT_NE(0, SendMessageW(Item(IDC_IPADDRESS), IPM_ISBLANK, 0, 0));
+  for (int id : {IDC_RADIO_IPADDRESS, IDC_RADIO_DOMAINNAME, IDC_IPADDRESS, IDC_EDIT_DOMAINNAME}) {
+    EXPECT_FALSE(Enabled(id)) << id;
+  }
+  dialog_->GetBuildOptions(options);
+  EXPECT_FALSE(options.alternateConnection);
+}
+
+TEST_F(MainDialogTest, DefaultGroupFailures) {
+  struct Row {
+    const char* name;
+    std::function<void(serverlayout::Options&)> prepare;
+    const wchar_t* trace;
+    bool closes;
+    bool loads;  // the library gets loaded (and must be unloaded again)
+    const wchar_t* alsoTraced = nullptr;
+  };
+  const Row rows[] = {
+      {"server not registered",
+       [](serverlayout::Options& o) { o.registration = serverlayout::Registration::kRemove; },
+       L"CtmrovaneDlg::GetDefaultGUID Unable to open registry key => "
+       L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion"
+       L"\\App Paths\\CNSLSRVC.EXE",
+       false, false},
+      {"Path value missing",
+       [](serverlayout::Options& o) { o.registration = serverlayout::Registration::kKeyOnly; },
+       L"CtmrovaneDlg::GetDefaultGUID RegQueryValueEx failed", true, false,
+       L"CtmrovaneDlg::GetDefaultGUID Installed path: \r\n"},
+      {"library missing", [](serverlayout::Options& o) { o.omit = {L"grpstore.dll"}; },
+       L"CtmrovaneDlg::GetDefaultGUID LoadLibraryExW failed", true, false},
+      {"export missing",
+       [](serverlayout::Options& o) { o.grpstoreLibrary = L"grpstore_no_GetGroupDetails.dll"; },
+       L"CtmrovaneDlg::GetDefaultGUID GetProcAddress(GetGroupDetails) failed.", true, true},
+      {"call fails", [](serverlayout::Options& o) { o.failingGroupCalls = {"GetGroupDetails"}; },
+       L"CtmrovaneDlg::GetDefaultGUID pfnGetGroupDetails failed.", true, true},
+      {"GUID of 40 characters",
+       [](serverlayout::Options& o) {
+         o.groupData = std::string("1\t0\t{5F0C3E2A-8B1D-4C6F-9A2E-1D3B5C7E9F01}xy\tDefault\r\n");
+       },
+       L"CtmrovaneDlg::GetDefaultGUID ConvertUTF8ToWideChar failed.", true, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    options_ = serverlayout::Options{};
+    options_.serverFolder = dir_ / (L"Server " + std::to_wstring(&row - rows));
+    options_.layOutProgram = false;
+    prompt_ = ScriptedPrompt{};
+    leftOpen_ = false;
+    row.prepare(options_);
+    LayOut();
+    testsupport::TraceCapture trace;
+    std::wstring guidWhileOpen = L"unset";
+    const INT_PTR result = RunModal({Do([&] { guidWhileOpen = dialog_->groupGuid(); })});
+    EXPECT_EQ(IDCANCEL, result);
+    EXPECT_EQ(!row.closes, leftOpen_) << "closes at start: " << row.closes;
+    ASSERT_EQ(1u, prompt_.shown.size());
+    EXPECT_EQ(kLoadGroupsFailed, prompt_.shown[0].text);
+    EXPECT_EQ(static_cast<UINT>(MB_ICONERROR), prompt_.shown[0].style);
+    EXPECT_TRUE(trace.Contains(row.trace)) << testing::PrintToString(trace.Text());
+    if (row.alsoTraced != nullptr) {
+      EXPECT_TRUE(trace.Contains(row.alsoTraced)) << testing::PrintToString(trace.Text());
+    }
+    EXPECT_EQ(std::wstring(), std::wstring(dialog_->groupGuid()));
+    if (!row.closes) {
+      EXPECT_EQ(L"", guidWhileOpen);
+    }
+    const std::wstring journal = Journal();
+    EXPECT_EQ(CountLines(journal, L"load"), CountLines(journal, L"unload"))
+        << "library left loaded: " << journal;
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, serverlayout::kAppPathsKey);
+  }
+}
+
+TEST_F(MainDialogTest, EscapeDoesNothingAndTheSystemMenuOpensTheAboutBox) {
+  LayOut();
+  bool openAfterEscape = false;
+  std::wstring aboutCaption;
+  std::wstring aboutTitle;
+  std::wstring aboutOwner;
+  std::wstring menuText;
+  UINT menuId = 0;
+  UINT separatorType = 0;
+  bool aboutClosed = false;
+  const INT_PTR result = RunModal({
+      Do([&] {
+        HMENU menu = GetSystemMenu(dialog_->hwnd(), FALSE);
+        const int count = GetMenuItemCount(menu);
+        menuId = GetMenuItemID(menu, count - 1);
+        wchar_t text[260] = L"";
+        GetMenuStringW(menu, count - 1, text, 260, MF_BYPOSITION);
+        menuText = text;
+        MENUITEMINFOW info{};
+        info.cbSize = sizeof(info);
+        info.fMask = MIIM_FTYPE;
+        GetMenuItemInfoW(menu, count - 2, TRUE, &info);
+        separatorType = info.fType;
+        SetFocus(Item(IDC_EDIT_DESTINATION));
+        PostMessageW(Item(IDC_EDIT_DESTINATION), WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+        PostMessageW(Item(IDC_EDIT_DESTINATION), WM_KEYUP, VK_ESCAPE, 0xC0010001);
+      }),
+      Do([&] {
+        openAfterEscape = dialog_->hwnd() != nullptr && IsWindowVisible(dialog_->hwnd());
+        PostMessageW(dialog_->hwnd(), WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+      }),
+      [&] {
+        HWND about = FindOwnedDialog(dialog_->hwnd());
+        if (about == nullptr) {
+          return false;
+        }
+        aboutCaption = TextOf(about);
+        aboutTitle = TextOf(GetDlgItem(about, IDC_ABOUT_TITLE));
+        aboutOwner = TextOf(GetDlgItem(about, IDC_ABOUT_OWNER));
+        PostMessageW(about, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        return true;
+      },
+      [&] { return aboutClosed = FindOwnedDialog(dialog_->hwnd()) == nullptr; },
+  });
+  EXPECT_EQ(IDCANCEL, result);
+  EXPECT_TRUE(openAfterEscape);
+  EXPECT_TRUE(leftOpen_);
+  EXPECT_EQ(static_cast<UINT>(IDM_ABOUTBOX), menuId);
+  EXPECT_EQ(kTitle, menuText);
+  EXPECT_EQ(static_cast<UINT>(MFT_SEPARATOR), separatorType);
+  EXPECT_EQ(kTitle, aboutCaption);
+  EXPECT_EQ(kTitle, aboutTitle);
+  EXPECT_EQ(L"Copyright (C) Halvane. All rights reserved.", aboutOwner);
+  EXPECT_TRUE(aboutClosed) << "the About box closes with OK";
+}
+
+TEST_F(MainDialogTest, FolderBrowserIsRelabelledStartsAtTheRootAndCancelKeepsTheDestination) {
+  LayOut();
+  struct Seen {
+    std::wstring okText;
+    std::wstring cancelText;
+    bool rootSelected = false;
+  } seen[2];
+  std::wstring afterCancel;
+  std::wstring afterOk;
+  // Inspects the browser once its tree is filled, then answers it.
+  const auto answerBrowser = [&](Seen& into, bool confirm) {
+    return [&, confirm]() {
+      HWND browser = FindOwnedDialog(dialog_->hwnd());
+      HWND tree = browser != nullptr ? FindWindowExW(browser, nullptr, WC_TREEVIEWW, nullptr) : nullptr;
+      const auto root = reinterpret_cast<HTREEITEM>(
+          tree != nullptr ? SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0) : 0);
+      if (root == nullptr) {
+        return false;
+      }
+      into.okText = TextOf(GetDlgItem(browser, IDOK));
+      into.cancelText = TextOf(GetDlgItem(browser, IDCANCEL));
+      into.rootSelected =
+          root == reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+      const int button = confirm ? IDOK : IDCANCEL;
+      PostMessageW(browser, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(GetDlgItem(browser, button)));
+      return true;
+    };
+  };
+  const auto clickBrowse = [&] {
+    PostMessageW(dialog_->hwnd(), WM_COMMAND, MAKEWPARAM(IDC_BTN_BROWSE, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(Item(IDC_BTN_BROWSE)));
+  };
+  const auto browserGone = [&] { return FindOwnedDialog(dialog_->hwnd()) == nullptr; };
+  const INT_PTR result = RunModal({
+      Do([&] {
+        SetWindowTextW(Item(IDC_EDIT_DESTINATION), L"C:\\kept");
+        clickBrowse();
+      }),
+      answerBrowser(seen[0], false),
+      browserGone,
+      Do([&] {
+        afterCancel = Text(IDC_EDIT_DESTINATION);
+        clickBrowse();
+      }),
+      answerBrowser(seen[1], true),
+      browserGone,
+      Do([&] { afterOk = Text(IDC_EDIT_DESTINATION); }),
+  });
+  EXPECT_EQ(IDCANCEL, result);
+  for (const Seen& browser : seen) {
+    EXPECT_EQ(L"O&k", browser.okText);
+    EXPECT_EQ(L"&Cancel", browser.cancelText);
+    EXPECT_TRUE(browser.rootSelected);
+  }
+  EXPECT_EQ(L"C:\\kept", afterCancel);
+  const DWORD attributes = GetFileAttributesW(afterOk.c_str());
+  EXPECT_TRUE(afterOk != L"C:\\kept" && attributes != INVALID_FILE_ATTRIBUTES &&
+              (attributes & FILE_ATTRIBUTE_DIRECTORY))
+      << "OK on the tree's root gives its folder: " << testing::PrintToString(afterOk);
+}
+
+}  // namespace

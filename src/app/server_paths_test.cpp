@@ -1,0 +1,124 @@
+#include "app/server_paths.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/registry_backup.h"
+#include "support/temp_dir.h"
+#include "support/trace_capture.h"
+
+namespace {
+
+using testsupport::TempDir;
+using testsupport::TraceCapture;
+
+const std::wstring kTestKey = L"SOFTWARE\\ClientPackagerTest\\" + std::to_wstring(GetCurrentProcessId());
+
+// Every test here starts and ends without the key, whatever the prefix held before.
+class RegistryScope : public testsupport::RegistryPathBackup {
+ public:
+  using RegistryPathBackup::RegistryPathBackup;
+  void SetRaw(const wchar_t* name, const std::wstring& data, bool withTerminator) {
+    ASSERT_TRUE(RegistryPathBackup::SetRaw(name, data, withTerminator));
+  }
+};
+
+TEST(GetRegValue, TerminatesWithinTheBufferAndFailsWhatDoesNotFit) {
+  struct Row {
+    const char* name;
+    std::wstring data;
+    bool terminator;
+    bool ok;
+  };
+  const Row rows[] = {
+      {"stored with terminator", L"C:\\Server\\", true, true},
+      {"stored without terminator", L"C:\\Server", false, true},
+      {"empty", L"", true, true},
+      {"259 characters fit", std::wstring(259, L'a'), true, true},
+      {"259 characters without terminator fit", std::wstring(259, L'b'), false, true},
+      {"260 characters do not fit", std::wstring(260, L'c'), true, false},
+      {"260 characters without terminator do not fit", std::wstring(260, L'd'), false, false},
+  };
+  for (const Row& row : rows) {
+    RegistryScope registry(kTestKey);
+    registry.SetRaw(L"Path", row.data, row.terminator);
+    wchar_t buffer[MAX_PATH + 8];
+    wmemset(buffer, L'#', MAX_PATH + 8);
+    EXPECT_EQ(row.ok, serverpaths::GetRegValue(kTestKey.c_str(), L"Path", buffer, MAX_PATH)) << row.name;
+    if (row.ok) {
+      EXPECT_EQ(row.data, std::wstring(buffer)) << row.name;
+    } else {
+      EXPECT_EQ(L'\0', buffer[0]) << row.name;
+    }
+    EXPECT_EQ(L'#', buffer[MAX_PATH]) << row.name << ": wrote beyond the capacity";
+  }
+}
+
+TEST(GetRegValue, TracesEachFailureAndRejectsMissingArguments) {
+  TraceCapture trace;
+  wchar_t buffer[MAX_PATH] = L"stale";
+  EXPECT_FALSE(serverpaths::GetRegValue(kTestKey.c_str(), L"Path", buffer, MAX_PATH));
+  EXPECT_STREQ(L"", buffer);
+  EXPECT_TRUE(trace.Contains(L"GetRegValue RegOpenKeyEx failed"));
+
+  RegistryScope registry(kTestKey);
+  registry.SetRaw(L"Other", L"x", true);
+  EXPECT_FALSE(serverpaths::GetRegValue(kTestKey.c_str(), L"Path", buffer, MAX_PATH));
+  EXPECT_TRUE(trace.Contains(L"GetRegValue RegQueryValueEx failed"));
+
+  EXPECT_FALSE(serverpaths::GetRegValue(nullptr, L"Path", buffer, MAX_PATH));
+  EXPECT_FALSE(serverpaths::GetRegValue(kTestKey.c_str(), nullptr, buffer, MAX_PATH));
+  EXPECT_FALSE(serverpaths::GetRegValue(kTestKey.c_str(), L"Path", nullptr, MAX_PATH));
+  EXPECT_TRUE(trace.Contains(L"GetRegValue invalid parameter"));
+}
+
+TEST(FindInstallFolder, EndsWithOneBackslashAndFallsBackToTheRoot) {
+  struct Row {
+    const char* name;
+    const wchar_t* registered;  // null: key missing
+    const wchar_t* expected;
+  };
+  const Row rows[] = {
+      {"without trailing backslash", L"C:\\Server", L"C:\\Server\\"},
+      {"with trailing backslash", L"C:\\Server\\", L"C:\\Server\\"},
+      {"empty value", L"", L"\\"},
+      {"not registered", nullptr, L"\\"},
+  };
+  for (const Row& row : rows) {
+    TraceCapture trace;
+    RegistryScope registry(serverpaths::kAppPathsKey);
+    if (row.registered != nullptr) {
+      registry.SetRaw(L"Path", row.registered, true);
+    }
+    wchar_t folder[MAX_PATH];
+    serverpaths::FindInstallFolder(folder, L"Tag");
+    EXPECT_STREQ(row.expected, folder) << row.name;
+    EXPECT_EQ(row.registered == nullptr, trace.Contains(L"Tag GetRegValue failed")) << row.name;
+    wchar_t config[MAX_PATH];
+    ASSERT_TRUE(serverpaths::BuildConfigFilePath(folder, config));
+    EXPECT_EQ(std::wstring(row.expected) + L"config\\cnslconf.ini", config) << row.name;
+  }
+}
+
+TEST(BuildWebBuildFolder, UsesTheLongFormOfTheFolder) {
+  TempDir dir;
+  const std::wstring folder = dir / L"Long Server Folder";
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  wchar_t shortForm[MAX_PATH];
+  ASSERT_GT(GetShortPathNameW(folder.c_str(), shortForm, MAX_PATH), 0u);
+  ASSERT_NE(folder, shortForm) << "the prefix gives no short name";
+  wchar_t longForm[MAX_PATH];
+  ASSERT_GT(GetLongPathNameW(folder.c_str(), longForm, MAX_PATH), 0u);
+
+  wchar_t web[MAX_PATH];
+  serverpaths::BuildWebBuildFolder((std::wstring(shortForm) + L"\\").c_str(), web);
+  EXPECT_EQ(std::wstring(longForm) + L"\\web\\build", web);
+  serverpaths::BuildWebBuildFolder(shortForm, web);
+  EXPECT_EQ(std::wstring(longForm) + L"\\web\\build", web) << "a backslash is added where one is missing";
+  // A folder that does not exist has no long form; it is taken as it stands.
+  serverpaths::BuildWebBuildFolder(L"C:\\No Such Folder 7\\", web);
+  EXPECT_STREQ(L"C:\\No Such Folder 7\\web\\build", web);
+}
+
+}  // namespace
