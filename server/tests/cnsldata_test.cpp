@@ -34,12 +34,12 @@ class DataLibraryTest : public ServerFolderTest {
     library.module = Load(L"cnsldata.dll");
     EXPECT_TRUE(library.module);
     HMODULE m = library.module.get();
-    library.buildInfo = standintest::Export<GetHesBuildInfoFn>(m, kGetHesBuildInfoName);
-    library.feature = standintest::Export<ReadFeatureByIdFn>(m, kReadFeatureByIdName);
-    library.generic = standintest::Export<GetGenericDataFn>(m, kGetGenericDataName);
-    library.open = standintest::Export<OpenDatabaseFn>(m, kOpenDatabaseName);
-    library.data = standintest::Export<GetDataByTypeFn>(m, kGetDataByTypeName);
-    library.close = standintest::Export<CloseDatabaseFn>(m, kCloseDatabaseName);
+    library.buildInfo = fw::GetExport<GetHesBuildInfoFn>(m, kGetHesBuildInfoName);
+    library.feature = fw::GetExport<ReadFeatureByIdFn>(m, kReadFeatureByIdName);
+    library.generic = fw::GetExport<GetGenericDataFn>(m, kGetGenericDataName);
+    library.open = fw::GetExport<OpenDatabaseFn>(m, kOpenDatabaseName);
+    library.data = fw::GetExport<GetDataByTypeFn>(m, kGetDataByTypeName);
+    library.close = fw::GetExport<CloseDatabaseFn>(m, kCloseDatabaseName);
     EXPECT_TRUE(library.buildInfo && library.feature && library.generic && library.open && library.data &&
                 library.close);
     return library;

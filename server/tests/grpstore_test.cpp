@@ -24,8 +24,8 @@ class GroupLibraryTest : public ServerFolderTest {
   std::vector<uint16_t> SubGroupIds(int32_t groupId, uint32_t flag, bool* ok, uint32_t* status = nullptr) {
     fw::UniqueModule library = Load(L"grpstore.dll");
     EXPECT_TRUE(library);
-    auto subGroups = standintest::Export<GetSubGroupsForGroupFn>(library.get(), kGetSubGroupsForGroupName);
-    auto freeArray = standintest::Export<FreeGroupArrayFn>(library.get(), kFreeGroupArrayName);
+    auto subGroups = fw::GetExport<GetSubGroupsForGroupFn>(library.get(), kGetSubGroupsForGroupName);
+    auto freeArray = fw::GetExport<FreeGroupArrayFn>(library.get(), kFreeGroupArrayName);
     EXPECT_TRUE(subGroups != nullptr && freeArray != nullptr);
     GroupRecord* records = nullptr;
     uint32_t count = 0;
@@ -50,7 +50,7 @@ class GroupLibraryTest : public ServerFolderTest {
 TEST_F(GroupLibraryTest, DefaultGroupDetailsAreTerminatedWithinTheirFields) {
   fw::UniqueModule library = Load(L"grpstore.dll");
   ASSERT_TRUE(library);
-  auto details = standintest::Export<GetGroupDetailsFn>(library.get(), kGetGroupDetailsName);
+  auto details = fw::GetExport<GetGroupDetailsFn>(library.get(), kGetGroupDetailsName);
   ASSERT_NE(nullptr, details);
   GroupRecord record;
   memset(&record, 0xCC, sizeof record);
@@ -160,7 +160,7 @@ TEST_F(GroupLibraryTest, MissingOrDamagedDataFailsEveryCall) {
     EXPECT_EQ(row.status, status) << row.name;
 
     fw::UniqueModule library = Load(L"grpstore.dll");
-    auto details = standintest::Export<GetGroupDetailsFn>(library.get(), kGetGroupDetailsName);
+    auto details = fw::GetExport<GetGroupDetailsFn>(library.get(), kGetGroupDetailsName);
     GroupRecord record{};
     EXPECT_FALSE(details(1, &record, &status)) << row.name;
     EXPECT_EQ(row.status, status) << row.name;
@@ -178,7 +178,7 @@ TEST_F(GroupLibraryTest, SwitchFileMakesTheNamedCallFail) {
   EXPECT_EQ(5u, status);
 
   fw::UniqueModule library = Load(L"grpstore.dll");
-  auto details = standintest::Export<GetGroupDetailsFn>(library.get(), kGetGroupDetailsName);
+  auto details = fw::GetExport<GetGroupDetailsFn>(library.get(), kGetGroupDetailsName);
   GroupRecord record{};
   EXPECT_TRUE(details(1, &record, &status)) << "calls the switch file does not name still work";
 

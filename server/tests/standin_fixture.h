@@ -13,12 +13,6 @@
 
 namespace standintest {
 
-// An export looked up by name, as a pointer of its own type (nullptr when missing).
-template <typename Fn>
-Fn Export(HMODULE module, const char* name) {
-  return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
-}
-
 class ServerFolderTest : public ::testing::Test {
  protected:
   // Lays out the server with `options` (its folder and registration are set here).

@@ -20,9 +20,7 @@ constexpr unsigned long long kBytesPerMb = 1048576ull;
 DiskSpaceQueries SystemDiskSpaceQueries() {
   DiskSpaceQueries queries;
   if (HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll")) {
-    // Through void(*)() so that the compiler accepts the change of signature.
-    queries.getDiskFreeSpaceEx = reinterpret_cast<DiskSpaceQueries::ExFn>(
-        reinterpret_cast<void (*)()>(::GetProcAddress(kernel, "GetDiskFreeSpaceExW")));
+    queries.getDiskFreeSpaceEx = fw::GetExport<DiskSpaceQueries::ExFn>(kernel, "GetDiskFreeSpaceExW");
   }
   queries.getDiskFreeSpace = &::GetDiskFreeSpaceW;
   return queries;

@@ -77,8 +77,7 @@ DefaultGroupResult ReadDefaultGroupGuid(wchar_t* guid, int capacity, const wchar
       return DefaultGroupResult::kFailed;
   }
 
-  const auto getGroupDetails = reinterpret_cast<GetGroupDetailsFn>(
-      reinterpret_cast<void*>(::GetProcAddress(library.get(), kGetGroupDetailsName)));
+  const auto getGroupDetails = fw::GetExport<GetGroupDetailsFn>(library.get(), kGetGroupDetailsName);
   if (getGroupDetails == nullptr) {
     TraceLog(tracelog::kLevelError, tag, L"GetProcAddress(GetGroupDetails) failed.");
     return DefaultGroupResult::kFailed;

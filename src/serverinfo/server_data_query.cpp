@@ -48,7 +48,7 @@ void FillServerText(ServerInfoRecord* record) {
 
 template <typename Fn>
 bool Lookup(HMODULE library, const char* name, Fn* fn) {
-  *fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(library, name)));
+  *fn = fw::GetExport<Fn>(library, name);
   return *fn != nullptr;
 }
 

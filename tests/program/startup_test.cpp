@@ -5,9 +5,12 @@
 #include <windows.h>
 
 #include <deque>
+#include <optional>
 #include <string>
 
 #include "framework/handles.h"
+#include "layout/server_layout.h"
+#include "support/registry_backup.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -17,13 +20,6 @@ using testsupport::ReadUtf16;
 
 constexpr wchar_t kTitle[] = L"Halvane Endpoint Security Client Packager";
 constexpr int kCloseButton = 1007;
-
-std::wstring TestFolder() {
-  wchar_t path[MAX_PATH];
-  GetModuleFileNameW(nullptr, path, MAX_PATH);
-  *(wcsrchr(path, L'\\') + 1) = L'\0';
-  return path;
-}
 
 struct Process {
   fw::UniqueKernelHandle handle;
@@ -76,11 +72,18 @@ HWND WaitForMainWindow(DWORD processId, DWORD milliseconds = 20000) {
 
 class StartupTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    folder_ = dir_.path() + L"\\";
-    for (const wchar_t* name : {L"tmrovane.exe", L"uistr.dll", L"verkit.dll"}) {
-      ASSERT_TRUE(CopyFileW((TestFolder() + name).c_str(), (folder_ + name).c_str(), FALSE)) << name;
-    }
+  void SetUp() override { LayOut(serverlayout::kAppPathsKey); }
+
+  // A registered stand-in server with the program folder inside it. The version library maps
+  // the App Paths key to `registryKey` when the test gives it a product version.
+  void LayOut(const std::wstring& registryKey) {
+    registry_.emplace(registryKey);
+    serverlayout::Options options;
+    options.serverFolder = dir_ / L"Server";
+    options.registryKey = registryKey;
+    serverlayout::Result result;
+    ASSERT_TRUE(serverlayout::LayOutServer(options, &result));
+    folder_ = result.programFolder + L"\\";
   }
   void TearDown() override {
     for (Process& p : started_) {
@@ -109,6 +112,7 @@ class StartupTest : public ::testing::Test {
   std::wstring LogPath() const { return folder_ + L"tmrovane.log"; }
 
   testsupport::TempDir dir_;
+  std::optional<testsupport::RegistryPathBackup> registry_;
   std::wstring folder_;
   std::deque<Process> started_;  // references stay valid as processes are added
 };
@@ -148,7 +152,8 @@ TEST_F(StartupTest, TheCloseBoxEndsTheProgramToo) {
   EXPECT_FALSE(FileExists(LogPath()));
 }
 
-TEST_F(StartupTest, TheVersionLibraryNamesTheMutex) {
+TEST_F(StartupTest, TheVersionLibraryNamesTheMutexAndTheServerKey) {
+  LayOut(std::wstring(serverlayout::kAppPathsKey) + L"_7.2");
   ASSERT_TRUE(WritePrivateProfileStringW(L"Version", L"Product", L"7.2", (folder_ + L"verkit.ini").c_str()));
   Process& process = Start();
   HWND window = WaitForMainWindow(process.id);
@@ -157,7 +162,9 @@ TEST_F(StartupTest, TheVersionLibraryNamesTheMutex) {
   fw::UniqueKernelHandle plain(OpenMutexW(SYNCHRONIZE, FALSE, L"ADMIN_CLIENT_PACKER"));
   EXPECT_TRUE(versioned);
   EXPECT_FALSE(plain);
-  EXPECT_EQ(std::wstring::npos, ReadUtf16(LogPath()).find(L"GetMutexNameByVersion failed"));
+  const std::wstring log = ReadUtf16(LogPath());
+  EXPECT_EQ(std::wstring::npos, log.find(L"GetMutexNameByVersion failed"));
+  EXPECT_EQ(std::wstring::npos, log.find(L"Unable to open registry key")) << "the versioned key was used";
   PostMessageW(window, WM_CLOSE, 0, 0);
   EXPECT_EQ(0u, process.WaitExit());
 }
