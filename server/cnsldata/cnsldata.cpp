@@ -57,13 +57,7 @@ class TableLock {
   TableLock& operator=(const TableLock&) = delete;
 };
 
-std::wstring BesideLibrary(const std::wstring& name) {
-  std::wstring folder;
-  if (!standin::ModuleFolder(g_self, &folder)) {
-    return std::wstring();
-  }
-  return folder + name;
-}
+std::wstring BesideLibrary(const std::wstring& name) { return standin::BesideModule(g_self, name); }
 
 void Journal(const std::string& line) { standin::AppendJournal(BesideLibrary(L"cnsldata.journal"), line); }
 

@@ -22,6 +22,11 @@ bool ModuleFolder(HMODULE module, std::wstring* folder) {
   return true;
 }
 
+std::wstring BesideModule(HMODULE module, const std::wstring& name) {
+  std::wstring folder;
+  return ModuleFolder(module, &folder) ? folder + name : std::wstring();
+}
+
 bool ReadWholeFile(const std::wstring& path, std::string* bytes) {
   fw::UniqueKernelHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));

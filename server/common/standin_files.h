@@ -13,6 +13,9 @@ namespace standin {
 // Folder of `module` (nullptr: the running program), with a trailing backslash.
 bool ModuleFolder(HMODULE module, std::wstring* folder);
 
+// `name` in the folder of `module`; empty when the folder cannot be had.
+std::wstring BesideModule(HMODULE module, const std::wstring& name);
+
 // Reads a whole file; false when it cannot be opened or read.
 bool ReadWholeFile(const std::wstring& path, std::string* bytes);
 

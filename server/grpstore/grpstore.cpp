@@ -48,13 +48,7 @@ struct Group {
   std::wstring name;
 };
 
-std::wstring BesideLibrary(const wchar_t* name) {
-  std::wstring folder;
-  if (!standin::ModuleFolder(g_self, &folder)) {
-    return std::wstring();
-  }
-  return folder + name;
-}
+std::wstring BesideLibrary(const std::wstring& name) { return standin::BesideModule(g_self, name); }
 
 void Journal(const std::string& line) { standin::AppendJournal(BesideLibrary(L"grpstore.journal"), line); }
 
