@@ -62,8 +62,7 @@ void CtmrovaneDlg::UpdateSendMail() const {
   Enable(IDC_BTN_SENDMAIL, Selection(IDC_CMB_ANTIVIRUS) == kAntivirusNo);
 }
 
-void CtmrovaneDlg::LinkConfigKey(int id, const wchar_t* configPath, const wchar_t* key,
-                                 const wchar_t* tag) {
+void CtmrovaneDlg::LinkConfigKey(int id, const wchar_t* configPath, const wchar_t* key, const wchar_t* tag) {
   wchar_t address[kPathCapacity] = L"";
   if (serverpaths::ReadConfigString(configPath, key, address) == 0) {
     TraceLog(tracelog::kLevelError, tag, L"GetPrivateProfileString failed, Error:%lu", ::GetLastError());
