@@ -4,14 +4,9 @@
 # screenshot of the window, shows the trace log of the running program and closes it again.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
-source "$PROJECT_ROOT/scripts/deps.sh"
-source "$PROJECT_ROOT/scripts/build.sh"
-
-install_deps
-build_all
-ensure_wine_prefix
 source "$PROJECT_ROOT/scripts/layout.sh"
-lay_out_installation
+
+prepare_installation
 
 if [ -n "${DISPLAY:-}" ]; then
   wine "$PROGRAM_DIR/tmrovane.exe"

@@ -4,18 +4,12 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
 
+source "$PROJECT_ROOT/scripts/layout.sh"
 if [ "${1:-}" != "--inside-x" ]; then
-  source "$PROJECT_ROOT/scripts/deps.sh"
-  source "$PROJECT_ROOT/scripts/build.sh"
-  install_deps
-  build_all
-  ensure_wine_prefix
-  source "$PROJECT_ROOT/scripts/layout.sh"
-  lay_out_installation >/dev/null
+  prepare_installation >/dev/null
   exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" --inside-x
 fi
 
-source "$PROJECT_ROOT/scripts/layout.sh"
 title="Halvane Endpoint Security Client Packager"
 docs=$PROJECT_ROOT/docs
 wintool() { wine "$BUILD_DIR/bin/wintool.exe" "$@"; }

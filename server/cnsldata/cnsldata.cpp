@@ -100,22 +100,7 @@ bool Finish(const char* call, DataError result, uint32_t* error,
   if (error != nullptr) {
     *error = result;
   }
-  try {
-    std::string line = call;
-    if (result == kOk) {
-      line += " ok";
-    } else {
-      line += " fail ";
-      line += std::to_string(result);
-    }
-    for (uint32_t detail : details) {
-      line += ' ';
-      line += std::to_string(detail);
-    }
-    Journal(line);
-  } catch (...) {
-    // The journal is best effort; the call's result stands.
-  }
+  standin::JournalCall(BesideLibrary(L"cnsldata.journal"), call, result, details);
   return result == kOk;
 }
 

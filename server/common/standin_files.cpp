@@ -168,4 +168,19 @@ void AppendJournal(const std::wstring& journalPath, const std::string& line) {
   ::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
+void JournalCall(const std::wstring& journalPath, const char* call, uint32_t status,
+                 std::initializer_list<uint32_t> details) {
+  try {
+    std::string line = call;
+    line += status == 0 ? " ok" : " fail " + std::to_string(status);
+    for (uint32_t detail : details) {
+      line += ' ';
+      line += std::to_string(detail);
+    }
+    AppendJournal(journalPath, line);
+  } catch (...) {
+    // The journal is best effort; the call's result stands.
+  }
+}
+
 }  // namespace standin

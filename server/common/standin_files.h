@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -36,5 +38,10 @@ bool IsSwitchedToFail(const std::wstring& switchPath, const char* call);
 // Appends one line (with CR LF) to a text file, creating it when needed. Best effort: the
 // journal must never change what a call returns.
 void AppendJournal(const std::wstring& journalPath, const std::string& line);
+
+// Records one finished call: "<call> ok" or "<call> fail <status>", then each detail. Status 0
+// is success. Best effort like AppendJournal.
+void JournalCall(const std::wstring& journalPath, const char* call, uint32_t status,
+                 std::initializer_list<uint32_t> details = {});
 
 }  // namespace standin

@@ -127,18 +127,7 @@ bool Finish(const char* call, GroupStatus result, uint32_t* status) {
   if (status != nullptr) {
     *status = result;
   }
-  try {
-    std::string line = call;
-    if (result == kOk) {
-      line += " ok";
-    } else {
-      line += " fail ";
-      line += std::to_string(result);
-    }
-    Journal(line);
-  } catch (...) {
-    // The journal is best effort; the call's result stands.
-  }
+  standin::JournalCall(BesideLibrary(L"grpstore.journal"), call, result);
   return result == kOk;
 }
 
