@@ -1,14 +1,6 @@
-# Cross toolchain: 64-bit Windows programs built on Linux with mingw-w64 (posix threads).
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross toolchain of the test build on hosts whose kernel runs no 32-bit x86 code: the same
+# sources as 64-bit Windows programs, so that the whole test suite runs under Wine at native
+# speed. The program that ships is always the 32-bit build.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(TOOLCHAIN_PREFIX x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${TOOLCHAIN_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${TOOLCHAIN_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER ${TOOLCHAIN_PREFIX}-windres)
-set(CMAKE_DLLTOOL ${TOOLCHAIN_PREFIX}-dlltool)
-set(CMAKE_FIND_ROOT_PATH /usr/${TOOLCHAIN_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# Every Windows program the build makes runs under Wine, in the project's own prefix.
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)

@@ -1,8 +1,19 @@
 #!/usr/bin/env bash
-# Runs ctest with one Wine server kept alive for the whole run (started inside the X server).
+# Runs ctest in each build tree given before "--", with one Wine server kept alive for the whole
+# run (started inside the X server); arguments after "--" go to every ctest.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
+trees=()
+while [ $# -gt 0 ] && [ "$1" != -- ]; do
+  trees+=("$1")
+  shift
+done
+[ $# -eq 0 ] || shift
 start_wine_server
 trap stop_wine_server EXIT
-cd "$BUILD_DIR"
-ctest --output-on-failure --timeout 300 "$@"
+status=0
+for tree in "${trees[@]}"; do
+  echo "== Tests of $tree"
+  (cd "$tree" && ctest --output-on-failure --timeout 300 "$@") || status=1
+done
+exit $status

@@ -3,23 +3,26 @@ install_deps() {
   local root
   root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
   local -A need=(
-    [x86_64-w64-mingw32-g++-posix]=g++-mingw-w64-x86-64-posix
-    [x86_64-w64-mingw32-dlltool]=binutils-mingw-w64-x86-64
-    [x86_64-w64-mingw32-widl]=mingw-w64-tools
+    [i686-w64-mingw32-g++-posix]=g++-mingw-w64-i686-posix
+    [i686-w64-mingw32-dlltool]=binutils-mingw-w64-i686
+    [i686-w64-mingw32-widl]=mingw-w64-tools
     [cmake]=cmake [ninja]=ninja-build
     [wine]="wine wine64"
     [xvfb-run]=xvfb [xauth]=xauth [import]=imagemagick [xdotool]=xdotool
     [7zz]=7zip [bsdtar]=libarchive-tools [tar]=tar
     [msiinfo]=msitools [wixl]=wixl
-    [npm]=npm
+    [npm]=npm [qemu-i386]=qemu-user
   )
   local missing=() cmd
   for cmd in "${!need[@]}"; do
     command -v "$cmd" >/dev/null 2>&1 || missing+=(${need[$cmd]})
   done
   [ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
+  # 32-bit programs run under the win64 prefix through Wine's 32-bit half (WoW64).
+  dpkg -s wine32:i386 >/dev/null 2>&1 || missing+=(wine32:i386)
   if [ ${#missing[@]} -gt 0 ]; then
     echo "Installing: ${missing[*]}"
+    dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
     apt-get update -qq
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
   fi

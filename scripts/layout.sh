@@ -8,7 +8,7 @@ PROGRAM_DIR=$INSTALL_ROOT/ClientPackager
 # Extra arguments go to srvlayout.exe (see server/layout/srvlayout.cpp).
 lay_out_installation() {
   mkdir -p "$INSTALL_ROOT"
-  wine "$BUILD_DIR/bin/srvlayout.exe" "$(winepath -w "$INSTALL_ROOT")" "$@"
+  wine "$TOOLS_DIR/srvlayout.exe" "$(winepath -w "$INSTALL_ROOT")" --built "$(winepath -w "$BUILD_DIR/bin")" "$@"
   # The Wine server started here has no display; let it end before the program's run starts one.
   wineserver -w
 }
@@ -18,7 +18,15 @@ prepare_installation() {
   source "$PROJECT_ROOT/scripts/deps.sh"
   source "$PROJECT_ROOT/scripts/build.sh"
   install_deps
+  ensure_x86_runtime
   build_all
+  # Where 32-bit programs start slowly (emulated), the scripts' own tools are the 64-bit builds;
+  # the program and the server's components stay 32-bit.
+  export TOOLS_DIR=$BUILD_DIR/bin
+  if [ "$X86_NATIVE" = 0 ]; then
+    build_x64_tests
+    TOOLS_DIR=$BUILD_X64_DIR/bin
+  fi
   ensure_wine_prefix
   lay_out_installation "$@"
 }

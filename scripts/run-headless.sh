@@ -5,13 +5,13 @@ source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
 program_dir=$1
 screenshot=$2
 title="Halvane Endpoint Security Client Packager"
-wintool() { wine "$BUILD_DIR/bin/wintool.exe" "$@"; }
+wintool() { wine "$TOOLS_DIR/wintool.exe" "$@"; }
 
 start_wine_server
 trap stop_wine_server EXIT
 wine "$program_dir/tmrovane.exe" &
 program=$!
-if ! wintool wait "$title" 60; then
+if ! wintool wait "$title" 300; then
   echo "The window \"$title\" did not appear." >&2
   exit 1
 fi

@@ -12,7 +12,7 @@ fi
 
 title="Halvane Endpoint Security Client Packager"
 docs=$PROJECT_ROOT/docs
-wintool() { wine "$BUILD_DIR/bin/wintool.exe" "$@"; }
+wintool() { wine "$TOOLS_DIR/wintool.exe" "$@"; }
 # Control IDs of the main dialog.
 package=1044 platform=1045 validity=1048
 
@@ -21,7 +21,7 @@ trap stop_wine_server EXIT
 mkdir -p "$docs"
 wine "$PROGRAM_DIR/tmrovane.exe" &
 program=$!
-if ! wintool wait "$title" 60; then
+if ! wintool wait "$title" 300; then
   echo "The window \"$title\" did not appear." >&2
   exit 1
 fi

@@ -428,8 +428,12 @@ bool Register(const Options& options, const std::wstring& serverFolder, Result* 
 }
 
 bool LayOut(const Options& options, Result* result) {
-  std::wstring builtFolder;
-  if (!standin::ModuleFolder(nullptr, &builtFolder)) {
+  std::wstring builtFolder = options.builtFolder;
+  if (!builtFolder.empty()) {
+    if (builtFolder.back() != L'\\') {
+      builtFolder += L'\\';
+    }
+  } else if (!standin::ModuleFolder(nullptr, &builtFolder)) {
     result->error = L"cannot find the folder of the running program";
     return false;
   }

@@ -105,6 +105,10 @@ struct Options {
   // Case-insensitive.
   std::vector<std::wstring> omit;
   std::vector<std::wstring> omitProgramFiles;
+
+  // Folder of the built files to lay out; empty: the folder of the running module. A 64-bit
+  // layout tool lays out the 32-bit build this way.
+  std::wstring builtFolder;
 };
 
 struct Result {

@@ -4,7 +4,7 @@
 //                 [--register long|short|none|remove|key-only] [--no-trailing-backslash]
 //                 [--hesinstmode VALUE | --no-hesinstmode] [--groups FILE]
 //                 [--omit PATH]... [--omit-program PATH]... [--fail CALL]... [--fail-group CALL]...
-//                 [--grpstore BUILT_DLL] [--cnsldata BUILT_DLL]
+//                 [--grpstore BUILT_DLL] [--cnsldata BUILT_DLL] [--built DIR]
 //
 // Paths are Windows paths. Prints the folders laid out and the registered path; exit code 0
 // on success, 1 for bad arguments, 2 when the layout failed.
@@ -23,7 +23,7 @@ constexpr wchar_t kUsage[] =
     L"         [--register long|short|none|remove|key-only] [--no-trailing-backslash]\n"
     L"         [--hesinstmode VALUE | --no-hesinstmode] [--groups FILE]\n"
     L"         [--omit PATH]... [--omit-program PATH]... [--fail CALL]... [--fail-group CALL]...\n"
-    L"         [--grpstore BUILT_DLL] [--cnsldata BUILT_DLL]\n";
+    L"         [--grpstore BUILT_DLL] [--cnsldata BUILT_DLL] [--built DIR]\n";
 
 bool Parse(int argc, wchar_t** argv, serverlayout::Options* options) {
   if (argc < 2 || argv[1][0] == L'-') {
@@ -80,6 +80,8 @@ bool Parse(int argc, wchar_t** argv, serverlayout::Options* options) {
         options->grpstoreLibrary = value;
       } else if (option == L"--cnsldata") {
         options->cnsldataLibrary = value;
+      } else if (option == L"--built") {
+        options->builtFolder = value;
       } else {
         return false;
       }

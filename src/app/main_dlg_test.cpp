@@ -97,7 +97,7 @@ HWND FindOwnedDialog(HWND owner) {
   } search{owner, nullptr};
   EnumThreadWindows(
       GetCurrentThreadId(),
-      [](HWND window, LPARAM data) -> BOOL {
+      [](HWND window, LPARAM data) CALLBACK -> BOOL {
         auto* s = reinterpret_cast<Search*>(data);
         wchar_t className[32] = L"";
         GetClassNameW(window, className, 32);
@@ -354,7 +354,7 @@ HWND FindToolTip(int id) {
   } search{id, nullptr};
   EnumThreadWindows(
       GetCurrentThreadId(),
-      [](HWND window, LPARAM data) -> BOOL {
+      [](HWND window, LPARAM data) CALLBACK -> BOOL {
         auto* s = reinterpret_cast<Search*>(data);
         wchar_t className[64] = L"";
         GetClassNameW(window, className, 64);

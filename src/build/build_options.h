@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "build/build_kind.h"
+
 // Combo indexes as the main dialog inserts its items.
 enum PackageIndex : int { kPackageCustom = 0, kPackageMinimal = 1 };
 enum PlatformIndex : int { kPlatformWindows = 0, kPlatformMac = 1, kPlatformLinux = 2 };
@@ -45,4 +47,9 @@ struct BuildOptions {
   std::wstring groupGuid;  // at most 39 characters
   uint16_t groupId = 1;
   int installationMode = 0;  // 1 or 2 from the console configuration
+
+  // What Create derived before dispatching a build: the validated alternate address (IP
+  // address or domain name; empty when no alternate connection is chosen) and the build kind.
+  std::wstring alternateAddress;
+  BuildKindInfo build;
 };

@@ -6,7 +6,7 @@
 #include <windows.h>
 
 #ifdef VERKIT_BUILDING
-#define VERKIT_API extern "C" __declspec(dllexport)
+#define VERKIT_API extern "C"
 #else
 #define VERKIT_API extern "C" __declspec(dllimport)
 #endif

@@ -42,7 +42,7 @@ HWND FindMainWindow(DWORD processId) {
     HWND found;
   } search{processId, nullptr};
   EnumWindows(
-      [](HWND hwnd, LPARAM param) -> BOOL {
+      [](HWND hwnd, LPARAM param) CALLBACK -> BOOL {
         auto* s = reinterpret_cast<Search*>(param);
         DWORD owner = 0;
         GetWindowThreadProcessId(hwnd, &owner);
