@@ -16,12 +16,17 @@
 #include "support/registry_backup.h"
 #include "support/scripted_prompt.h"
 #include "support/temp_dir.h"
+#include "support/timer_script.h"
 #include "support/trace_capture.h"
+#include "support/tree_items.h"
 
 namespace {
 
+using testsupport::Do;
+using testsupport::FindOwnedDialog;
 using testsupport::ScriptedPrompt;
 using testsupport::TempDir;
+using testsupport::TimerScript;
 
 constexpr wchar_t kTitle[] = L"Halvane Endpoint Security Client Packager";
 constexpr wchar_t kLoadGroupsFailed[] = L"Unable to load groups";
@@ -41,75 +46,6 @@ size_t CountLines(const std::wstring& text, const std::wstring& line) {
              (end == text.size() || text[end] == L'\r' || text[end] == L'\n');
   }
   return count;
-}
-
-// Runs the steps of a script one after another from a timer inside whatever modal loop is
-// running on this thread. A step that returns false is tried again at the next tick (for
-// windows that take a moment to appear), at most for ten seconds.
-class TimerScript {
- public:
-  using Step = std::function<bool()>;
-  explicit TimerScript(std::vector<Step> steps) : steps_(std::move(steps)) {
-    current_ = this;
-    timer_ = SetTimer(nullptr, 0, 100, &TimerScript::Tick);
-  }
-  ~TimerScript() {
-    KillTimer(nullptr, timer_);
-    current_ = nullptr;
-  }
-
- private:
-  static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
-    TimerScript* self = current_;
-    if (self == nullptr || self->busy_ || self->next_ >= self->steps_.size()) {
-      return;
-    }
-    self->busy_ = true;  // a step may run a modal loop of its own
-    const bool done = self->steps_[self->next_]() || ++self->tries_ > 100;
-    if (done) {
-      ++self->next_;
-      self->tries_ = 0;
-    }
-    self->busy_ = false;
-  }
-  static inline TimerScript* current_ = nullptr;
-  std::vector<Step> steps_;
-  size_t next_ = 0;
-  int tries_ = 0;
-  bool busy_ = false;
-  UINT_PTR timer_ = 0;
-};
-
-// A step that always completes at once.
-template <typename F>
-TimerScript::Step Do(F action) {
-  return [action]() mutable {
-    action();
-    return true;
-  };
-}
-
-// A window of this thread's class #32770 owned by `owner`, other than `owner` itself.
-HWND FindOwnedDialog(HWND owner) {
-  struct Search {
-    HWND owner;
-    HWND found;
-  } search{owner, nullptr};
-  EnumThreadWindows(
-      GetCurrentThreadId(),
-      [](HWND window, LPARAM data) CALLBACK -> BOOL {
-        auto* s = reinterpret_cast<Search*>(data);
-        wchar_t className[32] = L"";
-        GetClassNameW(window, className, 32);
-        if (window != s->owner && wcscmp(className, L"#32770") == 0 &&
-            GetWindow(window, GW_OWNER) == s->owner && IsWindowVisible(window)) {
-          s->found = window;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
 }
 
 class MainDialogTest : public ::testing::Test {
@@ -852,3 +788,96 @@ TEST_F(MainDialogTest, FolderBrowserIsRelabelledStartsAtTheRootAndCancelKeepsThe
 }
 
 }  // namespace
+
+namespace {
+
+// One opening of the group dialog from the main dialog: what to do in it, and what the main
+// dialog shows and hands to the next build afterwards.
+struct GroupChoice {
+  const char* name;
+  const wchar_t* choose;  // the item to select; null: clear the selection
+  UINT ending;            // IDOK or IDCANCEL
+  const wchar_t* groupBox;
+  const wchar_t* guid;
+};
+
+}  // namespace
+
+TEST_F(MainDialogTest, GroupBrowseAppliesTheChosenGroupToTheBuildOptions) {
+  // Two groups whose GUID cannot be taken: an empty one and one too long for the GUID buffer.
+  options_.groupData = serverlayout::DefaultGroupData() + "9\t0\t\tNo GUID\r\n" +
+                       "10\t0\t{1A2B3C4D-5E6F-4A1B-8C2D-3E4F5A6B7C10}xy\tLong GUID\r\n";
+  LayOut();
+  const std::wstring defaultGuid = L"{5F0C3E2A-8B1D-4C6F-9A2E-1D3B5C7E9F01}";
+  const std::wstring webGuid = L"{1A2B3C4D-5E6F-4A1B-8C2D-3E4F5A6B7C03}";
+  const GroupChoice choices[] = {
+      {"a sub-group", L"Web servers", IDOK, L"Web servers", webGuid.c_str()},
+      {"cancel", L"Finance", IDCANCEL, L"Web servers", webGuid.c_str()},
+      {"OK without a selection", nullptr, IDOK, L"Web servers", webGuid.c_str()},
+      {"empty GUID", L"No GUID", IDOK, L"Web servers", webGuid.c_str()},
+      {"GUID too long", L"Long GUID", IDOK, L"Web servers", webGuid.c_str()},
+      {"back to the default", L"Default", IDOK, L"Default", defaultGuid.c_str()},
+  };
+  testsupport::TraceCapture trace;
+  struct Seen {
+    std::wstring preselected;
+    bool ownedByMain = false;
+    bool mainEnabled = true;
+    std::wstring groupBox;
+    BuildOptions options;
+  };
+  std::vector<Seen> seen(std::size(choices));
+  std::vector<TimerScript::Step> steps;
+  for (size_t i = 0; i < std::size(choices); ++i) {
+    const GroupChoice& choice = choices[i];
+    steps.push_back(Do([this] {
+      PostMessageW(dialog_->hwnd(), WM_COMMAND, MAKEWPARAM(IDC_BTN_BROWSEGROUP, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(Item(IDC_BTN_BROWSEGROUP)));
+    }));
+    steps.push_back([this, &choice, &entry = seen[i]] {
+      HWND groups = FindOwnedDialog(dialog_->hwnd());
+      if (groups == nullptr) {
+        return false;
+      }
+      HWND tree = GetDlgItem(groups, IDC_TREE_GROUPS);
+      entry.preselected = testsupport::TreeItemText(tree, TreeView_GetSelection(tree));
+      entry.ownedByMain = GetWindow(groups, GW_OWNER) == dialog_->hwnd();
+      entry.mainEnabled = IsWindowEnabled(dialog_->hwnd()) != FALSE;
+      TreeView_SelectItem(
+          tree, choice.choose != nullptr ? testsupport::FindTreeItem(tree, choice.choose) : nullptr);
+      PostMessageW(groups, WM_COMMAND, MAKEWPARAM(choice.ending, BN_CLICKED), 0);
+      return true;
+    });
+    steps.push_back([this, &entry = seen[i]] {
+      if (FindOwnedDialog(dialog_->hwnd()) != nullptr) {
+        return false;
+      }
+      entry.groupBox = Text(IDC_EDIT_GROUP);
+      dialog_->GetBuildOptions(entry.options);
+      return true;
+    });
+  }
+  RunModal(std::move(steps));
+  for (size_t i = 0; i < std::size(choices); ++i) {
+    SCOPED_TRACE(choices[i].name);
+    EXPECT_EQ(L"Default", seen[i].preselected) << "every opening preselects the default group";
+    EXPECT_TRUE(seen[i].ownedByMain);
+    EXPECT_FALSE(seen[i].mainEnabled) << "the main dialog is disabled behind the group dialog";
+    EXPECT_EQ(choices[i].groupBox, seen[i].groupBox);
+    EXPECT_EQ(choices[i].groupBox, seen[i].options.groupName);
+    EXPECT_EQ(choices[i].guid, seen[i].options.groupGuid);
+    EXPECT_EQ(1, seen[i].options.groupId);
+  }
+  const auto occurrences = [text = trace.Text()](const std::wstring& line) {
+    size_t count = 0;
+    for (size_t at = text.find(line + L"\r\n"); at != std::wstring::npos;
+         at = text.find(line + L"\r\n", at + 1)) {
+      ++count;
+    }
+    return count;
+  };
+  EXPECT_EQ(2u, occurrences(L"CSelectGroupDlg::OnBnClickedOk ConvertToWideChar Failed "));
+  EXPECT_EQ(1u, occurrences(L"CSelectGroupDlg::OnBnClickedOk No group selected."));
+  EXPECT_EQ(std::size(choices), occurrences(L"CtmrovaneDlg::OnBnClickedBtnBrowsegroup success"));
+  EXPECT_TRUE(prompt_.shown.empty());
+}

@@ -6,6 +6,8 @@
 //                                    selects item <index> of the combo box <id> in that window and
 //                                    tells the window, as a selection by the user does (exit 0)
 //   wintool click <title> <id>       clicks the button <id> in that window (exit 0)
+//   wintool press <title> <id>       posts a click of button <id> to that window and returns at
+//                                    once, for buttons that open a modal dialog (exit 0)
 
 #include <windows.h>
 
@@ -62,6 +64,14 @@ int wmain(int argc, wchar_t** argv) {
     }
     SendMessageW(button, BM_CLICK, 0, 0);
     return 0;
+  }
+  if (wcscmp(argv[1], L"press") == 0 && argc == 4) {
+    HWND window = Find(argv[2]);
+    HWND button = window != nullptr ? GetDlgItem(window, _wtoi(argv[3])) : nullptr;
+    return button != nullptr && PostMessageW(window, WM_COMMAND, MAKEWPARAM(_wtoi(argv[3]), BN_CLICKED),
+                                             reinterpret_cast<LPARAM>(button))
+               ? 0
+               : 1;
   }
   if (wcscmp(argv[1], L"close") == 0) {
     HWND window = Find(argv[2]);
