@@ -492,7 +492,6 @@ INT_PTR CtmrovaneDlg::OnBnClickedBtnBrowse(WPARAM, LPARAM) {
 INT_PTR CtmrovaneDlg::OnBnClickedBtnBrowsegroup(WPARAM, LPARAM) {
   CSelectGroupDlg dialog(instance(), Prompt());
   TraceLog(tracelog::kLevelError, kBrowseGroupTag, L"called");
-  dialog.SetGroupName(groupName_);
   dialog.SetPreselectedGroupId(currentGroupId_);
   // Owned by this dialog, which stays disabled while the group dialog is open.
   const INT_PTR result = dialog.DoModal(hwnd());

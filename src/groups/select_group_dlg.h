@@ -27,8 +27,6 @@ class CSelectGroupDlg : public fw::Dialog {
   // Failures to read the groups are reported through `prompt`.
   CSelectGroupDlg(HINSTANCE instance, fw::IUserPrompt& prompt);
 
-  // The opener's current group name, kept when the administrator chooses nothing.
-  void SetGroupName(const wchar_t* name) { groupName_ = name != nullptr ? name : L""; }
   // The group selected when the dialog opens.
   void SetPreselectedGroupId(uint16_t id) { preselectedGroupId_ = id; }
 
