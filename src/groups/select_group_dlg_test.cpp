@@ -142,7 +142,6 @@ TEST_F(SelectGroupTest, ShowsTheTreeAsDeliveredWithTheDefaultGroupSelectedAndThe
                item.top >= client.top && item.bottom <= client.bottom;
       libraryLoaded = GetModuleHandleW(L"grpstore.dll") != nullptr;
       // Home moves onto the root, which hands the selection back.
-      SetForegroundWindow(dialog_->hwnd());
       SetFocus(Tree());
       SendMessageW(Tree(), WM_KEYDOWN, VK_HOME, 0);
       afterHome = Selected();

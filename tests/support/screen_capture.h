@@ -1,5 +1,6 @@
 #pragma once
-// Reads back what is on the screen, for tests that check how a window is drawn.
+// Reads back what a window drew, for tests that check how it is drawn. The pixels come from the
+// window's own device context, so windows of other tests that cover it do not matter.
 
 #include <windows.h>
 
@@ -7,16 +8,16 @@
 
 namespace testsupport {
 
-// The pixels of a rectangle of the screen, row by row, as COLORREF values.
-inline std::vector<COLORREF> CaptureScreen(const RECT& area) {
+// The pixels of a rectangle of the window's client area, row by row, as COLORREF values.
+inline std::vector<COLORREF> CaptureClient(HWND window, const RECT& area) {
   const int width = area.right - area.left;
   const int height = area.bottom - area.top;
   std::vector<COLORREF> pixels;
   if (width <= 0 || height <= 0) {
     return pixels;
   }
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
+  HDC source = GetDC(window);
+  HDC memory = CreateCompatibleDC(source);
   BITMAPINFO info{};
   info.bmiHeader.biSize = sizeof(info.bmiHeader);
   info.bmiHeader.biWidth = width;
@@ -27,7 +28,7 @@ inline std::vector<COLORREF> CaptureScreen(const RECT& area) {
   void* bits = nullptr;
   HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
   HGDIOBJ previous = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
+  BitBlt(memory, 0, 0, width, height, source, area.left, area.top, SRCCOPY);
   GdiFlush();
   const auto* quads = static_cast<const RGBQUAD*>(bits);
   for (int i = 0; i < width * height; ++i) {
@@ -36,20 +37,14 @@ inline std::vector<COLORREF> CaptureScreen(const RECT& area) {
   SelectObject(memory, previous);
   DeleteObject(bitmap);
   DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
+  ReleaseDC(window, source);
   return pixels;
-}
-
-// A window-relative rectangle of `window`'s client area on the screen.
-inline RECT ClientToScreenRect(HWND window, RECT rect) {
-  MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&rect), 2);
-  return rect;
 }
 
 // How many pixels of the rectangle have exactly this colour.
 inline size_t CountColour(HWND window, const RECT& clientRect, COLORREF colour) {
   size_t count = 0;
-  for (COLORREF pixel : CaptureScreen(ClientToScreenRect(window, clientRect))) {
+  for (COLORREF pixel : CaptureClient(window, clientRect)) {
     count += pixel == colour ? 1 : 0;
   }
   return count;
