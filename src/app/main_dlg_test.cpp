@@ -903,8 +903,13 @@ TEST_F(MainDialogTest, SendMailHandsTheChosenSetupToTheMailProgram) {
   ASSERT_TRUE(testsupport::WriteBytes(destination + L"\\wsnode64.exe", "setup"));
   Click(IDC_BTN_SENDMAIL);
   EXPECT_TRUE(prompt_.shown.empty());
-  EXPECT_EQ(testsupport::MapiRecord::Escape(destination + L"\\wsnode64.exe"), record.Value("file_path"));
-  EXPECT_EQ("wsnode64.exe", record.Value("file_name"));
+  const std::wstring subject = L"Halvane Endpoint Security Client Installer";
+  const std::wstring body =
+      L"\r\nThis mail contains Halvane Endpoint Security Client Installer.\r\nRun the attached "
+      L"installer to install Halvane Endpoint Security Client on your system.";
+  EXPECT_EQ(
+      testsupport::MapiRecord::SentMail(subject, body, destination + L"\\wsnode64.exe", L"wsnode64.exe"),
+      record.Lines());
   EXPECT_EQ(BuildKind::WinExeAgent, dialog_->buildKind());
 
   record.Clear();
@@ -915,7 +920,8 @@ TEST_F(MainDialogTest, SendMailHandsTheChosenSetupToTheMailProgram) {
   ASSERT_TRUE(Enabled(IDC_BTN_SENDMAIL));
   Click(IDC_BTN_SENDMAIL);
   EXPECT_TRUE(prompt_.shown.empty());
-  EXPECT_EQ(testsupport::MapiRecord::Escape(archive), record.Value("file_path"));
+  ASSERT_EQ(18u, record.Lines().size());
+  EXPECT_EQ("file_path=" + testsupport::MapiRecord::Escape(archive), record.Lines()[13]);
   EXPECT_EQ(BuildKind::MacAgent, dialog_->buildKind());
 }
 

@@ -40,24 +40,29 @@ class MapiRecord {
     return lines;
   }
 
-  // The value of the last "key=value" line; "<none>" when there is no such line.
-  std::string Value(const std::string& key) const {
-    const std::vector<std::string> lines = Lines();
-    for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
-      if (line->rfind(key + "=", 0) == 0) {
-        return line->substr(key.size() + 1);
-      }
-    }
-    return "<none>";
-  }
-
-  // How many lines are exactly `line`, or start with it followed by a blank.
-  size_t Count(const std::string& line) const {
-    size_t count = 0;
-    for (const std::string& recorded : Lines()) {
-      count += recorded == line || recorded.rfind(line + " ", 0) == 0;
-    }
-    return count;
+  // The whole record of one MAPISendMail call between the library's load and unload, as this
+  // program hands every mail over: no counted recipient, one attachment.
+  static std::vector<std::string> SentMail(const std::wstring& subject, const std::wstring& note,
+                                           const std::wstring& path, const std::wstring& name,
+                                           unsigned long result = 0) {
+    return {"load",
+            "MAPISendMail session=0 uiparam=0 flags=9 reserved=0",
+            "subject=" + Escape(subject),
+            "note=" + Escape(note),
+            "type=(null)",
+            "date=(null)",
+            "conversation=(null)",
+            "message_flags=0",
+            "originator=null",
+            "recipients=0",
+            "files=1",
+            "file_flags=2",
+            "file_position=4294967295",
+            "file_path=" + Escape(path),
+            "file_name=" + Escape(name),
+            "file_type=null",
+            "result=" + std::to_string(result),
+            "unload"};
   }
 
   // The narrow text the library records for `text` converted to the ANSI code page.
