@@ -1,11 +1,12 @@
 #pragma once
-// Drives modal dialogs from inside their own message loop: a script of steps run from a
-// thread timer, and the search for the dialog a window opened.
+// Drives windows of this thread from inside whatever modal loop runs on it: a script of steps
+// run from a timer, and a finder for the dialogs a window owns.
 
 #include <windows.h>
 
 #include <cwchar>
 #include <functional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -78,6 +79,13 @@ inline HWND FindOwnedDialog(HWND owner) {
       },
       reinterpret_cast<LPARAM>(&search));
   return search.found;
+}
+
+// The text of a message box (its static text control has ID 0xFFFF).
+inline std::wstring MessageBoxText(HWND box) {
+  wchar_t text[1024] = L"";
+  GetDlgItemTextW(box, 0xFFFF, text, 1024);
+  return text;
 }
 
 }  // namespace testsupport
