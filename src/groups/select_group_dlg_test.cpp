@@ -126,7 +126,11 @@ TEST_F(SelectGroupTest, ShowsTheTreeAsDeliveredWithTheDefaultGroupSelectedAndThe
     std::wstring outline, selected, afterHome, texts;
     bool inView = false, libraryLoaded = true;
     size_t rootGrey = 0, rootBlack = 0;
-    const INT_PTR result = Run({Do([&] {
+    const INT_PTR result = Run({[&] {
+      // A modal dialog shows itself once its loop first runs idle; a timer may come earlier.
+      if (!IsWindowVisible(dialog_->hwnd())) {
+        return false;
+      }
       for (HWND window : {dialog_->hwnd(), GetDlgItem(dialog_->hwnd(), IDC_STATIC_SELECTGROUP),
                           GetDlgItem(dialog_->hwnd(), IDOK), GetDlgItem(dialog_->hwnd(), IDCANCEL)}) {
         wchar_t text[MAX_PATH] = L"";
@@ -152,7 +156,8 @@ TEST_F(SelectGroupTest, ShowsTheTreeAsDeliveredWithTheDefaultGroupSelectedAndThe
       rootGrey = testsupport::CountColour(Tree(), root, CSelectGroupDlg::kRootColor);
       rootBlack = testsupport::CountColour(Tree(), root, GetSysColor(COLOR_WINDOWTEXT));
       Press(IDOK);
-    })});
+      return true;
+    }});
     EXPECT_EQ(IDOK, result);
     EXPECT_FALSE(leftOpen_);
     EXPECT_EQ(L"Browse for Group|Select a Group|O&k|&Cancel|", texts);
