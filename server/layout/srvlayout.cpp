@@ -5,6 +5,7 @@
 //                 [--hesinstmode VALUE | --no-hesinstmode] [--groups FILE]
 //                 [--omit PATH]... [--omit-program PATH]... [--fail CALL]... [--fail-group CALL]...
 //                 [--grpstore BUILT_DLL] [--cnsldata BUILT_DLL] [--built DIR]
+//                 [--version VERSION | --no-version] [--success-ff]
 //
 // Paths are Windows paths. Prints the folders laid out and the registered path; exit code 0
 // on success, 1 for bad arguments, 2 when the layout failed.
@@ -23,7 +24,8 @@ constexpr wchar_t kUsage[] =
     L"         [--register long|short|none|remove|key-only] [--no-trailing-backslash]\n"
     L"         [--hesinstmode VALUE | --no-hesinstmode] [--groups FILE]\n"
     L"         [--omit PATH]... [--omit-program PATH]... [--fail CALL]... [--fail-group CALL]...\n"
-    L"         [--grpstore BUILT_DLL] [--cnsldata BUILT_DLL] [--built DIR]\n";
+    L"         [--grpstore BUILT_DLL] [--cnsldata BUILT_DLL] [--built DIR]\n"
+    L"         [--version VERSION | --no-version] [--success-ff]\n";
 
 bool Parse(int argc, wchar_t** argv, serverlayout::Options* options) {
   if (argc < 2 || argv[1][0] == L'-') {
@@ -39,6 +41,10 @@ bool Parse(int argc, wchar_t** argv, serverlayout::Options* options) {
       options->trailingBackslash = false;
     } else if (option == L"--no-hesinstmode") {
       options->hesinstmode.reset();
+    } else if (option == L"--no-version") {
+      options->productVersion.reset();
+    } else if (option == L"--success-ff") {
+      options->successFF = true;
     } else if (!hasValue) {
       return false;
     } else {
@@ -82,6 +88,8 @@ bool Parse(int argc, wchar_t** argv, serverlayout::Options* options) {
         options->cnsldataLibrary = value;
       } else if (option == L"--built") {
         options->builtFolder = value;
+      } else if (option == L"--version") {
+        options->productVersion = value;
       } else {
         return false;
       }
@@ -109,6 +117,7 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (!result.registeredPath.empty()) {
     wprintf(L"Registered Path: %ls\n", result.registeredPath.c_str());
+    wprintf(L"Registry key: HKLM\\%ls\n", result.registryKey.c_str());
   }
   return 0;
 }

@@ -3,7 +3,7 @@
 #include <strsafe.h>
 
 #include "app/resource.h"
-#include "app/ui_text.h"
+#include "uitext/ui_text.h"
 #include "log/trace_log.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "app/ui_text.h"
+#include "uitext/ui_text.h"
 #include "log/trace_log.h"
 
 namespace {

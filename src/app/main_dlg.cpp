@@ -11,7 +11,7 @@
 #include "app/app.h"
 #include "app/folder_browse.h"
 #include "app/resource.h"
-#include "app/ui_text.h"
+#include "uitext/ui_text.h"
 #include "controls/dialog_font.h"
 #include "log/trace_log.h"
 
@@ -177,21 +177,27 @@ BOOL CtmrovaneDlg::OnInitDialog() {
   ApplyFixedLayout();
   ::SetWindowTextW(hwnd(), title_);
 
-  serverpaths::FindInstallFolder(installFolder_, kInitTag);
+  installation::FindInstallFolder(installFolder_, kInitTag);
 
   wchar_t infoTip[2 * kTextCapacity] = L"";
   SetControlTexts(infoTip, 2 * kTextCapacity);
 
   wchar_t configPath[kPathCapacity] = L"";
-  serverpaths::BuildConfigFilePath(installFolder_, configPath);
+  installation::BuildConfigFilePath(installFolder_, configPath);
   ReadDownloadAddresses(configPath);
   ApplyInstallationMode(configPath);
 
-  serverpaths::BuildWebBuildFolder(installFolder_, webBuildFolder_);
+  installation::BuildWebBuildFolder(installFolder_, webBuildFolder_);
   SetLink(IDC_LINK_MAC_FOLDER, webBuildFolder_);
   Enable(IDC_BTN_SENDMAIL, false);
-  wchar_t linuxFolder[kPathCapacity];
-  ::StringCchPrintfW(linuxFolder, kPathCapacity, L"%s\\heslin32", webBuildFolder_);
+  wchar_t linuxFolder[kPathCapacity] = L"";
+  if (webBuildFolder_[0] != L'\0' &&
+      FAILED(::StringCchPrintfW(linuxFolder, kPathCapacity, L"%s\\heslin32", webBuildFolder_))) {
+    // A folder path cut short would open another folder: the link gets none.
+    TraceLog(tracelog::kLevelError, kInitTag, L"Linux folder cut: does not fit %u characters, not used",
+             static_cast<unsigned>(kPathCapacity));
+    linuxFolder[0] = L'\0';
+  }
   SetLink(IDC_LINK_LINUX_FOLDER, linuxFolder);
 
   FillCombos();
@@ -214,7 +220,7 @@ BOOL CtmrovaneDlg::OnInitDialog() {
 
 void CtmrovaneDlg::AttachControls() {
   for (size_t i = 0; i < std::size(kLinkIds); ++i) {
-    if (!links_[i].Attach(hwnd(), kLinkIds[i], Prompt())) {
+    if (!links_[i].Attach(hwnd(), kLinkIds[i], Prompt(), DialogFontSetting())) {
       TraceLog(tracelog::kLevelError, kInitTag, L"Unable to attach link %d", kLinkIds[i]);
     }
   }
@@ -311,21 +317,21 @@ void CtmrovaneDlg::SetControlTexts(wchar_t* infoTip, size_t infoTipCapacity) {
 }
 
 void CtmrovaneDlg::ReadDownloadAddresses(const wchar_t* configPath) {
-  serverpaths::ReadConfigString(configPath, serverpaths::kKeyMacUrl1, macUrl1_);
+  installation::ReadConfigString(configPath, installation::kKeyMacUrl1, macUrl1_);
   SetLink(IDC_LINK_MAC_URL1, macUrl1_);
-  serverpaths::ReadConfigString(configPath, serverpaths::kKeyMacUrl2, macUrl2_);
+  installation::ReadConfigString(configPath, installation::kKeyMacUrl2, macUrl2_);
   SetLink(IDC_LINK_MAC_URL2, macUrl2_);
   wchar_t address[kPathCapacity];
-  serverpaths::ReadConfigString(configPath, serverpaths::kKeyLinuxUrl1x32, address);
+  installation::ReadConfigString(configPath, installation::kKeyLinuxUrl1x32, address);
   SetLink(IDC_LINK_LINUX_URL1, address);
-  serverpaths::ReadConfigString(configPath, serverpaths::kKeyLinuxUrl2x32, address);
+  installation::ReadConfigString(configPath, installation::kKeyLinuxUrl2x32, address);
   SetLink(IDC_LINK_LINUX_URL2, address);
 }
 
 void CtmrovaneDlg::ApplyInstallationMode(const wchar_t* configPath) {
-  if (serverpaths::ReadInstallMode(configPath) == serverpaths::kInstallModeHidden) {
+  if (installation::ReadInstallMode(configPath) == installation::kInstallModeHidden) {
     ShowAll(kAlternateControls, false);
-    installationMode_ = serverpaths::kInstallModeHidden;
+    installationMode_ = installation::kInstallModeHidden;
     return;
   }
   // The alternate connection controls take the notes' place; the notes move into the
@@ -337,7 +343,7 @@ void CtmrovaneDlg::ApplyInstallationMode(const wchar_t* configPath) {
   Enable(IDC_RADIO_DOMAINNAME, false);
   Show(IDC_STATIC_DISTRIBUTION, false);
   Show(IDC_STATIC_AV_NOTE, false);
-  installationMode_ = serverpaths::kInstallModeOffered;
+  installationMode_ = installation::kInstallModeOffered;
 }
 
 void CtmrovaneDlg::FillCombos() {
@@ -386,7 +392,7 @@ void CtmrovaneDlg::FillCombos() {
 }
 
 void CtmrovaneDlg::ApplyDialogFont() {
-  font_ = controls::CreateDialogFont(Item(kFontControls[0]));
+  font_ = controls::CreateDialogFont(Item(kFontControls[0]), DialogFontSetting());
   if (!font_) {
     return;
   }

@@ -9,7 +9,7 @@
 #include <optional>
 #include <span>
 
-#include "app/server_paths.h"
+#include "installation/server_paths.h"
 #include "build/build_options.h"
 #include "controls/hyperlink.h"
 #include "controls/tt_combo_box.h"
@@ -20,7 +20,7 @@
 
 class CtmrovaneDlg : public fw::Dialog {
  public:
-  static constexpr size_t kPathCapacity = serverpaths::kPathCapacity;
+  static constexpr size_t kPathCapacity = installation::kPathCapacity;
   static constexpr size_t kGuidCapacity = groups::kGuidCapacity;
   static constexpr size_t kTextCapacity = 1024;
 

@@ -4,7 +4,7 @@
 #include <shellapi.h>
 #include <windowsx.h>
 
-#include "app/ui_text.h"
+#include "uitext/ui_text.h"
 #include "controls/dialog_font.h"
 #include "log/trace_log.h"
 
@@ -18,7 +18,7 @@ constexpr LONG kLeaveRedrawExtra = 10;
 
 CHyperLink::~CHyperLink() { Detach(); }
 
-bool CHyperLink::Attach(HWND dialog, int id, fw::IUserPrompt& prompt) {
+bool CHyperLink::Attach(HWND dialog, int id, fw::IUserPrompt& prompt, const controls::FontSetting& font) {
   if (control_ != nullptr) {
     return false;
   }
@@ -29,7 +29,7 @@ bool CHyperLink::Attach(HWND dialog, int id, fw::IUserPrompt& prompt) {
   ::SetWindowLongPtrW(control, GWL_STYLE, ::GetWindowLongPtrW(control, GWL_STYLE) | SS_NOTIFY);
 
   LOGFONTW description;
-  if (controls::MakeDialogFontDescription(control, controls::CurrentFontSetting(), description)) {
+  if (controls::MakeDialogFontDescription(control, font, description)) {
     normalFont_.reset(::CreateFontIndirectW(&description));
     description.lfUnderline = TRUE;
     underlinedFont_.reset(::CreateFontIndirectW(&description));

@@ -10,6 +10,7 @@
 
 #include <string>
 
+#include "controls/dialog_font.h"
 #include "framework/handles.h"
 #include "framework/prompt.h"
 
@@ -25,11 +26,11 @@ class CHyperLink {
   CHyperLink& operator=(const CHyperLink&) = delete;
   ~CHyperLink();
 
-  // Attaches to control `id` of `dialog`: adds SS_NOTIFY, gives it the link font and the hand
-  // cursor. A target the shell cannot open is reported through `prompt`, which must outlive
+  // Attaches to control `id` of `dialog`: adds SS_NOTIFY, gives it the link font (made from
+  // `font`, the owning dialog's setting) and the hand cursor. A target the shell cannot open is reported through `prompt`, which must outlive
   // the control's window. False when the control does not exist or this object is already
   // attached.
-  bool Attach(HWND dialog, int id, fw::IUserPrompt& prompt);
+  bool Attach(HWND dialog, int id, fw::IUserPrompt& prompt, const controls::FontSetting& font);
 
   // What the shell opens on a click (a web address or a folder path); null means none.
   void SetURL(const wchar_t* target);

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/server_paths.h"
+#include "installation/server_paths.h"
 #include "support/registry_backup.h"
 #include "support/trace_capture.h"
 
@@ -79,7 +79,7 @@ TEST(LoadGroupLibrary, RegisteredPathsThatDoNotFitAreNotLoaded) {
        L"Tag LoadLibraryExW failed"},
   };
   for (const Row& row : rows) {
-    testsupport::RegistryPathBackup registry(serverpaths::kAppPathsKey);
+    testsupport::RegistryPathBackup registry(installation::kAppPathsKey);
     if (row.result != groups::LoadResult::kKeyNotOpened) {
       ASSERT_TRUE(registry.SetRaw(L"Path", row.path, row.terminator)) << row.name;
     }

@@ -72,15 +72,17 @@ HWND WaitForMainWindow(DWORD processId, DWORD milliseconds = 20000) {
 
 class StartupTest : public ::testing::Test {
  protected:
-  void SetUp() override { LayOut(serverlayout::kAppPathsKey); }
+  void SetUp() override { LayOut(std::nullopt); }
 
-  // A registered stand-in server with the program folder inside it. The version library maps
-  // the App Paths key to `registryKey` when the test gives it a product version.
-  void LayOut(const std::wstring& registryKey) {
-    registry_.emplace(registryKey);
+  // A registered stand-in server with the program folder inside it. With a product version the
+  // layout registers it under the key the version library derives.
+  void LayOut(const std::optional<std::wstring>& version) {
+    registry_.reset();
+    registry_.emplace(version ? std::wstring(serverlayout::kAppPathsKey) + L"_" + *version
+                              : std::wstring(serverlayout::kAppPathsKey));
     serverlayout::Options options;
     options.serverFolder = dir_ / L"Server";
-    options.registryKey = registryKey;
+    options.productVersion = version;
     serverlayout::Result result;
     ASSERT_TRUE(serverlayout::LayOutServer(options, &result));
     folder_ = result.programFolder + L"\\";
@@ -153,8 +155,7 @@ TEST_F(StartupTest, TheCloseBoxEndsTheProgramToo) {
 }
 
 TEST_F(StartupTest, TheVersionLibraryNamesTheMutexAndTheServerKey) {
-  LayOut(std::wstring(serverlayout::kAppPathsKey) + L"_7.2");
-  ASSERT_TRUE(WritePrivateProfileStringW(L"Version", L"Product", L"7.2", (folder_ + L"verkit.ini").c_str()));
+  LayOut(L"7.2");
   Process& process = Start();
   HWND window = WaitForMainWindow(process.id);
   ASSERT_NE(nullptr, window);

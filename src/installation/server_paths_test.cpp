@@ -1,4 +1,4 @@
-#include "app/server_paths.h"
+#include "installation/server_paths.h"
 
 #include <gtest/gtest.h>
 
@@ -45,7 +45,7 @@ TEST(GetRegValue, TerminatesWithinTheBufferAndFailsWhatDoesNotFit) {
     registry.SetRaw(L"Path", row.data, row.terminator);
     wchar_t buffer[MAX_PATH + 8];
     wmemset(buffer, L'#', MAX_PATH + 8);
-    EXPECT_EQ(row.ok, serverpaths::GetRegValue(kTestKey.c_str(), L"Path", buffer, MAX_PATH)) << row.name;
+    EXPECT_EQ(row.ok, installation::GetRegValue(kTestKey.c_str(), L"Path", buffer, MAX_PATH)) << row.name;
     if (row.ok) {
       EXPECT_EQ(row.data, std::wstring(buffer)) << row.name;
     } else {
@@ -58,18 +58,18 @@ TEST(GetRegValue, TerminatesWithinTheBufferAndFailsWhatDoesNotFit) {
 TEST(GetRegValue, TracesEachFailureAndRejectsMissingArguments) {
   TraceCapture trace;
   wchar_t buffer[MAX_PATH] = L"stale";
-  EXPECT_FALSE(serverpaths::GetRegValue(kTestKey.c_str(), L"Path", buffer, MAX_PATH));
+  EXPECT_FALSE(installation::GetRegValue(kTestKey.c_str(), L"Path", buffer, MAX_PATH));
   EXPECT_STREQ(L"", buffer);
   EXPECT_TRUE(trace.Contains(L"GetRegValue RegOpenKeyEx failed"));
 
   RegistryScope registry(kTestKey);
   registry.SetRaw(L"Other", L"x", true);
-  EXPECT_FALSE(serverpaths::GetRegValue(kTestKey.c_str(), L"Path", buffer, MAX_PATH));
+  EXPECT_FALSE(installation::GetRegValue(kTestKey.c_str(), L"Path", buffer, MAX_PATH));
   EXPECT_TRUE(trace.Contains(L"GetRegValue RegQueryValueEx failed"));
 
-  EXPECT_FALSE(serverpaths::GetRegValue(nullptr, L"Path", buffer, MAX_PATH));
-  EXPECT_FALSE(serverpaths::GetRegValue(kTestKey.c_str(), nullptr, buffer, MAX_PATH));
-  EXPECT_FALSE(serverpaths::GetRegValue(kTestKey.c_str(), L"Path", nullptr, MAX_PATH));
+  EXPECT_FALSE(installation::GetRegValue(nullptr, L"Path", buffer, MAX_PATH));
+  EXPECT_FALSE(installation::GetRegValue(kTestKey.c_str(), nullptr, buffer, MAX_PATH));
+  EXPECT_FALSE(installation::GetRegValue(kTestKey.c_str(), L"Path", nullptr, MAX_PATH));
   EXPECT_TRUE(trace.Contains(L"GetRegValue invalid parameter"));
 }
 
@@ -87,16 +87,16 @@ TEST(FindInstallFolder, EndsWithOneBackslashAndFallsBackToTheRoot) {
   };
   for (const Row& row : rows) {
     TraceCapture trace;
-    RegistryScope registry(serverpaths::kAppPathsKey);
+    RegistryScope registry(installation::kAppPathsKey);
     if (row.registered != nullptr) {
       registry.SetRaw(L"Path", row.registered, true);
     }
     wchar_t folder[MAX_PATH];
-    serverpaths::FindInstallFolder(folder, L"Tag");
+    installation::FindInstallFolder(folder, L"Tag");
     EXPECT_STREQ(row.expected, folder) << row.name;
     EXPECT_EQ(row.registered == nullptr, trace.Contains(L"Tag GetRegValue failed")) << row.name;
     wchar_t config[MAX_PATH];
-    ASSERT_TRUE(serverpaths::BuildConfigFilePath(folder, config));
+    ASSERT_TRUE(installation::BuildConfigFilePath(folder, config));
     EXPECT_EQ(std::wstring(row.expected) + L"config\\cnslconf.ini", config) << row.name;
   }
 }
@@ -112,12 +112,12 @@ TEST(BuildWebBuildFolder, UsesTheLongFormOfTheFolder) {
   ASSERT_GT(GetLongPathNameW(folder.c_str(), longForm, MAX_PATH), 0u);
 
   wchar_t web[MAX_PATH];
-  serverpaths::BuildWebBuildFolder((std::wstring(shortForm) + L"\\").c_str(), web);
+  installation::BuildWebBuildFolder((std::wstring(shortForm) + L"\\").c_str(), web);
   EXPECT_EQ(std::wstring(longForm) + L"\\web\\build", web);
-  serverpaths::BuildWebBuildFolder(shortForm, web);
+  installation::BuildWebBuildFolder(shortForm, web);
   EXPECT_EQ(std::wstring(longForm) + L"\\web\\build", web) << "a backslash is added where one is missing";
   // A folder that does not exist has no long form; it is taken as it stands.
-  serverpaths::BuildWebBuildFolder(L"C:\\No Such Folder 7\\", web);
+  installation::BuildWebBuildFolder(L"C:\\No Such Folder 7\\", web);
   EXPECT_STREQ(L"C:\\No Such Folder 7\\web\\build", web);
 }
 
