@@ -43,6 +43,7 @@ TEST(GetRegValue, TerminatesWithinTheBufferAndFailsWhatDoesNotFit) {
   for (const Row& row : rows) {
     RegistryScope registry(kTestKey);
     registry.SetRaw(L"Path", row.data, row.terminator);
+    TraceCapture trace;
     wchar_t buffer[MAX_PATH + 8];
     wmemset(buffer, L'#', MAX_PATH + 8);
     EXPECT_EQ(row.ok, installation::GetRegValue(kTestKey.c_str(), L"Path", buffer, MAX_PATH)) << row.name;
@@ -52,6 +53,8 @@ TEST(GetRegValue, TerminatesWithinTheBufferAndFailsWhatDoesNotFit) {
       EXPECT_EQ(L'\0', buffer[0]) << row.name;
     }
     EXPECT_EQ(L'#', buffer[MAX_PATH]) << row.name << ": wrote beyond the capacity";
+    EXPECT_EQ(!row.ok, trace.Contains(L"Registry value Path cut: does not fit 260 characters, not used"))
+        << row.name;
   }
 }
 
@@ -119,6 +122,46 @@ TEST(BuildWebBuildFolder, UsesTheLongFormOfTheFolder) {
   // A folder that does not exist has no long form; it is taken as it stands.
   installation::BuildWebBuildFolder(L"C:\\No Such Folder 7\\", web);
   EXPECT_STREQ(L"C:\\No Such Folder 7\\web\\build", web);
+}
+
+// A value cut to its buffer would name another folder, file or address: it is traced and none
+// of it is used.
+TEST(ValuesThatDoNotFit, AreTracedAndNotUsed) {
+  TempDir dir;
+  const std::wstring config = dir / L"cnslconf.ini";
+  const std::string fits(259, 'f');
+  const std::string cut(260, 'c');
+  ASSERT_TRUE(testsupport::WriteBytes(config, "[ADMIN_CONSOLE_SECTION]\r\nmac_build_url=" + fits +
+                                                  "\r\nmac_build_url1=" + cut + "\r\n"));
+  TraceCapture trace;
+  wchar_t value[MAX_PATH];
+  EXPECT_EQ(259u, installation::ReadConfigString(config.c_str(), installation::kKeyMacUrl1, value));
+  EXPECT_EQ(std::wstring(259, L'f'), value) << "a value that fills the buffer exactly";
+  EXPECT_EQ(0u, installation::ReadConfigString(config.c_str(), installation::kKeyMacUrl2, value));
+  EXPECT_STREQ(L"", value);
+  EXPECT_TRUE(trace.Contains(L"Configuration value mac_build_url1 cut"));
+
+  // An install folder without room for its backslash counts as not found.
+  {
+    RegistryScope registry(installation::kAppPathsKey);
+    registry.SetRaw(L"Path", L"C:\\" + std::wstring(256, L'd'), true);
+    wchar_t folder[MAX_PATH];
+    installation::FindInstallFolder(folder, L"Tag");
+    EXPECT_STREQ(L"\\", folder);
+    EXPECT_TRUE(trace.Contains(L"Install folder C:\\ddd"));
+  }
+
+  // Paths derived from a folder that leaves no room for their names stay empty.
+  const std::wstring folder = L"C:\\" + std::wstring(250, L'e') + L"\\";
+  wchar_t path[MAX_PATH];
+  EXPECT_FALSE(installation::BuildConfigFilePath(folder.c_str(), path));
+  EXPECT_STREQ(L"", path);
+  EXPECT_TRUE(trace.Contains(L"Configuration file of C:\\eee"));
+  EXPECT_EQ(0u, installation::ReadConfigString(path, installation::kKeyMacUrl1, value)) << "nothing is read";
+  EXPECT_EQ(installation::kInstallModeHidden, installation::ReadInstallMode(path));
+  EXPECT_FALSE(installation::BuildWebBuildFolder(folder.c_str(), path));
+  EXPECT_STREQ(L"", path);
+  EXPECT_TRUE(trace.Contains(L"Web build folder of C:\\eee"));
 }
 
 }  // namespace
