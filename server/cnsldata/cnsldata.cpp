@@ -97,7 +97,7 @@ void CopyTerminated(const std::wstring& text, wchar_t* field, size_t capacity) {
 }
 
 uint8_t Finish(const char* call, DataError result, uint32_t* error,
-            std::initializer_list<uint32_t> details = {}) {
+               std::initializer_list<uint32_t> details = {}) {
   if (error != nullptr) {
     *error = result;
   }
@@ -263,7 +263,7 @@ uint8_t WINAPI OpenDatabase(uint32_t* database) {
 }
 
 uint8_t WINAPI GetDataByType(uint32_t database, uint32_t selector1, uint32_t selector2, uint32_t selector3,
-                          uint32_t size, void* data) {
+                             uint32_t size, void* data) {
   DataError result = kNoMemory;
   try {
     result = Block(database, selector1, selector2, selector3, size, data);

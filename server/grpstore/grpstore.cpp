@@ -252,7 +252,7 @@ uint8_t WINAPI GetGroupDetails(int32_t groupId, GroupRecord* record, uint32_t* s
 }
 
 uint8_t WINAPI GetSubGroupsForGroup(int32_t groupId, uint32_t flag, GroupRecord** groups, uint32_t* count,
-                                 uint32_t* status) {
+                                    uint32_t* status) {
   GroupStatus result = kNoMemory;
   try {
     result = SubGroups(groupId, flag, groups, count);

@@ -265,7 +265,8 @@ std::vector<Item> ProgramItems(const Options& options) {
   std::vector<Item> items = {Built(L"tmrovane.exe", L"tmrovane.exe"), Built(L"uistr.dll", L"uistr.dll"),
                              Built(L"verkit.dll", L"verkit.dll"), Folder(L"clPacker")};
   if (options.productVersion) {
-    items.push_back(Text(kVersionFile, CrLf("[Version]\nProduct=" + standin::ToUtf8(*options.productVersion) + "\n")));
+    items.push_back(
+        Text(kVersionFile, CrLf("[Version]\nProduct=" + standin::ToUtf8(*options.productVersion) + "\n")));
   }
   if (options.successFF) {
     items.push_back(Text(standin::kSuccessFFSwitchFile, {}));
@@ -436,8 +437,8 @@ bool Register(const Options& options, const std::wstring& serverFolder, Result* 
     value += L"\\";
   }
   fw::UniqueRegKey key;
-  LSTATUS status = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, 0, KEY_SET_VALUE | kSetupView,
-                                     nullptr, key.put(), nullptr);
+  LSTATUS status = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, 0,
+                                     KEY_SET_VALUE | kSetupView, nullptr, key.put(), nullptr);
   if (status == ERROR_SUCCESS) {
     status = ::RegSetValueExW(key.get(), kPathValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                               static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));

@@ -17,7 +17,8 @@ namespace {
 using serverlayout::Registration;
 using testsupport::FileExists;
 
-const std::wstring kVersionedKey = std::wstring(serverlayout::kAppPathsKey) + L"_" + serverlayout::kDefaultProductVersion;
+const std::wstring kVersionedKey =
+    std::wstring(serverlayout::kAppPathsKey) + L"_" + serverlayout::kDefaultProductVersion;
 
 // The "Path" value under the key as a 32-bit program reads it.
 std::optional<std::wstring> RegisteredPath(const std::wstring& key = serverlayout::kAppPathsKey) {
@@ -63,7 +64,6 @@ std::wstring Profile(const std::wstring& file, const wchar_t* section, const wch
 
 class LayoutTest : public ::testing::Test {
  protected:
-
   serverlayout::Result LayOut(serverlayout::Options options) {
     if (options.serverFolder.empty()) {
       options.serverFolder = dir_ / L"Server";

@@ -31,8 +31,9 @@ uint8_t Derive(const wchar_t* base, wchar_t* out, DWORD capacity) {
     return 0;
   }
   const std::wstring name = standin::VersionedName(base, version);
-  return !name.empty() && SUCCEEDED(::StringCchCopyW(out, capacity, name.c_str())) ? standin::SuccessByte(g_self)
-                                                                                    : 0;
+  return !name.empty() && SUCCEEDED(::StringCchCopyW(out, capacity, name.c_str()))
+             ? standin::SuccessByte(g_self)
+             : 0;
 }
 
 }  // namespace

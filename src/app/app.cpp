@@ -8,9 +8,9 @@
 
 #include "app/main_dlg.h"
 #include "app/program_folder.h"
-#include "uitext/ui_text.h"
 #include "contracts/verkit.h"
 #include "log/trace_log.h"
+#include "uitext/ui_text.h"
 
 namespace {
 CtmrovaneApp* g_current = nullptr;

@@ -5,8 +5,8 @@
 
 #include <memory>
 
-#include "uitext/ui_text.h"
 #include "log/trace_log.h"
+#include "uitext/ui_text.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include "app/app.h"
 #include "app/folder_browse.h"
 #include "app/resource.h"
-#include "uitext/ui_text.h"
 #include "controls/dialog_font.h"
 #include "log/trace_log.h"
+#include "uitext/ui_text.h"
 
 namespace {
 

@@ -9,7 +9,6 @@
 #include <optional>
 #include <span>
 
-#include "installation/server_paths.h"
 #include "build/build_options.h"
 #include "controls/hyperlink.h"
 #include "controls/tt_combo_box.h"
@@ -17,6 +16,7 @@
 #include "framework/handles.h"
 #include "framework/prompt.h"
 #include "groups/group_library.h"
+#include "installation/server_paths.h"
 
 class CtmrovaneDlg : public fw::Dialog {
  public:

@@ -8,8 +8,8 @@
 #include <strsafe.h>
 
 #include "app/resource.h"
-#include "uitext/ui_text.h"
 #include "log/trace_log.h"
+#include "uitext/ui_text.h"
 
 namespace {
 

@@ -41,7 +41,7 @@ uint8_t WINAPI GetGenericData(uint32_t kind, void* buffer, uint32_t size, uint32
 uint8_t WINAPI OpenDatabase(uint32_t* database);
 // Writes exactly `size` bytes of the block the three selectors name.
 uint8_t WINAPI GetDataByType(uint32_t database, uint32_t selector1, uint32_t selector2, uint32_t selector3,
-                          uint32_t size, void* data);
+                             uint32_t size, void* data);
 uint8_t WINAPI CloseDatabase(uint32_t database);
 }
 

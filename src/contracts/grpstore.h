@@ -41,7 +41,7 @@ uint8_t WINAPI GetGroupDetails(int32_t groupId, GroupRecord* record, uint32_t* s
 // Delivers every group below `groupId` (all levels, each with its parent ID) in an array that
 // belongs to the library until it is handed back through FreeGroupArray.
 uint8_t WINAPI GetSubGroupsForGroup(int32_t groupId, uint32_t flag, GroupRecord** groups, uint32_t* count,
-                                 uint32_t* status);
+                                    uint32_t* status);
 void WINAPI FreeGroupArray(GroupRecord** groups);
 }
 

@@ -21,4 +21,5 @@ inline constexpr DWORD kVerkitNameCapacity = MAX_PATH;
 VERKIT_API uint8_t WINAPI GetMutexNameByVersion(const wchar_t* baseName, wchar_t* name, DWORD capacity);
 
 // Ordinal 8. Non-zero: `keyPath` holds the registry key path for this product version.
-VERKIT_API uint8_t WINAPI GetRegistryKeyByVersion(const wchar_t* baseKeyPath, wchar_t* keyPath, DWORD capacity);
+VERKIT_API uint8_t WINAPI GetRegistryKeyByVersion(const wchar_t* baseKeyPath, wchar_t* keyPath,
+                                                  DWORD capacity);

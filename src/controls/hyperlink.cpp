@@ -6,9 +6,9 @@
 
 #include <cwctype>
 
-#include "uitext/ui_text.h"
 #include "controls/dialog_font.h"
 #include "log/trace_log.h"
+#include "uitext/ui_text.h"
 
 namespace {
 // Subclass ID of the control's own procedure; the dialog's uses the object's address, so that

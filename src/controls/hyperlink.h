@@ -27,9 +27,9 @@ class CHyperLink {
   ~CHyperLink();
 
   // Attaches to control `id` of `dialog`: adds SS_NOTIFY, gives it the link font (made from
-  // `font`, the owning dialog's setting) and the hand cursor. A target the shell cannot open is reported through `prompt`, which must outlive
-  // the control's window. False when the control does not exist or this object is already
-  // attached.
+  // `font`, the owning dialog's setting) and the hand cursor. A target the shell cannot open is reported
+  // through `prompt`, which must outlive the control's window. False when the control does not exist or this
+  // object is already attached.
   bool Attach(HWND dialog, int id, fw::IUserPrompt& prompt, const controls::FontSetting& font);
 
   // What a link may open: a download link only an http:// or https:// address, a folder link

@@ -21,7 +21,8 @@ LoadResult LoadGroupLibrary(fw::UniqueModule& library, const wchar_t* tag, DWORD
     return LoadResult::kKeyNotOpened;
   }
   wchar_t libraryPath[MAX_PATH] = L"";
-  const LONG queried = installation::QueryRegString(key.get(), installation::kPathValue, libraryPath, MAX_PATH);
+  const LONG queried =
+      installation::QueryRegString(key.get(), installation::kPathValue, libraryPath, MAX_PATH);
   key.reset();
   TraceLog(tracelog::kLevelProgress, tag, L"Installed path: %s", libraryPath);
   if (queried != ERROR_SUCCESS) {

@@ -119,7 +119,8 @@ TEST(ReadDefaultGroupGuid, EveryNonZeroByteIsSuccess) {
     serverlayout::Result layout;
     ASSERT_TRUE(serverlayout::LayOutServer(options, &layout)) << row.name;
     wchar_t guid[groups::kGuidCapacity] = L"";
-    EXPECT_EQ(row.result, groups::ReadDefaultGroupGuid(guid, static_cast<int>(groups::kGuidCapacity), L"Tag")) << row.name;
+    EXPECT_EQ(row.result, groups::ReadDefaultGroupGuid(guid, static_cast<int>(groups::kGuidCapacity), L"Tag"))
+        << row.name;
     const std::wstring expected = row.failing ? L"" : std::wstring(L"{5F0C3E2A-8B1D-4C6F-9A2E-1D3B5C7E9F01}");
     EXPECT_EQ(expected, guid) << row.name;
   }

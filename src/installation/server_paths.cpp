@@ -109,7 +109,8 @@ void FindInstallFolder(wchar_t (&installFolder)[kPathCapacity], const wchar_t* t
 
 bool BuildWebBuildFolder(const wchar_t* installFolder, wchar_t (&webBuildFolder)[kPathCapacity]) {
   const DWORD length = ::GetLongPathNameW(installFolder, webBuildFolder, kPathCapacity);
-  if ((length == 0 || length >= kPathCapacity) && FAILED(::StringCchCopyW(webBuildFolder, kPathCapacity, installFolder))) {
+  if ((length == 0 || length >= kPathCapacity) &&
+      FAILED(::StringCchCopyW(webBuildFolder, kPathCapacity, installFolder))) {
     TraceCut(L"Web build folder of", installFolder, kPathCapacity);
     webBuildFolder[0] = L'\0';
     return false;
@@ -143,8 +144,8 @@ DWORD ReadConfigString(const wchar_t* configPath, const wchar_t* key, wchar_t (&
   // One character more than the value may hold tells a value that fills the buffer exactly
   // from one that the profile function cut.
   wchar_t read[kPathCapacity + 1];
-  const DWORD length =
-      ::GetPrivateProfileStringW(kConfigSection, key, L"", read, static_cast<DWORD>(std::size(read)), configPath);
+  const DWORD length = ::GetPrivateProfileStringW(kConfigSection, key, L"", read,
+                                                  static_cast<DWORD>(std::size(read)), configPath);
   if (length >= kPathCapacity) {
     TraceCut(L"Configuration value", key, kPathCapacity);
     return 0;

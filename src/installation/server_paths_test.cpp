@@ -131,8 +131,8 @@ TEST(ValuesThatDoNotFit, AreTracedAndNotUsed) {
   const std::wstring config = dir / L"cnslconf.ini";
   const std::string fits(259, 'f');
   const std::string cut(260, 'c');
-  ASSERT_TRUE(testsupport::WriteBytes(config, "[ADMIN_CONSOLE_SECTION]\r\nmac_build_url=" + fits +
-                                                  "\r\nmac_build_url1=" + cut + "\r\n"));
+  ASSERT_TRUE(testsupport::WriteBytes(
+      config, "[ADMIN_CONSOLE_SECTION]\r\nmac_build_url=" + fits + "\r\nmac_build_url1=" + cut + "\r\n"));
   TraceCapture trace;
   wchar_t value[MAX_PATH];
   EXPECT_EQ(259u, installation::ReadConfigString(config.c_str(), installation::kKeyMacUrl1, value));
