@@ -14,7 +14,7 @@ class CtmrovaneDlg::BuildUi final : public IBuildUi {
   explicit BuildUi(CtmrovaneDlg& dialog) : dialog_(dialog) {}
   int Show(const wchar_t* text, UINT style) override { return dialog_.Prompt().Show(text, style); }
   bool AskPassword(const wchar_t* programFolder) override {
-    CSetPwdDialog password(dialog_.instance(), programFolder);
+    CSetPwdDialog password(programFolder);
     return password.DoModal(dialog_.hwnd()) == IDOK;
   }
   void PaintNow() override {

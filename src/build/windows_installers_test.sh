@@ -60,13 +60,14 @@ for entry in "${cases[@]}"; do
   mkdir -p "$x"
   if [[ $output == *.msi ]]; then
     (cd "$x" && msiinfo export "$result" Binary >Binary.idt)
-    listed=$(ls "$x/Binary" | sed 's/\.ibd$//' | sorted)
+    # msiinfo writes each row's stream as Binary/Binary.NAME.
+    listed=$(ls "$x/Binary" | sed 's/^Binary\.//' | sorted)
     [ "$listed" = "$expected" ] || fail "$name: Binary rows are '$listed', expected '$expected'"
     setup_name=$(echo "$files" | cut -d' ' -f1)
-    cmp -s "$x/Binary/$setup_name" "$server/Web/Build/$setup_name" || fail "$name: $setup_name row differs from its file"
+    cmp -s "$x/Binary/Binary.$setup_name" "$server/Web/Build/$setup_name" || fail "$name: $setup_name row differs from its file"
     msiinfo tables "$result" | grep -qx Property || fail "$name: the template's tables are gone"
-    cp "$x/Binary/wsnode.ini" "$x/wsnode.ini"
-    cp "$x/Binary/rpinfo.dat" "$x/rpinfo.dat"
+    cp "$x/Binary/Binary.wsnode.ini" "$x/wsnode.ini"
+    cp "$x/Binary/Binary.rpinfo.dat" "$x/rpinfo.dat"
   else
     listed=$(7zz l -slt "$result" | sed -n 's/^Path = //p' | tail -n +2 | sed 's/.*[\\/]//' | sorted)
     [ "$listed" = "$expected" ] || fail "$name: setup lists '$listed', expected '$expected'"
@@ -82,7 +83,10 @@ for entry in "${cases[@]}"; do
     SERVER_NAME=HESSRV01 PLATFORM=windows; do
     grep -qxF "$line" <<<"$settings" || fail "$name: wsnode.ini lacks $line"
   done
-  [ "$(stat -c %s "$x/rpinfo.dat")" = 7355 ] || fail "$name: rpinfo.dat is not 7355 bytes"
+  # rpinfo.dat: four zero bytes and the CRC-32 of the 7355-byte record that follows.
+  python3 -c 'import sys, zlib, struct; d = open(sys.argv[1], "rb").read()
+sys.exit(not (len(d) == 8 + 7355 and d[:4] == bytes(4) and struct.unpack("<I", d[4:8])[0] == zlib.crc32(d[8:])))' \
+    "$x/rpinfo.dat" || fail "$name: rpinfo.dat is not a valid record file"
 done
 
 # The agent setup unpacks itself silently under Wine.
@@ -102,7 +106,8 @@ if mount -t tmpfs -o size=31m tmpfs "$mnt" 2>/dev/null; then
   ln -s "$mnt" "$WINEPREFIX/dosdevices/$letter:"
   head -c 40000000 /dev/urandom >"$server/Web/Build/NODESETP.EXE"
   status=0
-  shown=$(wine "$bin/winbuild_tool.exe" "$(win "$server")" "$(win "$program")" "${letter^^}:\\" 0 0 2 0 </dev/null) || status=$?
+  shown=$(wine "$bin/winbuild_tool.exe" "$(win "$server")" "$(win "$program")" "${letter^^}:\\" 0 0 2 0 </dev/null |
+    tr -d '\r') || status=$?
   [ $status = 1 ] || fail "full drive: the build did not fail ($status): $shown"
   [ "$shown" = "shown: Error in creating setup" ] || fail "full drive: shown '$shown'"
   [ -z "$(ls -A "$mnt")" ] || fail "full drive: left $(ls -A "$mnt")"
