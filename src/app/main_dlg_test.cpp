@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/resource.h"
@@ -872,6 +873,60 @@ TEST_F(MainDialogTest, WhileCreateRunsTheDialogCannotBeClosed) {
   prompt.hook = nullptr;
   SendMessageW(window, WM_CLOSE, 0, 0);
   EXPECT_FALSE(IsWindow(window)) << "after the build the dialog closes again";
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(MainDialogTest, DuringASlowPackerTheDialogRepaintsAndIgnoresCloses) {
+  LayOut();
+  const std::wstring out = dir_ / L"out";
+  ASSERT_TRUE(CreateDirectoryW(out.c_str(), nullptr));
+  // 7-Zip is written into the program folder's clPacker sub-folder: here the test's own folder.
+  wchar_t module[MAX_PATH];
+  GetModuleFileNameW(nullptr, module, MAX_PATH);
+  const std::wstring programFolder = std::wstring(module).substr(0, std::wstring(module).find_last_of(L'\\'));
+  CreateDirectoryW((programFolder + L"\\clPacker").c_str(), nullptr);
+  const std::wstring packer = InstallFolder() + L"Tools\\clPacker";
+  ASSERT_TRUE(testsupport::WriteBytes(packer + L"\\pack.delay", "4000"));
+  Open();
+  const HWND window = dialog_->hwnd();
+  SetWindowTextW(Item(IDC_EDIT_DESTINATION), out.c_str());
+  Choose(IDC_CMB_ANTIVIRUS, kAntivirusNo);
+
+  // Another thread watches for the packer (the archive is there, the packer's record is not
+  // yet), then dirties the dialog, waits for it to be painted, and tries to close it.
+  bool painted = false;
+  bool packerStillRunning = false;
+  bool openAfterCloses = false;
+  std::thread watcher([&] {
+    const ULONGLONG deadline = GetTickCount64() + 120000;
+    while (!testsupport::FileExists(packer + L"\\root.7z") && GetTickCount64() < deadline) {
+      Sleep(20);
+    }
+    InvalidateRect(window, nullptr, TRUE);
+    for (int i = 0; i < 100 && !painted; ++i) {
+      painted = GetUpdateRect(window, nullptr, FALSE) == FALSE;
+      Sleep(20);
+    }
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(window, WM_CLOSE, 0, 0, SMTO_BLOCK, 2000, &result);
+    SendMessageTimeoutW(window, WM_SYSCOMMAND, SC_CLOSE, 0, SMTO_BLOCK, 2000, &result);
+    openAfterCloses = IsWindow(window) != FALSE;
+    packerStillRunning = !testsupport::FileExists(packer + L"\\pack.log");
+  });
+  DeleteFileW((packer + L"\\pack.log").c_str());
+  Click(IDC_BTN_CREATE);
+  watcher.join();
+  EXPECT_TRUE(painted);
+  EXPECT_TRUE(openAfterCloses);
+  EXPECT_TRUE(packerStillRunning) << "the checks ran while the packer was waiting";
+  ASSERT_FALSE(prompt_.shown.empty());
+  EXPECT_EQ(prompt_.shown.back().text, L"wsnode32.exe has been created successfully.");
+  EXPECT_TRUE(testsupport::FileExists(out + L"\\wsnode32.exe"));
+  EXPECT_TRUE(IsWindow(window));
+  EXPECT_TRUE(Enabled(IDC_BTN_SENDMAIL)) << "after an agent-only build";
 }
 
 }  // namespace

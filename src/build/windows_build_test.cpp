@@ -283,4 +283,35 @@ TEST_F(WindowsBuildTest, FaultsShowTheErrorAndLeaveNothing) {
   }
 }
 
+TEST_F(WindowsBuildTest, PackingFaultsShowTheErrorAndLeaveNothing) {
+  const std::wstring question = L"Do you want to create password protected setup?";
+  const struct {
+    const char* name;
+    std::vector<std::wstring> omit;
+    const wchar_t* switchFile;  // beside the packer
+  } cases[] = {
+      {"packer fails after writing its setup", {}, L"pack.fail"},
+      {"packer missing", {L"Tools\\clPacker\\pack.exe"}, nullptr},
+      {"packer's module missing: no setup written", {L"Tools\\clPacker\\7z.sfx"}, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    testsupport::RemoveTree(server_);
+    LayOut(c.omit);
+    if (c.switchFile != nullptr) {
+      ASSERT_TRUE(WriteBytes(Packer(32) + L"\\" + c.switchFile, ""));
+    }
+    // An installer of an earlier build must not be taken for this one's.
+    ASSERT_TRUE(WriteBytes(Packer(32) + L"\\wsnode32.exe", "earlier setup"));
+    Choose(kPackageCustom, kPlatformWindows, kSetupExe32, kAntivirusNo);
+    testsupport::ScriptedBuildUi ui;
+    BuildOptions options = options_;
+    PrepareCreate(options);
+    EXPECT_FALSE(CreateClientSetupExe(options, ui, (layout_.programFolder + L"\\").c_str()));
+    EXPECT_EQ(ui.texts(), (std::vector<std::wstring>{question, kSetupError}));
+    EXPECT_FALSE(FileExists(Packer(32) + L"\\wsnode32.exe"));
+    ExpectNothingLeft();
+  }
+}
+
 }  // namespace

@@ -48,6 +48,10 @@ for entry in "${cases[@]}"; do
   read -r name package platform setup antivirus answers output files <<<"$entry"
   expected=$(echo "$common $files" | sorted)
   echo "== $name: $output"
+  # What an interrupted earlier run left in the working folder never reaches the installer.
+  mkdir -p "$server/Tools/clPacker/Build/stale"
+  echo stale >"$server/Tools/clPacker/Build/stale.txt"
+  echo stale >"$server/Tools/clPacker/Build/stale/old.txt"
   shown=$(wine "$bin/winbuild_tool.exe" "$(win "$server")" "$(win "$program")" "$(win "$out")" \
     "$package" "$platform" "$setup" "$antivirus" --ip 10.20.30.40 --answers "$answers" </dev/null) ||
     { fail "$name: the build failed: $shown"; continue; }
@@ -89,11 +93,20 @@ sys.exit(not (len(d) == 8 + 7355 and d[:4] == bytes(4) and struct.unpack("<I", d
     "$x/rpinfo.dat" || fail "$name: rpinfo.dat is not a valid record file"
 done
 
-# The agent setup unpacks itself silently under Wine.
+# The agent setup unpacks itself silently under Wine. The self-extracting module's process does
+# not end by itself under Wine once it has unpacked, so it is given a minute and then ended.
 if [ -s "$out/wsnode32.exe" ]; then
-  wine "$(win "$out/wsnode32.exe")" -y -o"$(win "$work/unpacked")" </dev/null >/dev/null 2>&1 || true
-  cmp -s "$work/unpacked/NODESETP.EXE" "$server/Web/Build/NODESETP.EXE" ||
-    [ -n "$(find "$work/unpacked" -name NODESETP.EXE -size +1M)" ] || fail "the setup did not unpack its payload"
+  timeout 60 wine "$(win "$out/wsnode32.exe")" -y -o"$(win "$work/unpacked")" </dev/null >/dev/null 2>&1 &
+  sfx=$!
+  for _ in $(seq 1 120); do
+    cmp -s "$work/unpacked/NODESETP.EXE" "$server/Web/Build/NODESETP.EXE" && break
+    sleep 0.5
+  done
+  kill $sfx 2>/dev/null || true
+  wait $sfx 2>/dev/null || true
+  unpacked=$(ls "$work/unpacked" 2>/dev/null | sorted)
+  [ "$unpacked" = "$(echo "$common Deploy.exe NODESETP.EXE" | sorted)" ] || fail "the setup unpacked '$unpacked'"
+  cmp -s "$work/unpacked/NODESETP.EXE" "$server/Web/Build/NODESETP.EXE" || fail "the unpacked agent setup differs"
 fi
 
 # A destination drive too small for an incompressible MSI: the move fails with the error
