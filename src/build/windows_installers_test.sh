@@ -42,7 +42,7 @@ cases=(
 # Pack size parameter the packer must have received: twice the desktop component's megabytes + 15.
 declare -A pack_size=([av32]=21 [av64]=23)
 
-sorted() { tr ' ' '\n' | grep -v '^$' | sort | tr '\n' ' '; }
+sorted() { tr ' ' '\n' | { grep -v '^$' || true; } | sort | tr '\n' ' '; }
 
 for entry in "${cases[@]}"; do
   read -r name package platform setup antivirus answers output files <<<"$entry"
@@ -93,19 +93,23 @@ sys.exit(not (len(d) == 8 + 7355 and d[:4] == bytes(4) and struct.unpack("<I", d
     "$x/rpinfo.dat" || fail "$name: rpinfo.dat is not a valid record file"
 done
 
-# The agent setup unpacks itself silently under Wine. The self-extracting module's process does
-# not end by itself under Wine once it has unpacked, so it is given a minute and then ended.
+# The agent setup unpacks itself silently under Wine. Its self-extracting module is a 32-bit
+# program (emulated where the kernel runs no 32-bit code: a minute or more), and its process does
+# not end by itself under Wine once it has unpacked, so it is ended when everything is there.
 if [ -s "$out/wsnode32.exe" ]; then
-  timeout 60 wine "$(win "$out/wsnode32.exe")" -y -o"$(win "$work/unpacked")" </dev/null >/dev/null 2>&1 &
+  want_unpacked=$(echo "$common Deploy.exe NODESETP.EXE" | sorted)
+  timeout 300 wine "$(win "$out/wsnode32.exe")" -y -o"$(win "$work/unpacked")" </dev/null >/dev/null 2>&1 &
   sfx=$!
-  for _ in $(seq 1 120); do
-    cmp -s "$work/unpacked/NODESETP.EXE" "$server/Web/Build/NODESETP.EXE" && break
+  unpacked=
+  for _ in $(seq 1 600); do
+    unpacked=$({ ls "$work/unpacked" 2>/dev/null || true; } | sorted)
+    [ "$unpacked" = "$want_unpacked" ] && cmp -s "$work/unpacked/uistr.dll" "$program/uistr.dll" && break
     sleep 0.5
   done
+  sleep 1
   kill $sfx 2>/dev/null || true
   wait $sfx 2>/dev/null || true
-  unpacked=$(ls "$work/unpacked" 2>/dev/null | sorted)
-  [ "$unpacked" = "$(echo "$common Deploy.exe NODESETP.EXE" | sorted)" ] || fail "the setup unpacked '$unpacked'"
+  [ "$unpacked" = "$want_unpacked" ] || fail "the setup unpacked '$unpacked'"
   cmp -s "$work/unpacked/NODESETP.EXE" "$server/Web/Build/NODESETP.EXE" || fail "the unpacked agent setup differs"
 fi
 
