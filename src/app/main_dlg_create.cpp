@@ -39,7 +39,7 @@ INT_PTR CtmrovaneDlg::OnBnClickedBtnCreate(WPARAM, LPARAM) {
   GetBuildOptions(options);
   const UiText* addressError = PrepareCreate(options);
   alternateAddress_ = options.alternateAddress;
-  build_ = options.build;
+  buildKind_ = options.build.kind;
   BuildUi ui(*this);
   wchar_t programFolder[MAX_PATH];
   switch (options.build.kind) {
@@ -65,7 +65,7 @@ INT_PTR CtmrovaneDlg::OnBnClickedBtnCreate(WPARAM, LPARAM) {
   }
 
   ::SetCursor(previous);
-  const BuildKind kind = build_.kind;
+  const BuildKind kind = buildKind_;
   if (kind == BuildKind::WinExeAgent || kind == BuildKind::WinMsi || kind == BuildKind::MacAgent) {
     Enable(IDC_BTN_SENDMAIL, true);
   }

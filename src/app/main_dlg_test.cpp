@@ -14,6 +14,7 @@
 #include "app/resource.h"
 #include "controls/tt_combo_box.h"
 #include "layout/server_layout.h"
+#include "support/mapi_record.h"
 #include "support/registry_backup.h"
 #include "support/scripted_prompt.h"
 #include "support/temp_dir.h"
@@ -811,6 +812,53 @@ TEST_F(MainDialogTest, FolderBrowserIsRelabelledStartsAtTheRootAndCancelKeepsThe
   EXPECT_TRUE(afterOk != L"C:\\kept" && attributes != INVALID_FILE_ATTRIBUTES &&
               (attributes & FILE_ATTRIBUTE_DIRECTORY))
       << "OK on the tree's root gives its folder: " << testing::PrintToString(afterOk);
+}
+
+// Send Mail takes the choices and the destination as they are when it is pressed and records the
+// kind of what it mails: a Windows setup from the destination box, a Mac archive from the
+// server's Mac build folder.
+TEST_F(MainDialogTest, SendMailHandsTheChosenSetupToTheMailProgram) {
+  testsupport::MapiRecord record;
+  LayOut();
+  WriteConfig("");
+  Open();
+  Choose(IDC_CMB_ANTIVIRUS, kAntivirusNo);
+  Choose(IDC_CMB_SETUPTYPE, kSetupExe64);
+  const std::wstring destination = dir_ / L"Setups";
+  ASSERT_TRUE(CreateDirectoryW(destination.c_str(), nullptr));
+  SetWindowTextW(Item(IDC_EDIT_DESTINATION), destination.c_str());
+  ASSERT_TRUE(Enabled(IDC_BTN_SENDMAIL));
+
+  Click(IDC_BTN_SENDMAIL);
+  ASSERT_EQ(1u, prompt_.shown.size());
+  EXPECT_EQ(L"wsnode64.exe does not exist at the specified path", prompt_.shown[0].text);
+  EXPECT_EQ(static_cast<UINT>(MB_ICONWARNING), prompt_.shown[0].style & MB_ICONMASK);
+  EXPECT_TRUE(record.Lines().empty());
+
+  prompt_.shown.clear();
+  ASSERT_TRUE(testsupport::WriteBytes(destination + L"\\wsnode64.exe", "setup"));
+  Click(IDC_BTN_SENDMAIL);
+  EXPECT_TRUE(prompt_.shown.empty());
+  const std::wstring subject = L"Halvane Endpoint Security Client Installer";
+  const std::wstring body =
+      L"\r\nThis mail contains Halvane Endpoint Security Client Installer.\r\nRun the attached "
+      L"installer to install Halvane Endpoint Security Client on your system.";
+  EXPECT_EQ(
+      testsupport::MapiRecord::SentMail(subject, body, destination + L"\\wsnode64.exe", L"wsnode64.exe"),
+      record.Lines());
+  EXPECT_EQ(BuildKind::WinExeAgent, dialog_->buildKind());
+
+  record.Clear();
+  Choose(IDC_CMB_OSPLATFORM, kPlatformMac);
+  Choose(IDC_CMB_ANTIVIRUS, kAntivirusNo);
+  const std::wstring archive = InstallFolder() + L"web\\build\\cnmac\\MCWSNODE.TAR";
+  ASSERT_TRUE(testsupport::WriteBytes(archive, "archive"));
+  ASSERT_TRUE(Enabled(IDC_BTN_SENDMAIL));
+  Click(IDC_BTN_SENDMAIL);
+  EXPECT_TRUE(prompt_.shown.empty());
+  ASSERT_EQ(18u, record.Lines().size());
+  EXPECT_EQ("file_path=" + testsupport::MapiRecord::Escape(archive), record.Lines()[13]);
+  EXPECT_EQ(BuildKind::MacAgent, dialog_->buildKind());
 }
 
 }  // namespace

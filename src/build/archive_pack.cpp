@@ -9,11 +9,11 @@
 #include "build/archive_pack_resource.h"
 #include "build/file_utils.h"
 #include "log/trace_log.h"
+#include "password/set_pwd_dialog.h"
 
 namespace {
 
 constexpr wchar_t kTag[] = L"CreateClientSetupExe";
-constexpr ULONGLONG kPasswordFileBytes = 40;
 
 // A path as one argument of a command line: in double quotes when it holds a space (which would
 // otherwise split it, and make Windows try a shorter program path first), as it stands otherwise.
@@ -40,13 +40,14 @@ bool IsPasswordFile(const std::wstring& path) {
       (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     return false;
   }
-  return ((static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) == kPasswordFileBytes;
+  return ((static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) ==
+         CSetPwdDialog::kFileBytes;
 }
 
 // The files of one run of the step.
 struct StepFiles {
   explicit StepFiles(const ArchivePackInputs& inputs)
-      : passwordFile(inputs.programFolder + L"pwd.dat"),
+      : passwordFile(inputs.programFolder + CSetPwdDialog::kFileName),
         sevenZipDll(inputs.programFolder + L"clPacker\\7z.dll"),
         sevenZipExe(inputs.programFolder + L"clPacker\\7z.exe"),
         archive(inputs.packerFolder + L"\\root.7z"),

@@ -18,4 +18,11 @@ struct ArchivePackInputs {
 // Asks for a password, writes 7-Zip out of the program's resources, archives the working folder
 // into root.7z and runs the packer. False after a failure it has reported (3018) and cleaned up
 // (working folder emptied and removed).
+//
+// The password file of an earlier run is deleted before the question; after OK in the password
+// dialog a 40-byte password file must be there, or the step fails rather than pack without it.
+// A 7-Zip or packer run that exits with any code but 0 is a failure. The password file, 7-Zip,
+// a failed run's root.7z and partial setup are deleted on every path; on success root.7z and the
+// setup stay in the packer folder for the caller, and the packer folder stays the process's
+// current directory.
 bool ArchiveAndPack(const ArchivePackInputs& inputs, IBuildUi& ui);
