@@ -111,6 +111,7 @@ std::span<const fw::Dialog::MapEntry> CtmrovaneDlg::MessageMap() const {
   static const MapEntry kMap[] = {
       {WM_COMMAND, IDC_BTN_CLOSE, BN_CLICKED, Bind(&CtmrovaneDlg::OnBnClickedBtnClose)},
       {WM_COMMAND, IDC_BTN_BROWSE, BN_CLICKED, Bind(&CtmrovaneDlg::OnBnClickedBtnBrowse)},
+      {WM_COMMAND, IDC_BTN_CREATE, BN_CLICKED, Bind(&CtmrovaneDlg::OnBnClickedBtnCreate)},
       {WM_COMMAND, IDC_BTN_SENDMAIL, BN_CLICKED, Bind(&CtmrovaneDlg::OnBnClickedBtnSend)},
       {WM_COMMAND, IDC_CMB_PACKAGE, CBN_SELCHANGE, Bind(&CtmrovaneDlg::OnCbnSelchangeCmbPackage)},
       {WM_COMMAND, IDC_CMB_OSPLATFORM, CBN_SELCHANGE, Bind(&CtmrovaneDlg::OnCbnSelchangeCmbOsplatform)},
@@ -482,6 +483,10 @@ INT_PTR CtmrovaneDlg::OnBnClickedBtnClose(WPARAM, LPARAM) {
 }
 
 INT_PTR CtmrovaneDlg::OnClose(WPARAM, LPARAM) {
+  // A close in the middle of a build would leave its working folder behind.
+  if (creating_) {
+    return TRUE;
+  }
   CloseAsCancel();
   return TRUE;
 }
@@ -510,6 +515,9 @@ INT_PTR CtmrovaneDlg::OnBnClickedBtnBrowse(WPARAM, LPARAM) {
 }
 
 INT_PTR CtmrovaneDlg::OnSysCommand(WPARAM wParam, LPARAM) {
+  if ((wParam & 0xFFF0) == SC_CLOSE && creating_) {
+    return TRUE;
+  }
   if ((wParam & 0xFFF0) != IDM_ABOUTBOX) {
     return FALSE;
   }

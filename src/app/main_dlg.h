@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 
 #include "build/build_options.h"
 #include "controls/hyperlink.h"
@@ -69,6 +70,10 @@ class CtmrovaneDlg : public fw::Dialog {
   INT_PTR OnQueryDragIcon(WPARAM, LPARAM);
   INT_PTR OnHelp(WPARAM, LPARAM);
 
+  // Create (main_dlg_create.cpp).
+  class BuildUi;
+  INT_PTR OnBnClickedBtnCreate(WPARAM, LPARAM);
+
   // Option handlers (main_dlg_options.cpp).
   INT_PTR OnCbnSelchangeCmbPackage(WPARAM, LPARAM);
   INT_PTR OnCbnSelchangeCmbOsplatform(WPARAM, LPARAM);
@@ -105,6 +110,7 @@ class CtmrovaneDlg : public fw::Dialog {
   std::optional<fw::MessageBoxPrompt> ownPrompt_;
   wchar_t title_[kPathCapacity] = {};
   bool closing_ = false;
+  bool creating_ = false;  // a build runs: the dialog cannot be closed
 
   // The six links in the order of kLinkIds (main_dlg.cpp).
   CHyperLink links_[6];
@@ -125,5 +131,8 @@ class CtmrovaneDlg : public fw::Dialog {
   wchar_t macUrl2_[kPathCapacity] = {};
   wchar_t webBuildFolder_[kPathCapacity] = {};
   int installationMode_ = 0;
+  // What the last Create derived: the validated alternate address; and the kind of the last
+  // Create or Send Mail.
+  std::wstring alternateAddress_;
   BuildKind buildKind_ = BuildKind::WinExeAgent;
 };
