@@ -5,6 +5,7 @@
 //                 [--hesinstmode VALUE | --no-hesinstmode] [--groups FILE]
 //                 [--omit PATH]... [--omit-program PATH]... [--fail CALL]... [--fail-group CALL]...
 //                 [--grpstore BUILT_DLL] [--cnsldata BUILT_DLL] [--built DIR]
+//                 [--no-downloads | --disk-image-mb MB]
 //
 // Paths are Windows paths. Prints the folders laid out and the registered path; exit code 0
 // on success, 1 for bad arguments, 2 when the layout failed.
@@ -23,7 +24,8 @@ constexpr wchar_t kUsage[] =
     L"         [--register long|short|none|remove|key-only] [--no-trailing-backslash]\n"
     L"         [--hesinstmode VALUE | --no-hesinstmode] [--groups FILE]\n"
     L"         [--omit PATH]... [--omit-program PATH]... [--fail CALL]... [--fail-group CALL]...\n"
-    L"         [--grpstore BUILT_DLL] [--cnsldata BUILT_DLL] [--built DIR]\n";
+    L"         [--grpstore BUILT_DLL] [--cnsldata BUILT_DLL] [--built DIR]\n"
+    L"         [--no-downloads | --disk-image-mb MB]\n";
 
 bool Parse(int argc, wchar_t** argv, serverlayout::Options* options) {
   if (argc < 2 || argv[1][0] == L'-') {
@@ -37,6 +39,8 @@ bool Parse(int argc, wchar_t** argv, serverlayout::Options* options) {
       options->layOutProgram = false;
     } else if (option == L"--no-trailing-backslash") {
       options->trailingBackslash = false;
+    } else if (option == L"--no-downloads") {
+      options->layOutDownloads = false;
     } else if (option == L"--no-hesinstmode") {
       options->hesinstmode.reset();
     } else if (!hasValue) {
@@ -82,6 +86,8 @@ bool Parse(int argc, wchar_t** argv, serverlayout::Options* options) {
         options->cnsldataLibrary = value;
       } else if (option == L"--built") {
         options->builtFolder = value;
+      } else if (option == L"--disk-image-mb") {
+        options->diskImageBytes = wcstoull(value.c_str(), nullptr, 10) * 1024 * 1024;
       } else {
         return false;
       }
