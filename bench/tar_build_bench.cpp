@@ -4,12 +4,16 @@
 // the working set before the first build, the peak working set after the builds, the bytes
 // archived, and the best time of each.
 
+// psapi.h needs windows.h before it.
+// clang-format off
+#include <windows.h>
+#include <psapi.h>
+// clang-format on
+
 #include <fcntl.h>
 #include <io.h>
-#include <psapi.h>
 #include <share.h>
 #include <sys/stat.h>
-#include <windows.h>
 
 #include <algorithm>
 #include <cstdio>

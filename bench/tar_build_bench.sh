@@ -3,7 +3,8 @@
 # in memory (/dev/shm when it has room), runs the build under Wine and prints the growth of the
 # program's peak working set during the builds, and the build's throughput against a plain copy
 # of the same bytes under the same Wine and against GNU tar archiving the same folder natively.
-# Usage: bash bench/tar_build_bench.sh [IMAGE_MB ROUNDS]   (defaults 256 3)
+# Usage: [BENCH_TREE=BUILD_TREE] [BENCH_BASE=FOLDER] bash bench/tar_build_bench.sh [IMAGE_MB ROUNDS]
+# (defaults: the 64-bit test build, 256 MiB, 3 rounds)
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/wine-env.sh"
 image_mb=${1:-256}
@@ -15,18 +16,23 @@ cmake --build "$tree" --target tar_build_bench srvlayout >/dev/null
 ensure_wine_prefix
 start_wine_server
 
-base=/tmp
-if [ -w /dev/shm ] && [ "$(df -Pk /dev/shm | awk 'NR == 2 {print $4}')" -gt $((6 * (image_mb + 16) * 1024)) ]; then
+# In memory when possible, so that the disk's write-back does not decide the figures; BENCH_BASE
+# chooses the folder instead.
+base=${BENCH_BASE:-/tmp}
+if [ -z "${BENCH_BASE:-}" ] && [ -w /dev/shm ] && [ "$(df -Pk /dev/shm | awk 'NR == 2 {print $4}')" -gt $((6 * (image_mb + 16) * 1024)) ]; then
   base=/dev/shm
 fi
 work=$(mktemp -d "$base/tar_build_bench.XXXXXX")
-trap 'rm -rf "$work"; stop_wine_server' EXIT
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
-wine "$tree/bin/srvlayout.exe" "$(winpath "$work/Server")" --register none --no-program \
+# Reached through drive C:, whose root has the free space the build asks for.
+link=$WINEPREFIX/drive_c/$(basename "$work")
+ln -s "$work" "$link"
+trap 'rm -rf "$work" "$link"; stop_wine_server' EXIT
+winwork="C:\\$(basename "$work")"
+wine "$tree/bin/srvlayout.exe" "$winwork\\Server" --register none --no-program \
   --disk-image-mb "$image_mb" </dev/null >/dev/null
 mkdir -p "$work/out"
 
-results=$(wine "$tree/bin/tar_build_bench.exe" "$(winpath "$work/Server")\\" "$(winpath "$work/out")" "$rounds" \
+results=$(wine "$tree/bin/tar_build_bench.exe" "$winwork\\Server\\" "$winwork\\out" "$rounds" \
   </dev/null | tr -d '\r')
 eval "$results"  # working_set_before, peak_before, peak_after, bytes, build_seconds, copy_seconds
 
