@@ -61,7 +61,7 @@ ensure_x86_runtime() {
 
 # A running server keeps every later Wine start short; the dummy command forces its start-up now.
 start_wine_server() {
-  wineserver -p
+  wineserver -p 2>/dev/null || true  # one may be running already
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 

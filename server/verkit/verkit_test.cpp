@@ -49,7 +49,9 @@ TEST_F(VerkitTest, WithoutProductVersionBothAnswerFalse) {
   Load();
   wchar_t out[kVerkitNameCapacity] = L"untouched";
   EXPECT_FALSE(mutexName_(L"ADMIN_CLIENT_PACKER", out, kVerkitNameCapacity));
+  EXPECT_STREQ(L"untouched", out) << "a false answer leaves the buffer as it was";
   EXPECT_FALSE(keyPath_(L"SOFTWARE\\Key", out, kVerkitNameCapacity));
+  EXPECT_STREQ(L"untouched", out);
 }
 
 TEST_F(VerkitTest, WithProductVersionBothAppendIt) {

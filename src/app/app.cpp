@@ -69,13 +69,26 @@ bool CtmrovaneApp::AcquireSingleInstance() {
     TraceLog(tracelog::kLevelProgress, kTag, L"GetMutexNameByVersion failed");
     StringCchCopyW(mutexName, kVerkitNameCapacity, kMutexBaseName);
   }
-  mutex_.reset(::OpenMutexW(MUTEX_ALL_ACCESS, FALSE, mutexName));
-  if (mutex_) {
+  // All builds share one working folder under the server installation, so a copy in any
+  // session counts: the name is also held in the Global namespace. A global name that another
+  // account holds answers "access denied"; a create that finds the name already there lost a
+  // race with another copy starting at the same moment.
+  wchar_t globalName[kVerkitNameCapacity + 8] = L"Global\\";
+  const bool globalFits = SUCCEEDED(StringCchCatW(globalName, ARRAYSIZE(globalName), mutexName));
+  auto heldElsewhere = [](fw::UniqueKernelHandle& handle, const wchar_t* name) {
+    handle.reset(::OpenMutexW(MUTEX_ALL_ACCESS, FALSE, name));
+    if (handle || ::GetLastError() == ERROR_ACCESS_DENIED) {
+      return true;
+    }
+    handle.reset(::CreateMutexW(nullptr, FALSE, name));
+    const DWORD error = ::GetLastError();
+    return handle ? error == ERROR_ALREADY_EXISTS : error == ERROR_ACCESS_DENIED;
+  };
+  if (heldElsewhere(mutex_, mutexName) || (globalFits && heldElsewhere(globalMutex_, globalName))) {
     TraceLog(tracelog::kLevelProgress, kTag, L"second instance. so exiting...");
     secondInstance_ = true;
     return false;
   }
-  mutex_.reset(::CreateMutexW(nullptr, FALSE, mutexName));
   TraceLog(tracelog::kLevelProgress, kTag, L"first instance");
   return true;
 }
@@ -124,6 +137,7 @@ bool CtmrovaneApp::InitInstance() {
 int CtmrovaneApp::ExitInstance() {
   stringLibrary_.reset();
   SetUiTextLibrary(nullptr);
+  globalMutex_.reset();
   mutex_.reset();
   // A second instance leaves the log alone: it belongs to the copy that is still running.
   if (!secondInstance_ && logFilePath_[0] != L'\0') {

@@ -52,6 +52,7 @@ class CtmrovaneApp {
   const wchar_t* programFolderOverride_;
   fw::UniqueModule stringLibrary_;
   fw::UniqueKernelHandle mutex_;
+  fw::UniqueKernelHandle globalMutex_;
   bool secondInstance_ = false;
   wchar_t programFolder_[MAX_PATH] = {};
   wchar_t logFilePath_[MAX_PATH] = {};

@@ -542,7 +542,9 @@ void CtmrovaneDlg::Select(int id, int index) const {
 void CtmrovaneDlg::SetText(int id, const wchar_t* text) const { ::SetDlgItemTextW(hwnd(), id, text); }
 
 void CtmrovaneDlg::SetLink(int id, const wchar_t* target) {
-  Link(id).SetURL(target);
+  const bool folder = id == IDC_LINK_MAC_FOLDER || id == IDC_LINK_LINUX_FOLDER;
+  Link(id).SetURL(target,
+                  folder ? CHyperLink::TargetKind::kLocalFolder : CHyperLink::TargetKind::kWebAddress);
   SetText(id, target);
 }
 

@@ -98,13 +98,16 @@ INT_PTR CtmrovaneDlg::OnCbnSelchangeCmbPackage(WPARAM, LPARAM) {
       Select(IDC_CMB_ANTIVIRUS, kAntivirusYes);
       Select(IDC_CMB_SETUPTYPE, kSetupExe32);
     }
+    // The controls take the row of the current platform and setup type, also when "Custom" is
+    // picked again while already chosen: no setup type on Mac; antivirus for a Windows EXE and
+    // for Mac, whatever it is set to now, so that "Yes" can be chosen again.
+    const int platform = Selection(IDC_CMB_OSPLATFORM);
     Enable(IDC_CMB_OSPLATFORM, true);
-    Enable(IDC_CMB_SETUPTYPE, true);
-    Enable(IDC_CMB_ANTIVIRUS, Selection(IDC_CMB_SETUPTYPE) < kSetupMsi32);
+    Enable(IDC_CMB_SETUPTYPE, platform != kPlatformMac);
+    Enable(IDC_CMB_ANTIVIRUS, platform == kPlatformMac || (platform == kPlatformWindows &&
+                                                           Selection(IDC_CMB_SETUPTYPE) < kSetupMsi32));
   }
   UpdateSendMail();
-  Enable(IDC_CMB_ANTIVIRUS,
-         !(Selection(IDC_CMB_OSPLATFORM) >= kPlatformLinux || Selection(IDC_CMB_ANTIVIRUS) == kAntivirusNo));
   return TRUE;
 }
 

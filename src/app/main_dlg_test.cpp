@@ -518,6 +518,15 @@ TEST_F(MainDialogTest, ChoicesConstrainEachOther) {
       {"Mac then Windows",
        {{IDC_CMB_OSPLATFORM, kPlatformMac}, {IDC_CMB_OSPLATFORM, kPlatformWindows}},
        kInitialWindows},
+      {"Custom picked again on Mac keeps the setup type disabled",
+       {{IDC_CMB_OSPLATFORM, kPlatformMac}, {IDC_CMB_PACKAGE, kPackageCustom}},
+       L"platform E:Mac | setup D:EXE/32 bit/4 | antivirus E:Yes | validity H H | mail D | group shown | "
+       L"destination hidden | notes mac"},
+      {"Custom picked again on a Windows EXE with antivirus No keeps antivirus selectable",
+       {{IDC_CMB_ANTIVIRUS, kAntivirusNo}, {IDC_CMB_PACKAGE, kPackageCustom}},
+       L"platform E:Windows | setup E:EXE/32 bit/4 | antivirus E:No | validity D- D:30 | mail E | group "
+       L"shown | "
+       L"destination shown | notes none"},
   };
   LayOut();
   WriteConfig("");
@@ -594,16 +603,18 @@ TEST_F(MainDialogTest, MissingLinuxKeysLeaveEmptyLinksWithATraceLine) {
 
 TEST_F(MainDialogTest, LinksOpenTheirAddressAndPackageEntriesHaveTheirOwnTips) {
   LayOut();
-  // An address the shell cannot open: the link reports it through the dialog's prompt.
+  testsupport::TraceCapture trace;
+  // A download address that is a path is refused: traced, nothing shown, the text stays.
   ASSERT_TRUE(
       testsupport::WriteBytes(layout_.serverFolder + L"\\config\\cnslconf.ini",
-                              "[ADMIN_CONSOLE_SECTION]\r\nmac_build_url=C:\\no such folder\\mac.dmg\r\n"));
+                              "[ADMIN_CONSOLE_SECTION]\r\nmac_build_url=C:\\windows\\notepad.exe\r\n"));
   Open();
   Choose(IDC_CMB_OSPLATFORM, kPlatformMac);
   SendMessageW(dialog_->hwnd(), WM_COMMAND, MAKEWPARAM(IDC_LINK_MAC_URL1, STN_CLICKED),
                reinterpret_cast<LPARAM>(Item(IDC_LINK_MAC_URL1)));
-  ASSERT_EQ(1u, prompt_.shown.size());
-  EXPECT_EQ(L"Internal Error", prompt_.shown[0].text);
+  EXPECT_TRUE(prompt_.shown.empty());
+  EXPECT_TRUE(trace.Contains(L"CHyperLink::OnClicked Link target refused: \"C:\\windows\\notepad.exe\""));
+  EXPECT_EQ(L"C:\\windows\\notepad.exe", TextOf(Item(IDC_LINK_MAC_URL1)));
   EXPECT_NE(0u, GetWindowLongW(Item(IDC_LINK_MAC_URL1), GWL_STYLE) & SS_NOTIFY);
 
   // Hovering over the closed package box shows the selected entry's own tip.
@@ -727,14 +738,26 @@ TEST_F(MainDialogTest, DefaultGroupFailures) {
       EXPECT_EQ(L"", guidWhileOpen);
     }
     const std::wstring journal = Journal();
+    EXPECT_EQ(row.loads ? 1 : 0, CountLines(journal, L"load")) << journal;
     EXPECT_EQ(CountLines(journal, L"load"), CountLines(journal, L"unload"))
         << "library left loaded: " << journal;
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, serverlayout::kAppPathsKey);
   }
 }
 
+// Counts the IDCANCEL commands that reach a dialog: Escape must be swallowed before the dialog
+// manager turns it into one.
+LRESULT CALLBACK CountCancels(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                              DWORD_PTR count) {
+  if (message == WM_COMMAND && LOWORD(wParam) == IDCANCEL) {
+    ++*reinterpret_cast<int*>(count);
+  }
+  return DefSubclassProc(hwnd, message, wParam, lParam);
+}
+
 TEST_F(MainDialogTest, EscapeDoesNothingAndTheSystemMenuOpensTheAboutBox) {
   LayOut();
+  int cancels = 0;
   bool openAfterEscape = false;
   std::wstring aboutCaption;
   std::wstring aboutTitle;
@@ -756,12 +779,14 @@ TEST_F(MainDialogTest, EscapeDoesNothingAndTheSystemMenuOpensTheAboutBox) {
         info.fMask = MIIM_FTYPE;
         GetMenuItemInfoW(menu, count - 2, TRUE, &info);
         separatorType = info.fType;
+        SetWindowSubclass(dialog_->hwnd(), CountCancels, 1, reinterpret_cast<DWORD_PTR>(&cancels));
         SetFocus(Item(IDC_EDIT_DESTINATION));
         PostMessageW(Item(IDC_EDIT_DESTINATION), WM_KEYDOWN, VK_ESCAPE, 0x00010001);
         PostMessageW(Item(IDC_EDIT_DESTINATION), WM_KEYUP, VK_ESCAPE, 0xC0010001);
       }),
       Do([&] {
         openAfterEscape = dialog_->hwnd() != nullptr && IsWindowVisible(dialog_->hwnd());
+        RemoveWindowSubclass(dialog_->hwnd(), CountCancels, 1);
         PostMessageW(dialog_->hwnd(), WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
       }),
       [&] {
@@ -779,6 +804,7 @@ TEST_F(MainDialogTest, EscapeDoesNothingAndTheSystemMenuOpensTheAboutBox) {
   });
   EXPECT_EQ(IDCANCEL, result);
   EXPECT_TRUE(openAfterEscape);
+  EXPECT_EQ(0, cancels) << "Escape reached the dialog as IDCANCEL";
   EXPECT_TRUE(leftOpen_);
   EXPECT_EQ(static_cast<UINT>(IDM_ABOUTBOX), menuId);
   EXPECT_EQ(kTitle, menuText);

@@ -4,6 +4,8 @@
 #include <shellapi.h>
 #include <windowsx.h>
 
+#include <cwctype>
+
 #include "app/ui_text.h"
 #include "controls/dialog_font.h"
 #include "log/trace_log.h"
@@ -70,7 +72,34 @@ void CHyperLink::Detach() {
   }
 }
 
-void CHyperLink::SetURL(const wchar_t* target) { target_ = target != nullptr ? target : L""; }
+void CHyperLink::SetURL(const wchar_t* target, TargetKind kind) {
+  target_ = target != nullptr ? target : L"";
+  targetKind_ = kind;
+}
+
+bool CHyperLink::TargetAllowed() const {
+  const wchar_t* target = target_.c_str();
+  if (targetKind_ == TargetKind::kWebAddress) {
+    for (const wchar_t* scheme : {L"http://", L"https://"}) {
+      const size_t length = wcslen(scheme);
+      if (_wcsnicmp(target, scheme, length) == 0 && target[length] != L'\0') {
+        return true;
+      }
+    }
+    return false;
+  }
+  // "X:\..." on a drive of this machine; a UNC path, a network drive or a file is refused.
+  if (!iswalpha(target[0]) || target[1] != L':' || target[2] != L'\\') {
+    return false;
+  }
+  const wchar_t root[] = {target[0], L':', L'\\', L'\0'};
+  const UINT drive = ::GetDriveTypeW(root);
+  if (drive != DRIVE_FIXED && drive != DRIVE_REMOVABLE && drive != DRIVE_CDROM && drive != DRIVE_RAMDISK) {
+    return false;
+  }
+  const DWORD attributes = ::GetFileAttributesW(target);
+  return attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
 
 void CHyperLink::SetVisited(bool visited) {
   visited_ = visited;
@@ -170,6 +199,11 @@ LRESULT CALLBACK CHyperLink::ParentProc(HWND hwnd, UINT message, WPARAM wParam, 
 
 void CHyperLink::OnClicked() {
   over_ = false;
+  if (!TargetAllowed()) {
+    TraceLog(tracelog::kLevelError, L"CHyperLink::OnClicked", L"Link target refused: \"%s\"",
+             target_.c_str());
+    return;
+  }
   const auto result = reinterpret_cast<INT_PTR>(
       ::ShellExecuteW(nullptr, L"open", target_.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
   if (result > 32) {

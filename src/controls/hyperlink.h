@@ -31,8 +31,13 @@ class CHyperLink {
   // attached.
   bool Attach(HWND dialog, int id, fw::IUserPrompt& prompt);
 
-  // What the shell opens on a click (a web address or a folder path); null means none.
-  void SetURL(const wchar_t* target);
+  // What a link may open: a download link only an http:// or https:// address, a folder link
+  // only a path on a local drive that is not a file. A click on any other target, or on an
+  // empty one, is traced and does nothing else.
+  enum class TargetKind { kWebAddress, kLocalFolder };
+
+  // What the shell opens on a click; null means none.
+  void SetURL(const wchar_t* target, TargetKind kind = TargetKind::kWebAddress);
   // Sets the visited state and redraws the control in the matching colour.
   void SetVisited(bool visited);
 
@@ -48,6 +53,7 @@ class CHyperLink {
   void OnMouseMove();
   void OnTimer();
   void OnClicked();
+  bool TargetAllowed() const;
   void Detach();
 
   COLORREF linkColor_ = kLinkColor;
@@ -55,6 +61,7 @@ class CHyperLink {
   bool over_ = false;
   bool visited_ = false;
   std::wstring target_;
+  TargetKind targetKind_ = TargetKind::kWebAddress;
   fw::UniqueFont underlinedFont_;
   fw::UniqueFont normalFont_;
   HCURSOR cursor_ = nullptr;

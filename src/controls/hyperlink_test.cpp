@@ -62,17 +62,29 @@ TEST_F(LinkTest, LinkFontUnderlinedOnlyWhileHovered) {
   }
 }
 
-TEST_F(LinkTest, ClickOpensTheTargetOrReportsAnInternalError) {
+TEST_F(LinkTest, ClickOpensAnAllowedTargetRefusesOthersAndReportsShellFailures) {
   testsupport::TempDir folder;
+  using Kind = CHyperLink::TargetKind;
+  enum Outcome { kRefused, kShellFails, kOpens };
+  wchar_t program[MAX_PATH];
+  GetModuleFileNameW(nullptr, program, MAX_PATH);
   const struct {
     const char* name;
     std::wstring target;
-    bool visitedBefore, opens;
+    Kind kind;
+    bool visitedBefore;
+    Outcome outcome;
   } rows[] = {
-      {"missing file", folder / L"no-such-file.nothing", false, false},
-      {"empty target", L"", false, false},
-      {"failure after a visit keeps the visited colour", L"", true, false},
-      {"existing folder", folder.path(), false, true},
+      {"missing folder", folder / L"no-such-folder", Kind::kLocalFolder, false, kShellFails},
+      {"failure after a visit keeps the visited colour", folder / L"gone", Kind::kLocalFolder, true,
+       kShellFails},
+      {"empty target", L"", Kind::kLocalFolder, false, kRefused},
+      {"a program is a file, not a folder", program, Kind::kLocalFolder, false, kRefused},
+      {"UNC path", L"\\\\server\\share", Kind::kLocalFolder, false, kRefused},
+      {"a path as a download address", folder.path(), Kind::kWebAddress, false, kRefused},
+      {"another scheme", L"file:///c:/windows", Kind::kWebAddress, false, kRefused},
+      {"a bare scheme", L"https://", Kind::kWebAddress, false, kRefused},
+      {"existing folder", folder.path(), Kind::kLocalFolder, false, kOpens},
   };
   RECT area;
   GetWindowRect(control, &area);
@@ -80,13 +92,18 @@ TEST_F(LinkTest, ClickOpensTheTargetOrReportsAnInternalError) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     link.SetVisited(row.visitedBefore);
-    link.SetURL(row.target.c_str());
+    link.SetURL(row.target.c_str(), row.kind);
     prompt.shown.clear();
     ClickMouse({x += 20, (area.top + area.bottom) / 2});  // never twice on one spot: no double click
-    const bool visited = row.visitedBefore || row.opens;
+    const bool visited = row.visitedBefore || row.outcome == kOpens;
     EXPECT_EQ(visited, link.visited());
     EXPECT_EQ(visited ? CHyperLink::kVisitedColor : CHyperLink::kLinkColor, TextColour());
-    if (!row.opens) {
+    EXPECT_TRUE(IsWindowVisible(control));
+    if (row.outcome == kRefused) {
+      EXPECT_TRUE(prompt.shown.empty()) << "a refused target shows nothing";
+      continue;
+    }
+    if (row.outcome == kShellFails) {
       ASSERT_EQ(1u, prompt.shown.size());
       EXPECT_EQ(L"Internal Error", prompt.shown[0].text);
       EXPECT_EQ(static_cast<UINT>(MB_ICONERROR), prompt.shown[0].style & MB_ICONMASK);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "framework/handles.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -142,11 +143,20 @@ TEST_F(TraceLogTest, PathThatDoesNotFitFallsBackToCurrentDirectory) {
   EXPECT_NE(std::wstring::npos, ReadUtf16(dir_ / L"heslog.log").find(L"T fallback\r\n"));
 }
 
-TEST_F(TraceLogTest, UnopenableFileLosesTheLineSilently) {
-  const std::wstring inMissingFolder = dir_ / L"missing\\trace.log";
-  tracelog::GetSettings().filePath = inMissingFolder.c_str();
-  TraceLog(1, L"T", L"lost");
-  EXPECT_FALSE(FileExists(inMissingFolder));
+// A log held open by another writer without sharing: the line is dropped at once (no wait, no
+// retry, nothing kept for later), and the next line after the release is appended as usual.
+TEST_F(TraceLogTest, ALockedFileLosesOnlyTheLinesTracedWhileLocked) {
+  const std::wstring path = dir_ / L"locked.log";
+  tracelog::GetSettings().filePath = path.c_str();
+  {
+    fw::UniqueKernelHandle lock(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    ASSERT_TRUE(lock);
+    TraceLog(1, L"T", L"lost");
+  }
+  TraceLog(1, L"T", L"kept");
+  const std::wstring text = ReadUtf16(path);
+  EXPECT_EQ(std::wstring::npos, text.find(L"lost"));
+  EXPECT_NE(std::wstring::npos, text.find(L"T kept\r\n"));
 }
 
 }  // namespace

@@ -143,6 +143,19 @@ TEST_F(StartupTest, RunsAsOneInstanceAndRemovesItsLogWhenClosed) {
   EXPECT_FALSE(FileExists(LogPath()));
 }
 
+// A copy in another session holds only the global name: this one must not start beside it.
+TEST_F(StartupTest, AGlobalCopyInAnotherSessionCountsAsASecondInstance) {
+  fw::UniqueKernelHandle other(CreateMutexW(nullptr, FALSE, L"Global\\ADMIN_CLIENT_PACKER"));
+  ASSERT_TRUE(other);
+  ASSERT_EQ(nullptr, OpenMutexW(SYNCHRONIZE, FALSE, L"ADMIN_CLIENT_PACKER")) << "the session name is free";
+  Process& process = Start();
+  ASSERT_TRUE(process.handle);
+  EXPECT_EQ(0u, process.WaitExit());
+  EXPECT_EQ(nullptr, FindMainWindow(process.id));
+  EXPECT_NE(std::wstring::npos,
+            ReadUtf16(LogPath()).find(L"InitInstance second instance. so exiting...\r\n"));
+}
+
 TEST_F(StartupTest, TheCloseBoxEndsTheProgramToo) {
   Process& process = Start();
   HWND window = WaitForMainWindow(process.id);
