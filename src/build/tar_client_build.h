@@ -62,10 +62,6 @@ class TarClientBuild {
   // False, with 3018 shown, when a derived path does not fit.
   bool SetPaths(const wchar_t* sourceFolder, const wchar_t* workingFolder, const wchar_t* tarPath);
 
-  const wchar_t* sourceFolder() const { return sourceFolder_; }
-  const wchar_t* workingFolder() const { return workingFolder_; }
-  const wchar_t* tarPath() const { return tarPath_; }
-
   // When a TAR already exists, asks whether to build it again (3144). False when the answer is
   // No; nothing is changed then.
   bool ConfirmRebuild() const;
