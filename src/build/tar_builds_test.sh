@@ -59,7 +59,9 @@ read_back() {
   [ "$gnu_list" == "$bsd_list" ] || fail "$folder: the readers list differently"
   [ "$(head -n 1 <<<"$gnu_list")" == "$folder/" ] || fail "$folder: the folder entry is not first"
   [ "$(sort <<<"$gnu_list")" == "$expected" ] || fail "$folder: lists $(tr '\n' ' ' <<<"$gnu_list")"
-  LC_ALL=C tar -tvf "$tar" | head -n 1 | grep -q '^d' || fail "$folder: the first entry is not a folder"
+  local verbose
+  verbose=$(LC_ALL=C tar -tvf "$tar")
+  [ "${verbose:0:1}" == d ] || fail "$folder: the first entry is not a folder"
   tar -xf "$tar" -C "$work/gnu" || fail "$folder: GNU tar cannot extract"
   bsdtar -xf "$tar" -C "$work/bsd" || fail "$folder: bsdtar cannot extract"
   diff -r "$work/gnu" "$work/bsd" >/dev/null || fail "$folder: the readers extract different bytes"
