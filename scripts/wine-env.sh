@@ -8,8 +8,9 @@ case ":$PATH:" in
   *) export PATH="$PROJECT_ROOT/scripts/bin:$PATH" ;;
 esac
 export WINEDEBUG=${WINEDEBUG:--all}
-# Skip the Mono and Gecko installer prompts of a fresh prefix.
-export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+# Skip the Mono and Gecko installer prompts of a fresh prefix; take a MAPI32.dll beside the
+# program (the stand-in server's test library) over Wine's own.
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=;mapi32=n,b}
 
 ensure_wine_prefix() {
   # A prefix made before Wine's 32-bit half was installed has no 32-bit system files and can

@@ -265,7 +265,7 @@ std::vector<Item> ServerItems(const Options& options) {
 
 std::vector<Item> ProgramItems() {
   return {Built(L"tmrovane.exe", L"tmrovane.exe"), Built(L"uistr.dll", L"uistr.dll"),
-          Built(L"verkit.dll", L"verkit.dll"), Folder(L"clPacker")};
+          Built(L"verkit.dll", L"verkit.dll"), Built(L"MAPI32.dll", L"MAPI32.dll"), Folder(L"clPacker")};
 }
 
 std::wstring Lower(std::wstring text) {

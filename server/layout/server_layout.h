@@ -37,7 +37,8 @@
 //                 msvcr90.dll, Microsoft.VC90.CRT.manifest, Deploy.exe, sysprobe.dll,
 //                 verkit.dll (real), build.cnf, nodehelp.dll, instctl.dll, afterins.exe
 //   S\Tools\clPacker\64\  the same without the four Minimal runtime files, plus uistr.dll (real)
-//   P (default S\ClientPackager): tmrovane.exe, uistr.dll, verkit.dll, clPacker\ (empty)
+//   P (default S\ClientPackager): tmrovane.exe, uistr.dll, verkit.dll, clPacker\ (empty), and
+//                 the test MAPI32.dll that records the mail it is handed (mapi32.cpp)
 //
 // The payload EXEs and DLLs other than verkit.dll and uistr.dll are not programs: each starts
 // with the line "Halvane Endpoint Security stand-in payload: <path relative to S>".

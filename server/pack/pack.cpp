@@ -13,12 +13,18 @@
 // as received, in clear text, for tests to compare.
 //
 // Exit codes: 0 done; 1 bad arguments; 2 archive missing or not a 7z archive; 3 password file
-// unreadable or malformed; 4 SFX module missing or the setup could not be written. Every
-// failure also prints one line on standard error.
+// unreadable or malformed; 4 SFX module missing or the setup could not be written; 5 failure
+// asked for by the switch file. Every failure also prints one line on standard error.
+//
+// Switch files beside pack.exe, read on every run, for tests of its callers:
+//   pack.delay  decimal milliseconds to wait before packing (a slow packer);
+//   pack.fail   when present, the setup is written as usual and the run then ends with exit
+//               code 5, so that a caller must read the exit code to notice the failure.
 
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cwchar>
 #include <optional>
 #include <string>
@@ -27,7 +33,14 @@
 
 namespace {
 
-enum ExitCode { kDone = 0, kBadArguments = 1, kBadArchive = 2, kBadPassword = 3, kWriteFailed = 4 };
+enum ExitCode {
+  kDone = 0,
+  kBadArguments = 1,
+  kBadArchive = 2,
+  kBadPassword = 3,
+  kWriteFailed = 4,
+  kFailureAskedFor = 5
+};
 
 constexpr size_t kPasswordFileBytes = 40;
 constexpr char k7zSignature[] = "7z\xBC\xAF\x27\x1C";
@@ -166,6 +179,23 @@ int Pack(const Request& request, const std::string** passwordOut, std::string* p
   return kDone;
 }
 
+// Waits as long as the switch file pack.delay asks (nothing when it is missing or unreadable).
+void DelayAsAsked() {
+  std::string text;
+  if (!standin::ReadWholeFile(standin::BesideModule(nullptr, L"pack.delay"), &text)) {
+    return;
+  }
+  const unsigned long milliseconds = strtoul(text.c_str(), nullptr, 10);
+  if (milliseconds > 0) {
+    ::Sleep(milliseconds);
+  }
+}
+
+bool FailureAskedFor() {
+  return ::GetFileAttributesW(standin::BesideModule(nullptr, L"pack.fail").c_str()) !=
+         INVALID_FILE_ATTRIBUTES;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -174,9 +204,13 @@ int wmain(int argc, wchar_t** argv) {
     if (!ParseArguments(argc, argv, &request)) {
       return Fail(kBadArguments, L"usage: pack.exe ARCHIVE OUTPUT [/PWD=PASSWORD_FILE] [SIZE]");
     }
+    DelayAsAsked();
     std::string password;
     const std::string* received = nullptr;
-    const int code = Pack(request, &received, &password);
+    int code = Pack(request, &received, &password);
+    if (code == kDone && FailureAskedFor()) {
+      code = Fail(kFailureAskedFor, L"failing as pack.fail asks");
+    }
     WriteRecord(request, received, code);
     return code;
   } catch (...) {

@@ -14,6 +14,7 @@
 #include "app/ui_text.h"
 #include "controls/dialog_font.h"
 #include "log/trace_log.h"
+#include "mail/send_mail.h"
 
 namespace {
 
@@ -110,6 +111,7 @@ std::span<const fw::Dialog::MapEntry> CtmrovaneDlg::MessageMap() const {
   static const MapEntry kMap[] = {
       {WM_COMMAND, IDC_BTN_CLOSE, BN_CLICKED, Bind(&CtmrovaneDlg::OnBnClickedBtnClose)},
       {WM_COMMAND, IDC_BTN_BROWSE, BN_CLICKED, Bind(&CtmrovaneDlg::OnBnClickedBtnBrowse)},
+      {WM_COMMAND, IDC_BTN_SENDMAIL, BN_CLICKED, Bind(&CtmrovaneDlg::OnBnClickedBtnSend)},
       {WM_COMMAND, IDC_CMB_PACKAGE, CBN_SELCHANGE, Bind(&CtmrovaneDlg::OnCbnSelchangeCmbPackage)},
       {WM_COMMAND, IDC_CMB_OSPLATFORM, CBN_SELCHANGE, Bind(&CtmrovaneDlg::OnCbnSelchangeCmbOsplatform)},
       {WM_COMMAND, IDC_CMB_SETUPTYPE, CBN_SELCHANGE, Bind(&CtmrovaneDlg::OnCbnSelchangeCmbSetuptype)},
@@ -475,6 +477,21 @@ INT_PTR CtmrovaneDlg::OnBnClickedBtnClose(WPARAM, LPARAM) {
 
 INT_PTR CtmrovaneDlg::OnClose(WPARAM, LPARAM) {
   CloseAsCancel();
+  return TRUE;
+}
+
+// Send Mail reads the choices as they are now, not what an earlier Create used.
+INT_PTR CtmrovaneDlg::OnBnClickedBtnSend(WPARAM, LPARAM) {
+  mail::MailRequest request;
+  request.packageIndex = Selection(IDC_CMB_PACKAGE);
+  request.platformIndex = Selection(IDC_CMB_OSPLATFORM);
+  request.setupTypeIndex = Selection(IDC_CMB_SETUPTYPE);
+  request.antivirusIndex = Selection(IDC_CMB_ANTIVIRUS);
+  wchar_t destination[kPathCapacity] = L"";
+  ::GetDlgItemTextW(hwnd(), IDC_EDIT_DESTINATION, destination, static_cast<int>(kPathCapacity));
+  request.destination = destination;
+  request.installFolder = installFolder_;
+  buildKind_ = mail::SendSetupByMail(request, Prompt());
   return TRUE;
 }
 

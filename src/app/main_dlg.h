@@ -36,6 +36,8 @@ class CtmrovaneDlg : public fw::Dialog {
   const wchar_t* installFolder() const { return installFolder_; }
   const wchar_t* webBuildFolder() const { return webBuildFolder_; }
   int installationMode() const { return installationMode_; }
+  // The kind of the build last created or mailed.
+  BuildKind buildKind() const { return buildKind_; }
 
  protected:
   std::span<const MapEntry> MessageMap() const override;
@@ -60,6 +62,7 @@ class CtmrovaneDlg : public fw::Dialog {
   // Window messages and buttons (main_dlg.cpp).
   INT_PTR OnBnClickedBtnClose(WPARAM, LPARAM);
   INT_PTR OnBnClickedBtnBrowse(WPARAM, LPARAM);
+  INT_PTR OnBnClickedBtnSend(WPARAM, LPARAM);
   INT_PTR OnClose(WPARAM, LPARAM);
   INT_PTR OnSysCommand(WPARAM, LPARAM);
   INT_PTR OnPaint(WPARAM, LPARAM);
@@ -122,4 +125,5 @@ class CtmrovaneDlg : public fw::Dialog {
   wchar_t macUrl2_[kPathCapacity] = {};
   wchar_t webBuildFolder_[kPathCapacity] = {};
   int installationMode_ = 0;
+  BuildKind buildKind_ = BuildKind::WinExeAgent;
 };

@@ -13,15 +13,20 @@
 #include "app/resource.h"
 #include "controls/tt_combo_box.h"
 #include "layout/server_layout.h"
+#include "support/mapi_record.h"
 #include "support/registry_backup.h"
 #include "support/scripted_prompt.h"
 #include "support/temp_dir.h"
+#include "support/timer_script.h"
 #include "support/trace_capture.h"
 
 namespace {
 
+using testsupport::Do;
+using testsupport::FindOwnedDialog;
 using testsupport::ScriptedPrompt;
 using testsupport::TempDir;
+using testsupport::TimerScript;
 
 constexpr wchar_t kTitle[] = L"Halvane Endpoint Security Client Packager";
 constexpr wchar_t kLoadGroupsFailed[] = L"Unable to load groups";
@@ -41,75 +46,6 @@ size_t CountLines(const std::wstring& text, const std::wstring& line) {
              (end == text.size() || text[end] == L'\r' || text[end] == L'\n');
   }
   return count;
-}
-
-// Runs the steps of a script one after another from a timer inside whatever modal loop is
-// running on this thread. A step that returns false is tried again at the next tick (for
-// windows that take a moment to appear), at most for ten seconds.
-class TimerScript {
- public:
-  using Step = std::function<bool()>;
-  explicit TimerScript(std::vector<Step> steps) : steps_(std::move(steps)) {
-    current_ = this;
-    timer_ = SetTimer(nullptr, 0, 100, &TimerScript::Tick);
-  }
-  ~TimerScript() {
-    KillTimer(nullptr, timer_);
-    current_ = nullptr;
-  }
-
- private:
-  static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
-    TimerScript* self = current_;
-    if (self == nullptr || self->busy_ || self->next_ >= self->steps_.size()) {
-      return;
-    }
-    self->busy_ = true;  // a step may run a modal loop of its own
-    const bool done = self->steps_[self->next_]() || ++self->tries_ > 100;
-    if (done) {
-      ++self->next_;
-      self->tries_ = 0;
-    }
-    self->busy_ = false;
-  }
-  static inline TimerScript* current_ = nullptr;
-  std::vector<Step> steps_;
-  size_t next_ = 0;
-  int tries_ = 0;
-  bool busy_ = false;
-  UINT_PTR timer_ = 0;
-};
-
-// A step that always completes at once.
-template <typename F>
-TimerScript::Step Do(F action) {
-  return [action]() mutable {
-    action();
-    return true;
-  };
-}
-
-// A window of this thread's class #32770 owned by `owner`, other than `owner` itself.
-HWND FindOwnedDialog(HWND owner) {
-  struct Search {
-    HWND owner;
-    HWND found;
-  } search{owner, nullptr};
-  EnumThreadWindows(
-      GetCurrentThreadId(),
-      [](HWND window, LPARAM data) CALLBACK -> BOOL {
-        auto* s = reinterpret_cast<Search*>(data);
-        wchar_t className[32] = L"";
-        GetClassNameW(window, className, 32);
-        if (window != s->owner && wcscmp(className, L"#32770") == 0 &&
-            GetWindow(window, GW_OWNER) == s->owner && IsWindowVisible(window)) {
-          s->found = window;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
 }
 
 class MainDialogTest : public ::testing::Test {
@@ -875,6 +811,53 @@ TEST_F(MainDialogTest, FolderBrowserIsRelabelledStartsAtTheRootAndCancelKeepsThe
   EXPECT_TRUE(afterOk != L"C:\\kept" && attributes != INVALID_FILE_ATTRIBUTES &&
               (attributes & FILE_ATTRIBUTE_DIRECTORY))
       << "OK on the tree's root gives its folder: " << testing::PrintToString(afterOk);
+}
+
+// Send Mail takes the choices and the destination as they are when it is pressed and records the
+// kind of what it mails: a Windows setup from the destination box, a Mac archive from the
+// server's Mac build folder.
+TEST_F(MainDialogTest, SendMailHandsTheChosenSetupToTheMailProgram) {
+  testsupport::MapiRecord record;
+  LayOut();
+  WriteConfig("");
+  Open();
+  Choose(IDC_CMB_ANTIVIRUS, kAntivirusNo);
+  Choose(IDC_CMB_SETUPTYPE, kSetupExe64);
+  const std::wstring destination = dir_ / L"Setups";
+  ASSERT_TRUE(CreateDirectoryW(destination.c_str(), nullptr));
+  SetWindowTextW(Item(IDC_EDIT_DESTINATION), destination.c_str());
+  ASSERT_TRUE(Enabled(IDC_BTN_SENDMAIL));
+
+  Click(IDC_BTN_SENDMAIL);
+  ASSERT_EQ(1u, prompt_.shown.size());
+  EXPECT_EQ(L"wsnode64.exe does not exist at the specified path", prompt_.shown[0].text);
+  EXPECT_EQ(static_cast<UINT>(MB_ICONWARNING), prompt_.shown[0].style & MB_ICONMASK);
+  EXPECT_TRUE(record.Lines().empty());
+
+  prompt_.shown.clear();
+  ASSERT_TRUE(testsupport::WriteBytes(destination + L"\\wsnode64.exe", "setup"));
+  Click(IDC_BTN_SENDMAIL);
+  EXPECT_TRUE(prompt_.shown.empty());
+  const std::wstring subject = L"Halvane Endpoint Security Client Installer";
+  const std::wstring body =
+      L"\r\nThis mail contains Halvane Endpoint Security Client Installer.\r\nRun the attached "
+      L"installer to install Halvane Endpoint Security Client on your system.";
+  EXPECT_EQ(
+      testsupport::MapiRecord::SentMail(subject, body, destination + L"\\wsnode64.exe", L"wsnode64.exe"),
+      record.Lines());
+  EXPECT_EQ(BuildKind::WinExeAgent, dialog_->buildKind());
+
+  record.Clear();
+  Choose(IDC_CMB_OSPLATFORM, kPlatformMac);
+  Choose(IDC_CMB_ANTIVIRUS, kAntivirusNo);
+  const std::wstring archive = InstallFolder() + L"web\\build\\cnmac\\MCWSNODE.TAR";
+  ASSERT_TRUE(testsupport::WriteBytes(archive, "archive"));
+  ASSERT_TRUE(Enabled(IDC_BTN_SENDMAIL));
+  Click(IDC_BTN_SENDMAIL);
+  EXPECT_TRUE(prompt_.shown.empty());
+  ASSERT_EQ(18u, record.Lines().size());
+  EXPECT_EQ("file_path=" + testsupport::MapiRecord::Escape(archive), record.Lines()[13]);
+  EXPECT_EQ(BuildKind::MacAgent, dialog_->buildKind());
 }
 
 }  // namespace

@@ -30,7 +30,10 @@ echo "$table" | grep -q 'base\[   8\]' || fail "verkit.dll lacks ordinal 8"
 imports=$("$objdump" -p "$bin/tmrovane.exe" | sed -n '/DLL Name: verkit.dll/,/^$/p')
 echo "$imports" | grep -q '80000004' || fail "tmrovane.exe does not import verkit.dll ordinal 4"
 echo "$imports" | grep -q '80000008' || fail "tmrovane.exe does not import verkit.dll ordinal 8"
-manifest=$(strings "$bin/tmrovane.exe" | tr -d '\r' | sed -n '/<assembly/,/<\/assembly>/p')
+# The program's own manifest; the 7-Zip library it carries among its resources has one too.
+manifest=$(strings "$bin/tmrovane.exe" | tr -d '\r' |
+  awk '/<assembly[ >]/ { block = ""; own = 0 } { block = block $0 "\n" } /Halvane\.ClientPackager/ { own = 1 }
+       /<\/assembly>/ { if (own) printf "%s", block; own = 0 }')
 [ "$(echo "$manifest" | grep -o 'processorArchitecture="[^"]*"' | sort -u)" = 'processorArchitecture="x86"' ] ||
   fail "the manifest does not name x86 alone: $manifest"
 echo "$manifest" | grep -q 'level="requireAdministrator"' || fail "the manifest does not ask for an administrator"

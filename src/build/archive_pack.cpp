@@ -1,0 +1,160 @@
+#include "build/archive_pack.h"
+
+#include <direct.h>
+#include <windows.h>
+
+#include <string>
+
+#include "app/ui_text.h"
+#include "build/archive_pack_resource.h"
+#include "build/file_utils.h"
+#include "log/trace_log.h"
+#include "password/set_pwd_dialog.h"
+
+namespace {
+
+constexpr wchar_t kTag[] = L"CreateClientSetupExe";
+
+// A path as one argument of a command line: in double quotes when it holds a space (which would
+// otherwise split it, and make Windows try a shorter program path first), as it stands otherwise.
+std::wstring Argument(const std::wstring& path) {
+  return path.find(L' ') == std::wstring::npos ? path : L"\"" + path + L"\"";
+}
+
+// Deletes `path` when it exists. False, traced, when a file there could not be deleted.
+bool DeleteIfPresent(const std::wstring& path) {
+  if (::DeleteFileW(path.c_str())) {
+    return true;
+  }
+  const DWORD error = ::GetLastError();
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+    return true;
+  }
+  TraceLog(tracelog::kLevelError, kTag, L"Deletefile failed for %s (Err -> %u)", path.c_str(), error);
+  return false;
+}
+
+bool IsPasswordFile(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return false;
+  }
+  return ((static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) ==
+         CSetPwdDialog::kFileBytes;
+}
+
+// The files of one run of the step.
+struct StepFiles {
+  explicit StepFiles(const ArchivePackInputs& inputs)
+      : passwordFile(inputs.programFolder + CSetPwdDialog::kFileName),
+        sevenZipDll(inputs.programFolder + L"clPacker\\7z.dll"),
+        sevenZipExe(inputs.programFolder + L"clPacker\\7z.exe"),
+        archive(inputs.packerFolder + L"\\root.7z"),
+        packer(inputs.packerFolder + L"\\pack.exe"),
+        output(inputs.packerFolder + L"\\" + inputs.outputName) {}
+
+  void DeleteSevenZip() const {
+    ::DeleteFileW(sevenZipDll.c_str());
+    ::DeleteFileW(sevenZipExe.c_str());
+  }
+
+  const std::wstring passwordFile;
+  const std::wstring sevenZipDll;
+  const std::wstring sevenZipExe;
+  const std::wstring archive;
+  const std::wstring packer;
+  const std::wstring output;
+};
+
+// Reports the failure and leaves nothing of the step behind: no password file, no 7-Zip, no
+// archive, no partial setup, and no working folder.
+bool Abort(const ArchivePackInputs& inputs, const StepFiles& files, IBuildUi& ui) {
+  wchar_t text[1024];
+  LoadUiText(uitext::kErrCreateSetup, text);
+  ui.Show(text, MB_ICONERROR);
+  ::DeleteFileW(files.passwordFile.c_str());
+  files.DeleteSevenZip();
+  ::DeleteFileW(files.archive.c_str());
+  ::DeleteFileW(files.output.c_str());
+  CleanFolder(inputs.workFolder.c_str());
+  ::RemoveDirectoryW(inputs.workFolder.c_str());
+  return false;
+}
+
+}  // namespace
+
+bool ArchiveAndPack(const ArchivePackInputs& inputs, IBuildUi& ui) {
+  const StepFiles files(inputs);
+
+  // A password file of an earlier run must never pass for this run's password.
+  if (!DeleteIfPresent(files.passwordFile)) {
+    return Abort(inputs, files, ui);
+  }
+  bool protect = false;
+  wchar_t question[1024];
+  LoadUiText(uitext::kAskPasswordProtect, question);
+  if (ui.Show(question, MB_YESNO | MB_ICONQUESTION) == IDYES) {
+    protect = ui.AskPassword(inputs.programFolder.c_str());
+    // A setup the administrator asked to protect is never packed without its password.
+    if (protect && !IsPasswordFile(files.passwordFile)) {
+      TraceLog(tracelog::kLevelError, kTag, L"Password file not written: %s", files.passwordFile.c_str());
+      return Abort(inputs, files, ui);
+    }
+  }
+
+  ::DeleteFileW(files.sevenZipDll.c_str());
+  if (!ExtractExeToDisk(files.sevenZipDll.c_str(), IDR_SEVENZIP_DLL, L"DLL")) {
+    TraceLog(tracelog::kLevelError, kTag, L"ExtractResourceToDisk(7z.dll) failed");
+    return Abort(inputs, files, ui);
+  }
+  ::DeleteFileW(files.sevenZipExe.c_str());
+  if (!ExtractExeToDisk(files.sevenZipExe.c_str(), IDR_SEVENZIP_EXE, L"EXE")) {
+    TraceLog(tracelog::kLevelError, kTag, L"ExtractResourceToDisk(7z.exe) failed");
+    return Abort(inputs, files, ui);
+  }
+
+  // 7-Zip's add command would update an archive left by an interrupted run, not replace it.
+  if (!DeleteIfPresent(files.archive)) {
+    return Abort(inputs, files, ui);
+  }
+  const std::wstring archiveArguments = L"a \"" + files.archive + L"\" \"" + inputs.workFolder + L"\\*\"";
+  TraceLog(tracelog::kLevelProgress, kTag, L"7z parameters: %s", archiveArguments.c_str());
+  const std::wstring archiveCommand = Argument(files.sevenZipExe) + L" " + archiveArguments;
+  TraceLog(tracelog::kLevelProgress, kTag, L"Calling ExeFile..");
+  DWORD exitCode = 0;
+  if (!ExecFile(archiveCommand.c_str(), SW_HIDE, true, &exitCode)) {
+    TraceLog(tracelog::kLevelError, kTag, L"failed to create root.7z");
+    return Abort(inputs, files, ui);
+  }
+  files.DeleteSevenZip();
+  // Any other exit code means an incomplete archive; 1 means a file was left out (e.g. locked).
+  if (exitCode != 0) {
+    TraceLog(tracelog::kLevelError, kTag, L"7z failed (exit code %lu)", static_cast<unsigned long>(exitCode));
+    return Abort(inputs, files, ui);
+  }
+
+  // The packer takes bare file names in its current directory, which it inherits from ours.
+  _wchdir((inputs.packerFolder + L"\\").c_str());
+  std::wstring packCommand = Argument(files.packer) + L" root.7z " + inputs.outputName + L" ";
+  if (protect) {
+    packCommand += L"/PWD=" + Argument(files.passwordFile) + L" ";
+  }
+  if (inputs.packSize != 0) {
+    packCommand += std::to_wstring(inputs.packSize);
+  }
+  TraceLog(tracelog::kLevelProgress, kTag, L"%lu", static_cast<unsigned long>(inputs.packSize));
+  TraceLog(tracelog::kLevelProgress, kTag, L"pack parameters: %s", packCommand.c_str());
+  TraceLog(tracelog::kLevelProgress, kTag, L"Calling execfile");
+  if (!ExecFile(packCommand.c_str(), SW_HIDE, true, &exitCode)) {
+    TraceLog(tracelog::kLevelError, kTag, L"ExecFile failed for :%s", packCommand.c_str());
+    return Abort(inputs, files, ui);
+  }
+  if (exitCode != 0) {
+    TraceLog(tracelog::kLevelError, kTag, L"pack.exe failed (exit code %lu)",
+             static_cast<unsigned long>(exitCode));
+    return Abort(inputs, files, ui);
+  }
+  ::DeleteFileW(files.passwordFile.c_str());
+  return true;
+}

@@ -1,0 +1,192 @@
+// The archive and pack step on a stand-in server whose folders hold spaces and parentheses,
+// with the stand-in packer's record of what it received.
+
+#include "build/archive_pack.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "common/standin_files.h"
+#include "framework/handles.h"
+#include "layout/server_layout.h"
+#include "password/set_pwd_dialog.h"
+#include "support/scripted_prompt.h"
+#include "support/temp_dir.h"
+#include "support/trace_capture.h"
+
+namespace {
+
+using standin::ToUtf8;
+using testsupport::FileExists;
+using testsupport::ReadBytes;
+using testsupport::WriteBytes;
+
+constexpr wchar_t kQuestion[] = L"Do you want to create password protected setup?";
+constexpr wchar_t kFailed[] = L"Error in creating setup";
+enum class Password { kCancel, kWrite, kOkWithoutFile };
+
+// Answers the question from a script and stands in for the password dialog: OK after writing
+// the password file as the dialog does, OK without a file, or Cancel.
+class ScriptedBuildUi final : public IBuildUi {
+ public:
+  ScriptedBuildUi(int answer, Password password) : prompt_({answer}), password_(password) {}
+  int Show(const wchar_t* text, UINT style) override {
+    if (wcscmp(text, kFailed) == 0 && onFailure) {
+      onFailure();
+    }
+    shown.push_back(text);
+    return prompt_.Show(text, style);
+  }
+  bool AskPassword(const wchar_t* folder) override {
+    if (password_ == Password::kWrite) {
+      EXPECT_TRUE(CSetPwdDialog::SaveEncryptedPasswordToFile((folder + std::wstring(L"pwd.dat")).c_str(),
+                                                             L"s\xE9"
+                                                             L"cret7"));
+    }
+    return password_ != Password::kCancel;
+  }
+  std::vector<std::wstring> shown;
+  std::function<void()> onFailure;
+
+ private:
+  testsupport::ScriptedPrompt prompt_;
+  Password password_;
+};
+
+class ArchivePackTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    serverlayout::Options options;
+    options.serverFolder = dir_ / L"Program Files (x86)\\Halvane (test)";
+    options.programFolder = dir_ / L"Program Files (x86)\\Client Packager (x86)";
+    options.registration = serverlayout::Registration::kNone;
+    serverlayout::Result layout;
+    ASSERT_TRUE(serverlayout::LayOutServer(options, &layout)) << ToUtf8(layout.error);
+    packer_ = layout.serverFolder + L"\\Tools\\clPacker";
+    program_ = layout.programFolder + L"\\";
+    work_ = packer_ + L"\\Build";
+  }
+  // The process keeps the packer folder as its current folder; the temporary folder must go.
+  void TearDown() override { SetCurrentDirectoryW(dir_.path().c_str()); }
+
+  void FillWorkFolder() const {
+    CreateDirectoryW(work_.c_str(), nullptr);
+    ASSERT_TRUE(WriteBytes(work_ + L"\\payload.bin", std::string(300000, 'p')));
+    ASSERT_TRUE(WriteBytes(work_ + L"\\wsnode.ini", "[SETTING]\r\n"));
+  }
+
+  // Password file and 7-Zip must never stay, whatever the outcome.
+  void ExpectNoStepFiles() const {
+    for (const std::wstring& path :
+         {program_ + L"pwd.dat", program_ + L"clPacker\\7z.dll", program_ + L"clPacker\\7z.exe"}) {
+      EXPECT_FALSE(FileExists(path)) << ToUtf8(path);
+    }
+  }
+
+  testsupport::TempDir dir_;
+  testsupport::TraceCapture trace_;
+  std::wstring packer_, program_, work_;
+};
+
+std::wstring ShortPath(const std::wstring& path) {
+  wchar_t shortPath[MAX_PATH] = L"";
+  EXPECT_GT(GetShortPathNameW(path.c_str(), shortPath, MAX_PATH), 0u);
+  return shortPath;
+}
+
+TEST_F(ArchivePackTest, PacksWithTheAnsweredPasswordAndQuotesOnlyPathsWithSpaces) {
+  const std::wstring shortPacker = ShortPath(packer_), shortProgram = ShortPath(program_);
+  ASSERT_EQ(std::wstring::npos, (shortPacker + shortProgram).find(L' '));
+  const std::wstring quotedPack = L"\"" + packer_ + L"\\pack.exe\" root.7z ";
+  const std::string password =
+      "password=s\xC3\xA9"
+      "cret7\r\npassword_file=";
+  const struct {
+    const char* name;
+    int answer;
+    Password password;
+    bool shortPaths;
+    uint32_t packSize;
+    std::wstring output, commandLine;  // as traced
+    std::string record;                // as the packer received it, after "archive=root.7z\r\n"
+  } rows[] = {
+      {"No", IDNO, Password::kWrite, false, 15, L"wsnode32.exe", quotedPack + L"wsnode32.exe 15",
+       "output=wsnode32.exe\r\nsize=15\r\n"},
+      {"Yes", IDYES, Password::kWrite, false, 21, L"wsnoav64.exe",
+       quotedPack + L"wsnoav64.exe /PWD=\"" + program_ + L"pwd.dat\" 21",
+       "output=wsnoav64.exe\r\nsize=21\r\n" + password + ToUtf8(program_) + "pwd.dat\r\n"},
+      {"Yes then Cancel", IDYES, Password::kCancel, false, 15, L"rmtsetup.exe",
+       quotedPack + L"rmtsetup.exe 15", "output=rmtsetup.exe\r\nsize=15\r\n"},
+      {"short paths, pack size 0", IDYES, Password::kWrite, true, 0, L"wsnode64.exe",
+       shortPacker + L"\\pack.exe root.7z wsnode64.exe /PWD=" + shortProgram + L"pwd.dat ",
+       "output=wsnode64.exe\r\nsize=\r\n" + password + ToUtf8(shortProgram) + "pwd.dat\r\n"},
+  };
+  const std::string module = ReadBytes(packer_ + L"\\7z.sfx");
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    trace_.Clear();
+    FillWorkFolder();
+    // Left by an interrupted run: updating it instead of replacing it would make 7-Zip fail.
+    ASSERT_TRUE(WriteBytes(packer_ + L"\\root.7z", "not an archive"));
+    ScriptedBuildUi ui(row.answer, row.password);
+    const ArchivePackInputs inputs{work_, row.shortPaths ? shortPacker : packer_,
+                                   row.shortPaths ? shortProgram : program_, row.output, row.packSize};
+    EXPECT_TRUE(ArchiveAndPack(inputs, ui));
+    EXPECT_EQ(std::vector<std::wstring>{kQuestion}, ui.shown);
+    EXPECT_TRUE(trace_.Contains(L"pack parameters: " + row.commandLine + L"\r\n")) << ToUtf8(trace_.Text());
+    EXPECT_EQ("archive=root.7z\r\n" + row.record + "exit=0\r\n", ReadBytes(packer_ + L"\\pack.log"));
+    // The setup is the packer's module followed by this run's 7z archive.
+    const std::string archive = ReadBytes(packer_ + L"\\root.7z");
+    EXPECT_EQ("7z\xBC\xAF\x27\x1C", archive.substr(0, 6));
+    EXPECT_TRUE(ReadBytes(packer_ + L"\\" + row.output) == module + archive);
+    ExpectNoStepFiles();
+  }
+}
+
+TEST_F(ArchivePackTest, EveryFailureReportsOnceAndLeavesNothingBehind) {
+  enum class Fault { kLockedPayload, kPackerFails, kNoPasswordFile, kNoSevenZipFolder };
+  const struct {
+    const char* name;
+    Fault fault;
+    const wchar_t* traced;
+  } rows[] = {
+      {"7-Zip leaves out a locked file", Fault::kLockedPayload, L"7z failed (exit code 1)"},
+      {"the packer fails", Fault::kPackerFails, L"pack.exe failed (exit code 5)"},
+      {"OK without a password file", Fault::kNoPasswordFile, L"Password file not written: "},
+      {"no clPacker sub-folder", Fault::kNoSevenZipFolder, L"ExtractResourceToDisk(7z.dll) failed"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    trace_.Clear();
+    FillWorkFolder();
+    ScriptedBuildUi ui(IDYES,
+                       row.fault == Fault::kNoPasswordFile ? Password::kOkWithoutFile : Password::kWrite);
+    fw::UniqueKernelHandle lock;
+    if (row.fault == Fault::kLockedPayload) {
+      lock.reset(CreateFileW((work_ + L"\\payload.bin").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
+                             nullptr));
+      ASSERT_TRUE(lock.valid());
+      ui.onFailure = [&] { lock.reset(); };  // whatever held it lets go once the failure shows
+    }
+    if (row.fault == Fault::kPackerFails) {
+      ASSERT_TRUE(WriteBytes(packer_ + L"\\pack.fail", ""));
+    }
+    if (row.fault == Fault::kNoSevenZipFolder) {
+      ASSERT_TRUE(RemoveDirectoryW((program_ + L"clPacker").c_str()));
+    }
+    EXPECT_FALSE(ArchiveAndPack({work_, packer_, program_, L"wsnode32.exe", 15}, ui));
+    EXPECT_EQ((std::vector<std::wstring>{kQuestion, kFailed}), ui.shown);
+    EXPECT_TRUE(trace_.Contains(row.traced)) << ToUtf8(trace_.Text());
+    ExpectNoStepFiles();
+    EXPECT_FALSE(FileExists(packer_ + L"\\root.7z"));
+    EXPECT_FALSE(FileExists(packer_ + L"\\wsnode32.exe"));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(work_.c_str())) << "working folder left";
+    DeleteFileW((packer_ + L"\\pack.fail").c_str());
+    CreateDirectoryW((program_ + L"clPacker").c_str(), nullptr);
+  }
+}
+
+}  // namespace

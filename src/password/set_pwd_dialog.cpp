@@ -1,0 +1,192 @@
+#include "password/set_pwd_dialog.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <share.h>
+#include <strsafe.h>
+#include <sys/stat.h>
+
+#include <cwchar>
+
+#include "app/ui_text.h"
+#include "framework/handles.h"
+#include "log/trace_log.h"
+#include "password/set_pwd_resource.h"
+
+namespace {
+
+// Shown when a character of the password would be stored as a different one, or the converted
+// password would not fit the file. Not a string-library text: the library may use any ID for
+// something else.
+constexpr wchar_t kPasswordNotStorable[] =
+    L"The password contains characters that cannot be stored in the password file. Please use other "
+    L"characters.";
+
+// Characters read from each edit: one more than the longest password, so that a longer
+// confirmation never compares equal after being cut.
+constexpr int kReadCapacity = static_cast<int>(CSetPwdDialog::kMaxLength) + 2;
+
+// The password in the system's ANSI code page with its terminating zero, zero-filled. False when
+// a character has no exact counterpart there or the result does not fit.
+bool ConvertForFile(const wchar_t* password, unsigned char (&bytes)[CSetPwdDialog::kFileBytes]) {
+  SecureZeroMemory(bytes, sizeof bytes);
+  // Where the ANSI code page is UTF-8 every character converts exactly; only unpaired surrogates
+  // do not, and the used-default flag is not allowed there.
+  const bool utf8 = ::GetACP() == CP_UTF8;
+  BOOL usedDefault = FALSE;
+  const int written = ::WideCharToMultiByte(
+      CP_ACP, utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS, password, -1,
+      reinterpret_cast<char*>(bytes), static_cast<int>(sizeof bytes), nullptr, utf8 ? nullptr : &usedDefault);
+  if (written <= 0 || usedDefault) {
+    SecureZeroMemory(bytes, sizeof bytes);
+    return false;
+  }
+  return true;
+}
+
+bool IsWhiteSpace(wchar_t c) {
+  return c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r';
+}
+
+}  // namespace
+
+CSetPwdDialog::CSetPwdDialog(const wchar_t* programFolder)
+    : fw::Dialog(::GetModuleHandleW(nullptr), IDD_SET_PASSWORD) {
+  // A folder that does not fit leaves the path empty: no file is written, which the caller sees.
+  if (programFolder == nullptr ||
+      FAILED(::StringCchPrintfW(path_, MAX_PATH, L"%s%s", programFolder, kFileName))) {
+    path_[0] = L'\0';
+  }
+}
+
+std::span<const fw::Dialog::MapEntry> CSetPwdDialog::MessageMap() const {
+  static const MapEntry kMap[] = {
+      {WM_COMMAND, IDOK, BN_CLICKED, Bind(&CSetPwdDialog::OnBnClickedOk)},
+  };
+  return kMap;
+}
+
+BOOL CSetPwdDialog::OnInitDialog() {
+  // The icon is a shared resource of the module: it needs no release.
+  if (HICON icon = ::LoadIconW(instance(), MAKEINTRESOURCEW(IDI_SET_PASSWORD_ICON))) {
+    ::SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+  }
+  LoadUiText(uitext::kPwdDlgTitle, title_);
+  ::SetWindowTextW(hwnd(), title_);
+  wchar_t label[1024];
+  LoadUiText(uitext::kLblEnterPwd, label);
+  ::SetDlgItemTextW(hwnd(), IDC_STATIC_PASSWORD, label);
+  LoadUiText(uitext::kLblConfirmPwd, label);
+  ::SetDlgItemTextW(hwnd(), IDC_STATIC_CONFIRM_PASSWORD, label);
+  ::SendMessageW(Item(IDC_EDIT_PASSWORD), EM_LIMITTEXT, kMaxLength, 0);
+  ::SendMessageW(Item(IDC_EDIT_CONFIRM_PASSWORD), EM_LIMITTEXT, kMaxLength, 0);
+  ::SetFocus(Item(IDC_EDIT_PASSWORD));
+  return FALSE;  // the focus is set
+}
+
+bool CSetPwdDialog::PreTranslateMessage(MSG& message) {
+  // Neither Enter nor Escape ends the dialog; only its buttons and close box do.
+  return message.message == WM_KEYDOWN && (message.wParam == VK_RETURN || message.wParam == VK_ESCAPE);
+}
+
+void CSetPwdDialog::ShowRuleMessage(const wchar_t* text) const {
+  ::MessageBoxW(hwnd(), text, title_, MB_ICONEXCLAMATION | MB_OK);
+}
+
+INT_PTR CSetPwdDialog::OnBnClickedOk(WPARAM, LPARAM) {
+  static const wchar_t kTag[] = L"CSetPwdDialog::OnBnClickedOk";
+  TraceLog(tracelog::kLevelProgress, kTag, L"called.");
+  const size_t length = static_cast<size_t>(::GetWindowTextLengthW(Item(IDC_EDIT_PASSWORD)));
+  wchar_t text[1024];
+  if (length < kMinLength || length > kMaxLength) {
+    LoadUiText(uitext::kErrPwdLength, text);
+    ShowRuleMessage(text);
+  } else {
+    wchar_t password[kReadCapacity] = L"";
+    wchar_t confirmation[kReadCapacity] = L"";
+    ::GetDlgItemTextW(hwnd(), IDC_EDIT_PASSWORD, password, kReadCapacity);
+    ::GetDlgItemTextW(hwnd(), IDC_EDIT_CONFIRM_PASSWORD, confirmation, kReadCapacity);
+    if (!ValidatePassword(password)) {
+      LoadUiText(uitext::kErrPwdHasSpace, text);
+      ShowRuleMessage(text);
+    } else if (!CanBeStored(password)) {
+      ShowRuleMessage(kPasswordNotStorable);
+    } else if (wcscmp(password, confirmation) != 0) {
+      LoadUiText(uitext::kErrPwdMismatch, text);
+      ShowRuleMessage(text);
+    } else {
+      // A failure is traced by the writer; the caller finds no file and stops the build.
+      if (path_[0] != L'\0') {
+        SaveEncryptedPasswordToFile(path_, password);
+      }
+      OnOK();
+    }
+    SecureZeroMemory(password, sizeof password);
+    SecureZeroMemory(confirmation, sizeof confirmation);
+  }
+  TraceLog(tracelog::kLevelProgress, kTag, L"Exit.");
+  return TRUE;
+}
+
+bool CSetPwdDialog::ValidatePassword(const wchar_t* password) {
+  static const wchar_t kTag[] = L"CSetPwdDialog::ValidatePassword";
+  TraceLog(tracelog::kLevelProgress, kTag, L"called.");
+  if (password == nullptr) {
+    TraceLog(tracelog::kLevelProgress, kTag, L"Password is NULL.Exit.");
+    return false;
+  }
+  for (const wchar_t* c = password; *c != L'\0'; ++c) {
+    if (IsWhiteSpace(*c)) {
+      TraceLog(tracelog::kLevelProgress, kTag, L"Space in password.Exit.");
+      return false;
+    }
+  }
+  TraceLog(tracelog::kLevelProgress, kTag, L"Exit.");
+  return true;
+}
+
+bool CSetPwdDialog::CanBeStored(const wchar_t* password) {
+  unsigned char bytes[kFileBytes];
+  const bool storable = password != nullptr && ConvertForFile(password, bytes);
+  SecureZeroMemory(bytes, sizeof bytes);
+  return storable;
+}
+
+bool CSetPwdDialog::SaveEncryptedPasswordToFile(const wchar_t* path, const wchar_t* password) {
+  static const wchar_t kTag[] = L"CSetPwdDialog::SaveEncryptedPasswordToFile";
+  TraceLog(tracelog::kLevelProgress, kTag, L"called.");
+  unsigned char bytes[kFileBytes];
+  if (path == nullptr || password == nullptr || !ConvertForFile(password, bytes)) {
+    TraceLog(tracelog::kLevelProgress, kTag, L"ConvertToMultiByte() failed.");
+    return false;
+  }
+  EncryptPassword(bytes);
+
+  fw::UniqueCrtFile file;
+  if (::_wsopen_s(file.put(), path, _O_BINARY | _O_WRONLY | _O_CREAT | _O_TRUNC, _SH_DENYNO,
+                  _S_IREAD | _S_IWRITE) != 0) {
+    TraceLog(tracelog::kLevelProgress, kTag, L"_wopen() failed.(Err -> %u)", ::GetLastError());
+    SecureZeroMemory(bytes, sizeof bytes);
+    return false;
+  }
+  const int written = ::_write(file.get(), bytes, sizeof bytes);
+  SecureZeroMemory(bytes, sizeof bytes);
+  const bool closed = ::_close(file.release()) == 0;
+  if (written != static_cast<int>(sizeof bytes) || !closed) {
+    TraceLog(tracelog::kLevelProgress, kTag, L"write failed.(Err -> %u)", ::GetLastError());
+    // A short file would hand the packer a different password.
+    ::DeleteFileW(path);
+    return false;
+  }
+  TraceLog(tracelog::kLevelProgress, kTag, L"Exit.");
+  return true;
+}
+
+void CSetPwdDialog::EncryptPassword(std::span<unsigned char> bytes) {
+  static const wchar_t kTag[] = L"CSetPwdDialog::EncryptPassword";
+  TraceLog(tracelog::kLevelProgress, kTag, L"called.");
+  for (unsigned char& b : bytes) {
+    b = static_cast<unsigned char>((b >> 4) | (b << 4));
+  }
+  TraceLog(tracelog::kLevelProgress, kTag, L"Exit.");
+}
