@@ -236,14 +236,19 @@ std::vector<Item> ServerItems(const Options& options) {
   items.push_back(Text(web + L"\\nodedef.ini", CrLf(kAntivirusDefaults)));
   items.push_back(Text(web + L"\\macndef.ini", CrLf(kMacAntivirusDefaults)));
   items.push_back(Text(web + L"\\pkgplan.ini", CrLf(kPackagePlan)));
-  items.push_back(Payload(web + L"\\MWSNODE.DMG", kMiB + 777));
-  items.push_back(Payload(web + L"\\MACHOST.DMG", 2 * kMiB + 555));
+  if (options.layOutDownloads) {
+    const uint64_t imageBytes = options.diskImageBytes;
+    items.push_back(Payload(web + L"\\MWSNODE.DMG", imageBytes != 0 ? imageBytes : kMiB + 777));
+    items.push_back(Payload(web + L"\\MACHOST.DMG", imageBytes != 0 ? imageBytes : 2 * kMiB + 555));
+  }
   items.push_back(Folder(web + L"\\cnmac"));
   for (const char* bits : {"32", "64"}) {
     const std::wstring wideBits = standin::FromUtf8(bits);
     const std::wstring folder = web + L"\\heslin" + wideBits;
-    items.push_back(
-        Built(folder + L"\\heslin" + wideBits + L".tar.gz", L"serverfiles\\heslin" + wideBits + L".tar.gz"));
+    if (options.layOutDownloads) {
+      items.push_back(Built(folder + L"\\heslin" + wideBits + L".tar.gz",
+                            L"serverfiles\\heslin" + wideBits + L".tar.gz"));
+    }
     items.push_back(
         Text(folder + L"\\wsnode.ini", CrLf(SettingsTemplate(bits[0] == '3' ? "linux32" : "linux64"))));
     items.push_back(Text(folder + L"\\readme.txt", CrLf(LinuxReadme(bits))));

@@ -55,6 +55,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -129,6 +130,13 @@ struct Options {
   // Folder of the built files to lay out; empty: the folder of the running module. A 64-bit
   // layout tool lays out the 32-bit build this way.
   std::wstring builtFolder;
+
+  // What the administrator downloads for the Mac and Linux builds: the disk images MWSNODE.DMG
+  // and MACHOST.DMG and the package archives heslin32.tar.gz and heslin64.tar.gz. false leaves
+  // them out, as on a server where nothing was downloaded yet.
+  bool layOutDownloads = true;
+  // Size of each disk image in bytes; 0: the default sizes (1 MB and 2 MB and a bit).
+  uint64_t diskImageBytes = 0;
 };
 
 struct Result {

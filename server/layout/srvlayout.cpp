@@ -6,6 +6,7 @@
 //                 [--omit PATH]... [--omit-program PATH]... [--fail CALL]... [--fail-group CALL]...
 //                 [--grpstore BUILT_DLL] [--cnsldata BUILT_DLL] [--built DIR]
 //                 [--version VERSION | --no-version] [--success-ff]
+//                 [--no-downloads | --disk-image-mb MB]
 //
 // Paths are Windows paths. Prints the folders laid out and the registered path; exit code 0
 // on success, 1 for bad arguments, 2 when the layout failed.
@@ -25,7 +26,8 @@ constexpr wchar_t kUsage[] =
     L"         [--hesinstmode VALUE | --no-hesinstmode] [--groups FILE]\n"
     L"         [--omit PATH]... [--omit-program PATH]... [--fail CALL]... [--fail-group CALL]...\n"
     L"         [--grpstore BUILT_DLL] [--cnsldata BUILT_DLL] [--built DIR]\n"
-    L"         [--version VERSION | --no-version] [--success-ff]\n";
+    L"         [--version VERSION | --no-version] [--success-ff]\n"
+    L"         [--no-downloads | --disk-image-mb MB]\n";
 
 bool Parse(int argc, wchar_t** argv, serverlayout::Options* options) {
   if (argc < 2 || argv[1][0] == L'-') {
@@ -39,6 +41,8 @@ bool Parse(int argc, wchar_t** argv, serverlayout::Options* options) {
       options->layOutProgram = false;
     } else if (option == L"--no-trailing-backslash") {
       options->trailingBackslash = false;
+    } else if (option == L"--no-downloads") {
+      options->layOutDownloads = false;
     } else if (option == L"--no-hesinstmode") {
       options->hesinstmode.reset();
     } else if (option == L"--no-version") {
@@ -90,6 +94,8 @@ bool Parse(int argc, wchar_t** argv, serverlayout::Options* options) {
         options->builtFolder = value;
       } else if (option == L"--version") {
         options->productVersion = value;
+      } else if (option == L"--disk-image-mb") {
+        options->diskImageBytes = wcstoull(value.c_str(), nullptr, 10) * 1024 * 1024;
       } else {
         return false;
       }

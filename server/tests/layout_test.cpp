@@ -215,6 +215,28 @@ TEST_F(LayoutTest, OmittedFilesAndFoldersAreLeftOut) {
   EXPECT_TRUE(FileExists(s + L"ClientPackager\\verkit.dll"));
 }
 
+TEST_F(LayoutTest, DownloadsAreLaidOutInTheGivenSizeOrLeftOut) {
+  const wchar_t* const downloads[] = {L"MWSNODE.DMG", L"MACHOST.DMG", L"heslin32\\heslin32.tar.gz",
+                                      L"heslin64\\heslin64.tar.gz"};
+  serverlayout::Options options;
+  options.registration = Registration::kNone;
+  options.layOutProgram = false;
+  options.diskImageBytes = 3 * 1024 * 1024 + 5;
+  std::wstring web = LayOut(options).serverFolder + L"\\Web\\Build\\";
+  for (const wchar_t* name : {L"MWSNODE.DMG", L"MACHOST.DMG"}) {
+    EXPECT_EQ(options.diskImageBytes, testsupport::ReadBytes(web + name).size()) << standin::ToUtf8(name);
+  }
+  options.serverFolder = dir_ / L"Fresh";
+  options.layOutDownloads = false;
+  web = LayOut(options).serverFolder + L"\\Web\\Build\\";
+  for (const wchar_t* name : downloads) {
+    EXPECT_FALSE(FileExists(web + name)) << standin::ToUtf8(name);
+  }
+  EXPECT_TRUE(FileExists(web + L"macndef.ini"));
+  EXPECT_TRUE(FileExists(web + L"heslin32\\install"));
+  EXPECT_TRUE(FileExists(web + L"cnmac"));
+}
+
 TEST_F(LayoutTest, RegistersTheFolderInEachForm) {
   const std::wstring folder = dir_ / L"Server Installation Folder";
   struct Row {

@@ -15,26 +15,6 @@ namespace {
 
 constexpr unsigned long long kBytesPerMb = 1048576ull;
 
-// Waits for `object` without a time limit. Meanwhile the calling thread's windows are repainted
-// when they need it, so a long child never leaves them blank; every other posted message (input
-// included) stays queued until the wait ends. Sent messages are delivered by the wait itself.
-bool WaitPaintingWindows(HANDLE object) {
-  for (;;) {
-    // Input available, not only new input: a window invalidated before the wait is painted too.
-    const DWORD woken = ::MsgWaitForMultipleObjectsEx(1, &object, INFINITE, QS_PAINT, MWMO_INPUTAVAILABLE);
-    if (woken == WAIT_OBJECT_0) {
-      return true;
-    }
-    if (woken != WAIT_OBJECT_0 + 1) {
-      return false;
-    }
-    MSG message;
-    while (::PeekMessageW(&message, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE)) {
-      ::DispatchMessageW(&message);
-    }
-  }
-}
-
 }  // namespace
 
 DiskSpaceQueries SystemDiskSpaceQueries() {
@@ -132,32 +112,41 @@ bool CleanFolder(const wchar_t* folder) {
 
 bool EmptyFolderTree(const wchar_t* folder) {
   static const wchar_t kTag[] = L"EmptyFolderTree";
-  if (folder == nullptr || !CleanFolder(folder)) {
+  if (folder == nullptr) {
+    TraceLog(tracelog::kLevelError, kTag, L"Invalid argument");
     return false;
   }
   wchar_t pattern[MAX_PATH];
   if (FAILED(::StringCchPrintfW(pattern, MAX_PATH, L"%s\\*", folder))) {
+    TraceLog(tracelog::kLevelError, kTag, L"Folder path too long: %s", folder);
     return false;
   }
+  bool empty = true;
   WIN32_FIND_DATAW data;
   fw::UniqueFind find(::FindFirstFileW(pattern, &data));
   if (!find) {
     return true;
   }
   do {
-    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || wcscmp(data.cFileName, L".") == 0 ||
-        wcscmp(data.cFileName, L"..") == 0) {
+    if (wcscmp(data.cFileName, L".") == 0 || wcscmp(data.cFileName, L"..") == 0) {
       continue;
     }
     wchar_t path[MAX_PATH];
-    if (FAILED(::StringCchPrintfW(path, MAX_PATH, L"%s\\%s", folder, data.cFileName)) ||
-        !EmptyFolderTree(path) || !::RemoveDirectoryW(path)) {
-      TraceLog(tracelog::kLevelError, kTag, L"Cannot remove the folder %s\\%s (Err -> %u)", folder,
-               data.cFileName, ::GetLastError());
-      return false;
+    if (FAILED(::StringCchPrintfW(path, MAX_PATH, L"%s\\%s", folder, data.cFileName))) {
+      TraceLog(tracelog::kLevelError, kTag, L"Path too long: %s\\%s", folder, data.cFileName);
+      empty = false;
+      continue;
+    }
+    ::SetFileAttributesW(path, FILE_ATTRIBUTE_ARCHIVE);
+    const bool removed = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                             ? EmptyFolderTree(path) && ::RemoveDirectoryW(path)
+                             : ::DeleteFileW(path) != FALSE;
+    if (!removed) {
+      TraceLog(tracelog::kLevelError, kTag, L"Cannot remove %s (Err -> %u)", path, ::GetLastError());
+      empty = false;
     }
   } while (::FindNextFileW(find.get(), &data));
-  return true;
+  return empty;
 }
 
 bool ExecFile(const wchar_t* commandLine, WORD showWindow, bool wait, DWORD* exitCode) {
@@ -196,7 +185,7 @@ bool ExecFile(const wchar_t* commandLine, WORD showWindow, bool wait, DWORD* exi
 
   DWORD code = STILL_ACTIVE;
   if (wait) {
-    if (!WaitPaintingWindows(process.get())) {
+    if (::WaitForSingleObject(process.get(), INFINITE) != WAIT_OBJECT_0) {
       TraceLog(tracelog::kLevelError, kTag, L"WaitForSingleObject failed (Err -> %u)", ::GetLastError());
     } else if (!::GetExitCodeProcess(process.get(), &code)) {
       TraceLog(tracelog::kLevelError, kTag, L"GetExitCodeProcess failed (Err -> %u)", ::GetLastError());

@@ -32,20 +32,19 @@ bool IsDiskSpaceAvailable(const wchar_t* root, DWORD requiredMb, const DiskSpace
 // returns false. A folder that does not exist or is empty is left alone and gives true.
 bool CleanFolder(const wchar_t* folder);
 
-// Empties `folder` (no trailing backslash) of its files and of its sub-folders with everything in
-// them; the folder itself stays. False at the first file or folder it cannot remove. A folder
-// that does not exist gives true.
+// Deletes every file and sub-folder below `folder` (no trailing backslash), read-only ones
+// included, and keeps the folder itself. Goes on past an entry it cannot delete and returns false
+// when anything remains. A folder that does not exist gives true.
 bool EmptyFolderTree(const wchar_t* folder);
 
 inline constexpr size_t kExecCommandCapacity = 3000;  // characters, terminator included
 
 // Starts `commandLine` (no application name, handles not inherited, the caller's environment
 // and current folder) with the given show-window value; when `wait` is true, waits for it to end
-// without a time limit, repainting the calling thread's windows meanwhile (no other input is handled).
-// Returns true when the process was started. `exitCode` (optional) receives the child's exit code once it has
-// been waited for; it holds STILL_ACTIVE when the child was not waited for or its code could not be read, and
-// 0xFFFFFFFF when it never started. A command line that does not fit in kExecCommandCapacity is refused,
-// never shortened.
+// without a time limit. Returns true when the process was started. `exitCode` (optional)
+// receives the child's exit code once it has been waited for; it holds STILL_ACTIVE when the
+// child was not waited for or its code could not be read, and 0xFFFFFFFF when it never started.
+// A command line that does not fit in kExecCommandCapacity is refused, never shortened.
 bool ExecFile(const wchar_t* commandLine, WORD showWindow, bool wait, DWORD* exitCode);
 
 // Writes the program's own resource `resourceId` of type `resourceType` (e.g. L"EXE") to
