@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Photographs the main dialog on the stand-in server in its Windows, Minimal, Mac and Linux
-# states, then builds a password-protected agent setup through the window and photographs the
-# password dialog and the success message, under a virtual X server, into docs/*.png.
+# states, and the group dialog showing the stand-in group tree; then builds a password-protected
+# agent setup through the window and photographs the password dialog and the success message;
+# all under a virtual X server, into docs/*.png.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
 
@@ -46,6 +47,22 @@ wintool select "$title" $platform 1
 shoot mac
 wintool select "$title" $platform 2
 shoot linux
+
+# The group dialog over the main dialog, on the stand-in group tree.
+group_title="Browse for Group"
+browse_group=1023
+wintool select "$title" $platform 0
+wintool press "$title" $browse_group
+if wintool wait "$group_title" 60; then
+  sleep 0.5
+  import -window "$(xdotool search --name "^$group_title\$" | head -n 1)" "$docs/group-dialog.png"
+  echo "docs/group-dialog.png"
+  wintool close "$group_title"
+  wintool gone "$group_title" 30
+else
+  echo "The window \"$group_title\" did not appear." >&2
+  exit 1
+fi
 
 # One EXE/32 bit agent setup with a password, as an administrator builds it.
 out_dir=$(mktemp -d /tmp/screenshots_out.XXXXXX)

@@ -1,6 +1,7 @@
 #include "layout/server_layout.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cwctype>
 
 #include "common/standin_files.h"
@@ -511,6 +512,42 @@ std::string DefaultGroupData() {
               "6\t5\t{1A2B3C4D-5E6F-4A1B-8C2D-3E4F5A6B7C06}\tFinance\n"
               "7\t5\t{1A2B3C4D-5E6F-4A1B-8C2D-3E4F5A6B7C07}\tEngineering\n"
               "8\t7\t{1A2B3C4D-5E6F-4A1B-8C2D-3E4F5A6B7C08}\tBuild agents\n");
+}
+
+std::string GroupData(GroupTree tree) {
+  const auto line = [](int id, int parent, const std::string& name) {
+    char guid[40];
+    snprintf(guid, sizeof(guid), "{1A2B3C4D-5E6F-4A1B-8C2D-%012d}", id);
+    return std::to_string(id) + "\t" + std::to_string(parent) + "\t" + guid + "\t" + name + "\n";
+  };
+  const std::string defaultGroup = std::string("1\t0\t") + kDefaultGroupGuid + "\tDefault\n";
+  std::string text = "# id\tparent\tGUID\tname (tab-separated; parent 0 = top of the tree)\n";
+  switch (tree) {
+    case GroupTree::kStandard:
+      return DefaultGroupData();
+    case GroupTree::kDeep:
+      for (int id = 100; id < 130; ++id) {
+        text += line(id, 0, "Site " + std::to_string(id - 99));
+      }
+      text += line(2, 0, "Level 1");
+      for (int level = 2; level <= 8; ++level) {
+        text += line(level + 1, level, "Level " + std::to_string(level));
+      }
+      text += std::string("1\t9\t") + kDefaultGroupGuid + "\tDefault\n";
+      break;
+    case GroupTree::kSubGroupFirst:
+      // Group 20 comes before its parent 22, itself a sub-group.
+      text += defaultGroup + line(21, 0, "Branch office") + line(20, 22, "Sub-group before its parent") +
+              line(22, 21, "Branch desktops");
+      break;
+    case GroupTree::kDuplicateNames:
+      text += defaultGroup + line(30, 0, "Laptops") + line(31, 0, "Laptops") + line(32, 30, "Sales") +
+              line(33, 31, "Sales");
+      break;
+    case GroupTree::kNone:
+      break;
+  }
+  return CrLf(text);
 }
 
 bool LayOutServer(const Options& options, Result* result) {

@@ -109,7 +109,8 @@ struct Options {
 
   // Value of hesinstmode in config\cnslconf.ini, written as it stands; nullopt: key absent.
   std::optional<std::wstring> hesinstmode = L"1";
-  // Content of groups.txt (bytes as they are written); nullopt: DefaultGroupData().
+  // Content of groups.txt (bytes as they are written); nullopt: DefaultGroupData(). See
+  // GroupData() for ready-made trees.
   std::optional<std::string> groupData;
   // Export names that fail on demand, written into grpstore.fail and cnsldata.fail (one name a
   // line); empty: no switch file. A test may also write or delete these files at any time:
@@ -153,6 +154,16 @@ bool LayOutServer(const Options& options, Result* result);
 
 // The default group tree: the default group (ID 1) and a few groups at three levels.
 std::string DefaultGroupData();
+
+// Group trees for groups.txt, each delivered in file order.
+enum class GroupTree {
+  kStandard,        // DefaultGroupData()
+  kDeep,            // the default group nine levels down, below many top-level groups
+  kSubGroupFirst,   // a sub-group delivered before its parent (itself a sub-group), one after it
+  kDuplicateNames,  // two top-level groups and two sub-groups with the same names
+  kNone,            // no groups at all (not even the default group)
+};
+std::string GroupData(GroupTree tree);
 
 // The GUID text of the default group in DefaultGroupData().
 inline constexpr char kDefaultGroupGuid[] = "{5F0C3E2A-8B1D-4C6F-9A2E-1D3B5C7E9F01}";

@@ -2,7 +2,8 @@
 //
 //   srvlayout.exe SERVER_FOLDER [--program DIR | --no-program]
 //                 [--register long|short|none|remove|key-only] [--no-trailing-backslash]
-//                 [--hesinstmode VALUE | --no-hesinstmode] [--groups FILE]
+//                 [--hesinstmode VALUE | --no-hesinstmode]
+//                 [--groups FILE | --group-tree standard|deep|subgroup-first|duplicates|none]
 //                 [--omit PATH]... [--omit-program PATH]... [--fail CALL]... [--fail-group CALL]...
 //                 [--grpstore BUILT_DLL] [--cnsldata BUILT_DLL] [--built DIR]
 //                 [--version VERSION | --no-version] [--success-ff]
@@ -11,8 +12,10 @@
 // Paths are Windows paths. Prints the folders laid out and the registered path; exit code 0
 // on success, 1 for bad arguments, 2 when the layout failed.
 
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
+#include <iterator>
 #include <string>
 
 #include "common/standin_files.h"
@@ -23,7 +26,8 @@ namespace {
 constexpr wchar_t kUsage[] =
     L"usage: srvlayout.exe SERVER_FOLDER [--program DIR | --no-program]\n"
     L"         [--register long|short|none|remove|key-only] [--no-trailing-backslash]\n"
-    L"         [--hesinstmode VALUE | --no-hesinstmode] [--groups FILE]\n"
+    L"         [--hesinstmode VALUE | --no-hesinstmode]\n"
+    L"         [--groups FILE | --group-tree standard|deep|subgroup-first|duplicates|none]\n"
     L"         [--omit PATH]... [--omit-program PATH]... [--fail CALL]... [--fail-group CALL]...\n"
     L"         [--grpstore BUILT_DLL] [--cnsldata BUILT_DLL] [--built DIR]\n"
     L"         [--version VERSION | --no-version] [--success-ff]\n"
@@ -78,6 +82,23 @@ bool Parse(int argc, wchar_t** argv, serverlayout::Options* options) {
           return false;
         }
         options->groupData = bytes;
+      } else if (option == L"--group-tree") {
+        const struct {
+          const wchar_t* name;
+          serverlayout::GroupTree tree;
+        } trees[] = {
+            {L"standard", serverlayout::GroupTree::kStandard},
+            {L"deep", serverlayout::GroupTree::kDeep},
+            {L"subgroup-first", serverlayout::GroupTree::kSubGroupFirst},
+            {L"duplicates", serverlayout::GroupTree::kDuplicateNames},
+            {L"none", serverlayout::GroupTree::kNone},
+        };
+        const auto* found = std::find_if(std::begin(trees), std::end(trees),
+                                         [&](const auto& entry) { return value == entry.name; });
+        if (found == std::end(trees)) {
+          return false;
+        }
+        options->groupData = serverlayout::GroupData(found->tree);
       } else if (option == L"--omit") {
         options->omit.push_back(value);
       } else if (option == L"--omit-program") {

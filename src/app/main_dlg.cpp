@@ -12,6 +12,7 @@
 #include "app/folder_browse.h"
 #include "app/resource.h"
 #include "controls/dialog_font.h"
+#include "groups/select_group_dlg.h"
 #include "log/trace_log.h"
 #include "mail/send_mail.h"
 #include "uitext/ui_text.h"
@@ -20,6 +21,7 @@ namespace {
 
 constexpr wchar_t kInitTag[] = L"CtmrovaneDlg::OnInitDialog";
 constexpr wchar_t kDefaultGuidTag[] = L"CtmrovaneDlg::GetDefaultGUID";
+constexpr wchar_t kBrowseGroupTag[] = L"CtmrovaneDlg::OnBnClickedBtnBrowsegroup";
 
 struct Placement {
   int id;
@@ -112,6 +114,7 @@ std::span<const fw::Dialog::MapEntry> CtmrovaneDlg::MessageMap() const {
       {WM_COMMAND, IDC_BTN_CLOSE, BN_CLICKED, Bind(&CtmrovaneDlg::OnBnClickedBtnClose)},
       {WM_COMMAND, IDC_BTN_BROWSE, BN_CLICKED, Bind(&CtmrovaneDlg::OnBnClickedBtnBrowse)},
       {WM_COMMAND, IDC_BTN_CREATE, BN_CLICKED, Bind(&CtmrovaneDlg::OnBnClickedBtnCreate)},
+      {WM_COMMAND, IDC_BTN_BROWSEGROUP, BN_CLICKED, Bind(&CtmrovaneDlg::OnBnClickedBtnBrowsegroup)},
       {WM_COMMAND, IDC_BTN_SENDMAIL, BN_CLICKED, Bind(&CtmrovaneDlg::OnBnClickedBtnSend)},
       {WM_COMMAND, IDC_CMB_PACKAGE, CBN_SELCHANGE, Bind(&CtmrovaneDlg::OnCbnSelchangeCmbPackage)},
       {WM_COMMAND, IDC_CMB_OSPLATFORM, CBN_SELCHANGE, Bind(&CtmrovaneDlg::OnCbnSelchangeCmbOsplatform)},
@@ -511,6 +514,25 @@ INT_PTR CtmrovaneDlg::OnBnClickedBtnBrowse(WPARAM, LPARAM) {
   if (BrowseForFolder(hwnd(), folder)) {
     SetText(IDC_EDIT_DESTINATION, folder);
   }
+  return TRUE;
+}
+
+INT_PTR CtmrovaneDlg::OnBnClickedBtnBrowsegroup(WPARAM, LPARAM) {
+  CSelectGroupDlg dialog(instance(), Prompt());
+  TraceLog(tracelog::kLevelError, kBrowseGroupTag, L"called");
+  dialog.SetPreselectedGroupId(currentGroupId_);
+  // Owned by this dialog, which stays disabled while the group dialog is open.
+  const INT_PTR result = dialog.DoModal(hwnd());
+  if (result == -1) {
+    TraceLog(tracelog::kLevelError, kBrowseGroupTag, L"Unable to create SelectGroup Dialog box.");
+    return TRUE;
+  }
+  // Without a chosen group (nothing selected, or a GUID that did not convert) the current
+  // group, name and GUID stay. The current group ID stays the default group's either way.
+  if (result == IDOK && dialog.GetSelectedGroupInfo(groupName_, kPathCapacity, groupGuid_, kGuidCapacity)) {
+    SetText(IDC_EDIT_GROUP, groupName_);
+  }
+  TraceLog(tracelog::kLevelError, kBrowseGroupTag, L"success");
   return TRUE;
 }
 

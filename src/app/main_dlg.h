@@ -63,6 +63,7 @@ class CtmrovaneDlg : public fw::Dialog {
   // Window messages and buttons (main_dlg.cpp).
   INT_PTR OnBnClickedBtnClose(WPARAM, LPARAM);
   INT_PTR OnBnClickedBtnBrowse(WPARAM, LPARAM);
+  INT_PTR OnBnClickedBtnBrowsegroup(WPARAM, LPARAM);
   INT_PTR OnBnClickedBtnSend(WPARAM, LPARAM);
   INT_PTR OnClose(WPARAM, LPARAM);
   INT_PTR OnSysCommand(WPARAM, LPARAM);

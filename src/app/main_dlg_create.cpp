@@ -3,10 +3,11 @@
 #include "app/main_dlg.h"
 #include "app/program_folder.h"
 #include "app/resource.h"
-#include "uitext/ui_text.h"
+#include "build/tar_client_dispatch.h"
 #include "build/windows_build.h"
 #include "log/trace_log.h"
 #include "password/set_pwd_dialog.h"
+#include "uitext/ui_text.h"
 
 // What a build shows or asks, in windows of this dialog.
 class CtmrovaneDlg::BuildUi final : public IBuildUi {
@@ -55,13 +56,16 @@ INT_PTR CtmrovaneDlg::OnBnClickedBtnCreate(WPARAM, LPARAM) {
         ui.Show(text, MB_OK | MB_ICONERROR);
       }
       break;
-    default: {
-      // The Mac and Linux builds are not part of this program yet.
-      wchar_t text[kTextCapacity];
-      LoadUiText(addressError != nullptr ? *addressError : uitext::kErrCreateSetup, text);
-      ui.Show(text, MB_OK | MB_ICONERROR);
+    default:
+      // Mac and Linux: an invalid alternate address stops here, before anything is touched.
+      if (addressError != nullptr) {
+        wchar_t text[kTextCapacity];
+        LoadUiText(*addressError, text);
+        ui.Show(text, MB_OK | MB_ICONERROR);
+      } else {
+        CreateTarClientBuild(options, ui);
+      }
       break;
-    }
   }
 
   ::SetCursor(previous);

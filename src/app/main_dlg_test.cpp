@@ -20,6 +20,7 @@
 #include "support/temp_dir.h"
 #include "support/timer_script.h"
 #include "support/trace_capture.h"
+#include "support/tree_items.h"
 
 namespace {
 
@@ -895,10 +896,11 @@ TEST_F(MainDialogTest, CreateBuildsTheChosenKindAndEnablesSendMailAfterAgentAndM
       {"antivirus EXE, No to the question", 0, kSetupExe32, kAntivirusYes, false,
        L"Creating client agent installer including Halvane will take some time.\n Do you wish to continue?",
        false},
-      {"Mac agent", 1, 0, kAntivirusNo, false, L"Error in creating setup", true},
+      {"Mac agent", 1, 0, kAntivirusNo, false, L"MCWSNODE.TAR has been created successfully at ", true},
       {"Mac with a blank alternate IP", 1, 0, kAntivirusNo, true, L"Please specify a valid IP Address.",
        true},
-      {"Linux 64-bit", 2, kSetupLinux64, kAntivirusYes, false, L"Error in creating setup", false},
+      {"Linux 64-bit", 2, kSetupLinux64, kAntivirusYes, false,
+       L"LINUXWSNO64.TAR has been created successfully at ", false},
   };
   Open();
   SetWindowTextW(Item(IDC_EDIT_DESTINATION), out.c_str());
@@ -913,7 +915,8 @@ TEST_F(MainDialogTest, CreateBuildsTheChosenKindAndEnablesSendMailAfterAgentAndM
     prompt_.shown.clear();
     Click(IDC_BTN_CREATE);
     ASSERT_FALSE(prompt_.shown.empty());
-    EXPECT_EQ(prompt_.shown.back().text, c.lastShown);
+    EXPECT_EQ(0u, prompt_.shown.back().text.rfind(c.lastShown, 0))
+        << testing::PrintToString(prompt_.shown.back().text);
     EXPECT_EQ(Enabled(IDC_BTN_SENDMAIL), c.mailEnabled);
     EXPECT_TRUE(Enabled(IDC_BTN_CREATE));
     EXPECT_TRUE(Enabled(IDC_BTN_CLOSE));
@@ -1004,3 +1007,94 @@ TEST_F(MainDialogTest, DuringASlowPackerTheDialogRepaintsAndIgnoresCloses) {
 }
 
 }  // namespace
+
+// One opening of the group dialog from the main dialog: what to do in it, and what the main
+// dialog shows and hands to the next build afterwards.
+struct GroupChoice {
+  const char* name;
+  const wchar_t* choose;  // the item to select; null: clear the selection
+  UINT ending;            // IDOK or IDCANCEL
+  const wchar_t* groupBox;
+  const wchar_t* guid;
+};
+
+}  // namespace
+
+TEST_F(MainDialogTest, GroupBrowseAppliesTheChosenGroupToTheBuildOptions) {
+  // Two groups whose GUID cannot be taken: an empty one and one too long for the GUID buffer.
+  options_.groupData = serverlayout::DefaultGroupData() + "9\t0\t\tNo GUID\r\n" +
+                       "10\t0\t{1A2B3C4D-5E6F-4A1B-8C2D-3E4F5A6B7C10}xy\tLong GUID\r\n";
+  LayOut();
+  const std::wstring defaultGuid = L"{5F0C3E2A-8B1D-4C6F-9A2E-1D3B5C7E9F01}";
+  const std::wstring webGuid = L"{1A2B3C4D-5E6F-4A1B-8C2D-3E4F5A6B7C03}";
+  const GroupChoice choices[] = {
+      {"a sub-group", L"Web servers", IDOK, L"Web servers", webGuid.c_str()},
+      {"cancel", L"Finance", IDCANCEL, L"Web servers", webGuid.c_str()},
+      {"OK without a selection", nullptr, IDOK, L"Web servers", webGuid.c_str()},
+      {"empty GUID", L"No GUID", IDOK, L"Web servers", webGuid.c_str()},
+      {"GUID too long", L"Long GUID", IDOK, L"Web servers", webGuid.c_str()},
+      {"back to the default", L"Default", IDOK, L"Default", defaultGuid.c_str()},
+  };
+  testsupport::TraceCapture trace;
+  struct Seen {
+    std::wstring preselected;
+    bool ownedByMain = false;
+    bool mainEnabled = true;
+    std::wstring groupBox;
+    BuildOptions options;
+  };
+  std::vector<Seen> seen(std::size(choices));
+  std::vector<TimerScript::Step> steps;
+  for (size_t i = 0; i < std::size(choices); ++i) {
+    const GroupChoice& choice = choices[i];
+    steps.push_back(Do([this] {
+      PostMessageW(dialog_->hwnd(), WM_COMMAND, MAKEWPARAM(IDC_BTN_BROWSEGROUP, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(Item(IDC_BTN_BROWSEGROUP)));
+    }));
+    steps.push_back([this, &choice, &entry = seen[i]] {
+      HWND groups = FindOwnedDialog(dialog_->hwnd());
+      if (groups == nullptr) {
+        return false;
+      }
+      HWND tree = GetDlgItem(groups, IDC_TREE_GROUPS);
+      entry.preselected = testsupport::TreeItemText(tree, TreeView_GetSelection(tree));
+      entry.ownedByMain = GetWindow(groups, GW_OWNER) == dialog_->hwnd();
+      entry.mainEnabled = IsWindowEnabled(dialog_->hwnd()) != FALSE;
+      TreeView_SelectItem(
+          tree, choice.choose != nullptr ? testsupport::FindTreeItem(tree, choice.choose) : nullptr);
+      PostMessageW(groups, WM_COMMAND, MAKEWPARAM(choice.ending, BN_CLICKED), 0);
+      return true;
+    });
+    steps.push_back([this, &entry = seen[i]] {
+      if (FindOwnedDialog(dialog_->hwnd()) != nullptr) {
+        return false;
+      }
+      entry.groupBox = Text(IDC_EDIT_GROUP);
+      dialog_->GetBuildOptions(entry.options);
+      return true;
+    });
+  }
+  RunModal(std::move(steps));
+  for (size_t i = 0; i < std::size(choices); ++i) {
+    SCOPED_TRACE(choices[i].name);
+    EXPECT_EQ(L"Default", seen[i].preselected) << "every opening preselects the default group";
+    EXPECT_TRUE(seen[i].ownedByMain);
+    EXPECT_FALSE(seen[i].mainEnabled) << "the main dialog is disabled behind the group dialog";
+    EXPECT_EQ(choices[i].groupBox, seen[i].groupBox);
+    EXPECT_EQ(choices[i].groupBox, seen[i].options.groupName);
+    EXPECT_EQ(choices[i].guid, seen[i].options.groupGuid);
+    EXPECT_EQ(1, seen[i].options.groupId);
+  }
+  const auto occurrences = [text = trace.Text()](const std::wstring& line) {
+    size_t count = 0;
+    for (size_t at = text.find(line + L"\r\n"); at != std::wstring::npos;
+         at = text.find(line + L"\r\n", at + 1)) {
+      ++count;
+    }
+    return count;
+  };
+  EXPECT_EQ(2u, occurrences(L"CSelectGroupDlg::OnBnClickedOk ConvertToWideChar Failed "));
+  EXPECT_EQ(1u, occurrences(L"CSelectGroupDlg::OnBnClickedOk No group selected."));
+  EXPECT_EQ(std::size(choices), occurrences(L"CtmrovaneDlg::OnBnClickedBtnBrowsegroup success"));
+  EXPECT_TRUE(prompt_.shown.empty());
+}

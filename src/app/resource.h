@@ -55,3 +55,6 @@
 #define IDC_STATIC_LINUX_NOTE2 1069
 #define IDC_LINK_LINUX_FOLDER 1070
 #define IDC_LINK_LINUX_URL2 1071
+
+// Group selection dialog.
+#include "groups/select_group_resource.h"

@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "app/ui_text.h"
 #include "framework/prompt.h"
+#include "uitext/ui_text.h"
 
 // Appended to the TAR path for the archive while it is written.
 inline constexpr wchar_t kTemporaryTarSuffix[] = L".tmp";

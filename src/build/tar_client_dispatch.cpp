@@ -2,11 +2,11 @@
 
 #include <string>
 
-#include "app/ui_text.h"
 #include "build/file_utils.h"
 #include "build/linux_build.h"
 #include "build/mac_build.h"
 #include "log/trace_log.h"
+#include "uitext/ui_text.h"
 
 bool CreateTarClientBuild(const BuildOptions& options, fw::IUserPrompt& prompt) {
   static const wchar_t kTag[] = L"CreateClientSetupExe";

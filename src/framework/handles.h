@@ -88,6 +88,14 @@ struct GdiTraits {
   static void Close(Type h) noexcept { ::DeleteObject(h); }
 };
 
+// Memory device contexts (CreateCompatibleDC).
+struct MemoryDcTraits {
+  using Type = HDC;
+  static Type Invalid() noexcept { return nullptr; }
+  static bool IsValid(Type h) noexcept { return h != nullptr; }
+  static void Close(Type h) noexcept { ::DeleteDC(h); }
+};
+
 struct IconTraits {
   using Type = HICON;
   static Type Invalid() noexcept { return nullptr; }
@@ -133,6 +141,8 @@ using UniqueFind = UniqueHandle<FindTraits>;
 using UniqueFont = UniqueHandle<GdiTraits<HFONT>>;
 using UniqueBrush = UniqueHandle<GdiTraits<HBRUSH>>;
 using UniqueBitmap = UniqueHandle<GdiTraits<HBITMAP>>;
+using UniqueRegion = UniqueHandle<GdiTraits<HRGN>>;
+using UniqueMemoryDc = UniqueHandle<MemoryDcTraits>;
 using UniqueIcon = UniqueHandle<IconTraits>;
 using UniqueWindow = UniqueHandle<WindowTraits>;
 using UniqueCrtFile = UniqueHandle<CrtFileTraits>;

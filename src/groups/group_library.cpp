@@ -66,6 +66,17 @@ bool ConvertUTF8ToWideChar(const char* text, wchar_t* buffer, int capacity) {
   return true;
 }
 
+bool ConvertToWideChar(const char* text, wchar_t* buffer, int capacity) {
+  if (text == nullptr || buffer == nullptr || capacity < 1) {
+    return false;
+  }
+  const int needed = ::MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, text, -1, nullptr, 0);
+  if (needed == 0 || needed > capacity) {
+    return false;
+  }
+  return ::MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, text, -1, buffer, capacity) != 0;
+}
+
 DefaultGroupResult ReadDefaultGroupGuid(wchar_t* guid, int capacity, const wchar_t* tag) {
   fw::UniqueModule library;
   switch (LoadGroupLibrary(library, tag, tracelog::kLevelError)) {

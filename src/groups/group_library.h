@@ -35,6 +35,11 @@ bool CopyGroupGuid(const GroupRecord& record, char (&guid)[kGuidCapacity]);
 // buffer is absent or the text does not fit.
 bool ConvertUTF8ToWideChar(const char* text, wchar_t* buffer, int capacity);
 
+// Converts narrow text in the system's ANSI code page into the wide buffer, measuring first:
+// false, with nothing written, when the text with its terminator does not fit or when the text
+// or the buffer is absent.
+bool ConvertToWideChar(const char* text, wchar_t* buffer, int capacity);
+
 enum class DefaultGroupResult {
   kLoaded,
   kNoRegistration,  // the App Paths key is missing: nothing loaded, the caller may go on
