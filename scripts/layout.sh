@@ -1,8 +1,10 @@
 # Sourced by run.sh and screenshots.sh: lays out the stand-in server installation that the program runs on and
-# registers it in the Wine prefix (HKLM App Paths of CNSLSRVC.EXE). The server folder is
-# INSTALL_ROOT; the program folder is its ClientPackager sub-folder. Files laid out earlier are
-# overwritten; what a build left there (TARs, outputs) stays.
-INSTALL_ROOT=${INSTALL_ROOT:-$BUILD_DIR/installation}
+# registers it in the Wine prefix (HKLM App Paths of CNSLSRVC.EXE, the key of its product
+# version). The server folder is INSTALL_ROOT, by default where a 32-bit server installs, under
+# C:\Program Files (x86)\ of the prefix (a path with spaces and parentheses, and none of the build
+# machine's folders); the program folder is its ClientPackager sub-folder. Files laid out
+# earlier are overwritten; what a build left there (TARs, outputs) stays.
+INSTALL_ROOT=${INSTALL_ROOT:-$WINEPREFIX/drive_c/Program Files (x86)/Halvane Endpoint Security/Server}
 PROGRAM_DIR=$INSTALL_ROOT/ClientPackager
 
 # Extra arguments go to srvlayout.exe (see server/layout/srvlayout.cpp).

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Photographs the main dialog on the stand-in server in its Windows, Minimal, Mac and Linux
-# states, under a virtual X server, into docs/main-dialog-*.png, and the group dialog showing the
-# stand-in group tree into docs/group-dialog.png.
+# states, and the group dialog showing the stand-in group tree; then builds a password-protected
+# agent setup through the window and photographs the password dialog and the success message;
+# all under a virtual X server, into docs/*.png.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
 
@@ -14,8 +15,10 @@ fi
 title="Halvane Endpoint Security Client Packager"
 docs=$PROJECT_ROOT/docs
 wintool() { wine "$TOOLS_DIR/wintool.exe" "$@"; }
-# Control IDs of the main dialog.
-package=1044 platform=1045 validity=1048
+# Control IDs of the main dialog and of the password dialog; message box buttons.
+package=1044 platform=1045 validity=1048 antivirus=1046 destination=1001 create=1006
+password=1053 confirm=1054
+IDOK=1 IDYES=6
 
 start_wine_server
 trap stop_wine_server EXIT
@@ -60,6 +63,32 @@ else
   echo "The window \"$group_title\" did not appear." >&2
   exit 1
 fi
+
+# One EXE/32 bit agent setup with a password, as an administrator builds it.
+out_dir=$(mktemp -d /tmp/screenshots_out.XXXXXX)
+wintool select "$title" $platform 0
+wintool select "$title" $antivirus 1
+wintool settext "$title" $destination "$(winepath -w "$out_dir")"
+wintool press "$title" $create
+wintool answer "$title" $IDYES 600 >/dev/null
+wintool wait "Set Password" 300
+sleep 0.5
+import -window root -crop "$(wintool rect "Set Password" | tr -d '\r')" "$docs/password-dialog.png"
+echo "docs/password-dialog.png"
+wintool settext "Set Password" $password "Secret1"
+wintool settext "Set Password" $confirm "Secret1"
+wintool press "Set Password" $IDOK
+# The program (emulated where the kernel runs no 32-bit code) runs 7-Zip and the packer.
+# The success message is a second window of the program's title.
+for _ in $(seq 1 900); do
+  [ "$(xdotool search --onlyvisible --name "^$title\$" | wc -l)" -ge 2 ] && break
+  sleep 1
+done
+sleep 0.5
+import -window root -crop "$(wintool rect "$title" | tr -d '\r')" "$docs/build-success.png"
+echo "docs/build-success.png"
+wintool answer "$title" $IDOK 60 >/dev/null
+rm -rf "$out_dir"
 
 wintool close "$title"
 wait "$program"

@@ -14,8 +14,9 @@
 // or database handle fails the call.
 //
 // A file "cnsldata.fail" beside the library names exports that fail on demand (they write
-// nothing then). Every call, with its result, and the library's load and unload are recorded
-// in "cnsldata.journal" beside it, one line each ("OpenDatabase ok 1", "CloseDatabase ok 1",
+// nothing then); with a file "success.ff" beside it, calls return 0xFF for success instead of
+// 1. Every call, with its result, and the library's load and unload are recorded in
+// "cnsldata.journal" beside it, one line each ("OpenDatabase ok 1", "CloseDatabase ok 1",
 // "unload", ...), so that a caller can be checked for closing the database and freeing the
 // library.
 
@@ -95,13 +96,13 @@ void CopyTerminated(const std::wstring& text, wchar_t* field, size_t capacity) {
   field[length] = L'\0';
 }
 
-bool Finish(const char* call, DataError result, uint32_t* error,
-            std::initializer_list<uint32_t> details = {}) {
+uint8_t Finish(const char* call, DataError result, uint32_t* error,
+               std::initializer_list<uint32_t> details = {}) {
   if (error != nullptr) {
     *error = result;
   }
   standin::JournalCall(BesideLibrary(L"cnsldata.journal"), call, result, details);
-  return result == kOk;
+  return result == kOk ? standin::SuccessByte(g_self) : 0;
 }
 
 DataError BuildInfo(BuildInfoRecord* record) {
@@ -211,7 +212,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
   return TRUE;
 }
 
-bool WINAPI GetHesBuildInfo(BuildInfoRecord* record, uint32_t* error) {
+uint8_t WINAPI GetHesBuildInfo(BuildInfoRecord* record, uint32_t* error) {
   DataError result = kNoMemory;
   try {
     result = BuildInfo(record);
@@ -220,7 +221,7 @@ bool WINAPI GetHesBuildInfo(BuildInfoRecord* record, uint32_t* error) {
   return Finish(kGetHesBuildInfoName, result, error);
 }
 
-bool WINAPI ReadTMHESFeatureByID(uint32_t featureId, uint8_t* value, uint32_t* error) {
+uint8_t WINAPI ReadTMHESFeatureByID(uint32_t featureId, uint8_t* value, uint32_t* error) {
   DataError result = kNoMemory;
   try {
     result = Feature(featureId, value);
@@ -229,7 +230,7 @@ bool WINAPI ReadTMHESFeatureByID(uint32_t featureId, uint8_t* value, uint32_t* e
   return Finish(kReadFeatureByIdName, result, error, {featureId});
 }
 
-bool WINAPI GetGenericData(uint32_t kind, void* buffer, uint32_t size, uint32_t* error) {
+uint8_t WINAPI GetGenericData(uint32_t kind, void* buffer, uint32_t size, uint32_t* error) {
   DataError result = kNoMemory;
   try {
     result = Generic(kind, buffer, size);
@@ -238,7 +239,7 @@ bool WINAPI GetGenericData(uint32_t kind, void* buffer, uint32_t size, uint32_t*
   return Finish(kGetGenericDataName, result, error, {kind});
 }
 
-bool WINAPI OpenDatabase(uint32_t* database) {
+uint8_t WINAPI OpenDatabase(uint32_t* database) {
   DataError result = kNoMemory;
   uint32_t handle = 0;
   try {
@@ -261,8 +262,8 @@ bool WINAPI OpenDatabase(uint32_t* database) {
   return Finish(kOpenDatabaseName, result, nullptr, {handle});
 }
 
-bool WINAPI GetDataByType(uint32_t database, uint32_t selector1, uint32_t selector2, uint32_t selector3,
-                          uint32_t size, void* data) {
+uint8_t WINAPI GetDataByType(uint32_t database, uint32_t selector1, uint32_t selector2, uint32_t selector3,
+                             uint32_t size, void* data) {
   DataError result = kNoMemory;
   try {
     result = Block(database, selector1, selector2, selector3, size, data);
@@ -271,7 +272,7 @@ bool WINAPI GetDataByType(uint32_t database, uint32_t selector1, uint32_t select
   return Finish(kGetDataByTypeName, result, nullptr, {database, selector1, selector2, selector3, size});
 }
 
-bool WINAPI CloseDatabase(uint32_t database) {
+uint8_t WINAPI CloseDatabase(uint32_t database) {
   DataError result = kNoMemory;
   try {
     if (SwitchedOff(kCloseDatabaseName)) {

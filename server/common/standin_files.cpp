@@ -183,4 +183,16 @@ void JournalCall(const std::wstring& journalPath, const char* call, uint32_t sta
   }
 }
 
+uint8_t SuccessByte(HMODULE module) {
+  const std::wstring path = BesideModule(module, kSuccessFFSwitchFile);
+  return !path.empty() && ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES ? 0xFF : 1;
+}
+
+std::wstring VersionedName(const std::wstring& base, const std::wstring& version) {
+  if (base.empty() || version.empty()) {
+    return {};
+  }
+  return base + L"_" + version;
+}
+
 }  // namespace standin

@@ -35,6 +35,17 @@ std::wstring FromUtf8(const std::string& text);
 // blanks, case-sensitive). A missing switch file names nothing.
 bool IsSwitchedToFail(const std::wstring& switchPath, const char* call);
 
+// The switch file beside a stand-in library that makes its calls return 0xFF for success.
+inline constexpr wchar_t kSuccessFFSwitchFile[] = L"success.ff";
+
+// The byte a library of `module` returns for success: 0xFF while kSuccessFFSwitchFile lies
+// beside it (a caller must take every non-zero byte as success), otherwise 1.
+uint8_t SuccessByte(HMODULE module);
+
+// The name the stand-in version library derives from a base name for a product version:
+// "<base>_<version>". Empty when either is empty.
+std::wstring VersionedName(const std::wstring& base, const std::wstring& version);
+
 // Appends one line (with CR LF) to a text file, creating it when needed. Best effort: the
 // journal must never change what a call returns.
 void AppendJournal(const std::wstring& journalPath, const std::string& line);

@@ -12,7 +12,8 @@
 // Every delivered text is cut to fit its field and terminated within it: names to 255
 // characters, GUID texts to 553 bytes.
 //
-// A file "grpstore.fail" beside the library names exports that fail on demand. Every call,
+// A file "grpstore.fail" beside the library names exports that fail on demand; with a file
+// "success.ff" beside it, calls return 0xFF for success instead of 1. Every call,
 // and the library's load and unload, is recorded in "grpstore.journal" beside it.
 
 #include "contracts/grpstore.h"
@@ -123,12 +124,12 @@ void FillRecord(const Group& group, GroupRecord* record) {
   group.guid.copy(record->guid, std::min(group.guid.size(), kGuidBytes));
 }
 
-bool Finish(const char* call, GroupStatus result, uint32_t* status) {
+uint8_t Finish(const char* call, GroupStatus result, uint32_t* status) {
   if (status != nullptr) {
     *status = result;
   }
   standin::JournalCall(BesideLibrary(L"grpstore.journal"), call, result);
-  return result == kOk;
+  return result == kOk ? standin::SuccessByte(g_self) : 0;
 }
 
 GroupStatus GroupDetails(int32_t groupId, GroupRecord* record) {
@@ -241,7 +242,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
   return TRUE;
 }
 
-bool WINAPI GetGroupDetails(int32_t groupId, GroupRecord* record, uint32_t* status) {
+uint8_t WINAPI GetGroupDetails(int32_t groupId, GroupRecord* record, uint32_t* status) {
   GroupStatus result = kNoMemory;
   try {
     result = GroupDetails(groupId, record);
@@ -250,8 +251,8 @@ bool WINAPI GetGroupDetails(int32_t groupId, GroupRecord* record, uint32_t* stat
   return Finish(kGetGroupDetailsName, result, status);
 }
 
-bool WINAPI GetSubGroupsForGroup(int32_t groupId, uint32_t flag, GroupRecord** groups, uint32_t* count,
-                                 uint32_t* status) {
+uint8_t WINAPI GetSubGroupsForGroup(int32_t groupId, uint32_t flag, GroupRecord** groups, uint32_t* count,
+                                    uint32_t* status) {
   GroupStatus result = kNoMemory;
   try {
     result = SubGroups(groupId, flag, groups, count);

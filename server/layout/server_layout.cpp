@@ -223,6 +223,9 @@ std::vector<Item> ServerItems(const Options& options) {
     items.push_back(Text(kDataSwitchFile, SwitchText(options.failingDataCalls)));
   }
   items.push_back(Text(kConsoleConfigFile, ConsoleConfig(options.hesinstmode)));
+  if (options.successFF) {
+    items.push_back(Text(standin::kSuccessFFSwitchFile, {}));
+  }
 
   const std::wstring web = L"Web\\Build";
   items.push_back(Payload(web + L"\\NODESETP.EXE", 2 * kMiB + 123));
@@ -234,14 +237,19 @@ std::vector<Item> ServerItems(const Options& options) {
   items.push_back(Text(web + L"\\nodedef.ini", CrLf(kAntivirusDefaults)));
   items.push_back(Text(web + L"\\macndef.ini", CrLf(kMacAntivirusDefaults)));
   items.push_back(Text(web + L"\\pkgplan.ini", CrLf(kPackagePlan)));
-  items.push_back(Payload(web + L"\\MWSNODE.DMG", kMiB + 777));
-  items.push_back(Payload(web + L"\\MACHOST.DMG", 2 * kMiB + 555));
+  if (options.layOutDownloads) {
+    const uint64_t imageBytes = options.diskImageBytes;
+    items.push_back(Payload(web + L"\\MWSNODE.DMG", imageBytes != 0 ? imageBytes : kMiB + 777));
+    items.push_back(Payload(web + L"\\MACHOST.DMG", imageBytes != 0 ? imageBytes : 2 * kMiB + 555));
+  }
   items.push_back(Folder(web + L"\\cnmac"));
   for (const char* bits : {"32", "64"}) {
     const std::wstring wideBits = standin::FromUtf8(bits);
     const std::wstring folder = web + L"\\heslin" + wideBits;
-    items.push_back(
-        Built(folder + L"\\heslin" + wideBits + L".tar.gz", L"serverfiles\\heslin" + wideBits + L".tar.gz"));
+    if (options.layOutDownloads) {
+      items.push_back(Built(folder + L"\\heslin" + wideBits + L".tar.gz",
+                            L"serverfiles\\heslin" + wideBits + L".tar.gz"));
+    }
     items.push_back(
         Text(folder + L"\\wsnode.ini", CrLf(SettingsTemplate(bits[0] == '3' ? "linux32" : "linux64"))));
     items.push_back(Text(folder + L"\\readme.txt", CrLf(LinuxReadme(bits))));
@@ -259,9 +267,29 @@ std::vector<Item> ServerItems(const Options& options) {
   return items;
 }
 
-std::vector<Item> ProgramItems() {
-  return {Built(L"tmrovane.exe", L"tmrovane.exe"), Built(L"uistr.dll", L"uistr.dll"),
-          Built(L"verkit.dll", L"verkit.dll"), Built(L"MAPI32.dll", L"MAPI32.dll"), Folder(L"clPacker")};
+std::vector<Item> ProgramItems(const Options& options) {
+  std::vector<Item> items = {Built(L"tmrovane.exe", L"tmrovane.exe"), Built(L"uistr.dll", L"uistr.dll"),
+                             Built(L"verkit.dll", L"verkit.dll"), Built(L"MAPI32.dll", L"MAPI32.dll"),
+                             Folder(L"clPacker")};
+  if (options.productVersion) {
+    items.push_back(
+        Text(kVersionFile, CrLf("[Version]\nProduct=" + standin::ToUtf8(*options.productVersion) + "\n")));
+  }
+  if (options.successFF) {
+    items.push_back(Text(standin::kSuccessFFSwitchFile, {}));
+  }
+  return items;
+}
+
+// The key the laid-out program looks up (see Options::registryKey).
+std::wstring RegistryKey(const Options& options) {
+  if (!options.registryKey.empty()) {
+    return options.registryKey;
+  }
+  if (options.layOutProgram && options.productVersion && !options.productVersion->empty()) {
+    return standin::VersionedName(kAppPathsKey, *options.productVersion);
+  }
+  return kAppPathsKey;
 }
 
 std::wstring Lower(std::wstring text) {
@@ -372,29 +400,32 @@ bool LongForm(const std::wstring& path, std::wstring* out) {
   return true;
 }
 
+// The server's setup is a 32-bit program: its App Paths entry lies in the 32-bit registry view.
+constexpr REGSAM kSetupView = KEY_WOW64_32KEY;
+
 bool Register(const Options& options, const std::wstring& serverFolder, Result* result) {
   if (options.registration == Registration::kNone) {
     return true;
   }
+  const std::wstring keyPath = RegistryKey(options);
+  result->registryKey = keyPath;
   if (options.registration == Registration::kRemove) {
-    const LSTATUS status = ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, options.registryKey.c_str());
+    const LSTATUS status = ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), kSetupView, 0);
     if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
-      result->error =
-          ErrorText(L"cannot delete the registry key", options.registryKey, static_cast<DWORD>(status));
+      result->error = ErrorText(L"cannot delete the registry key", keyPath, static_cast<DWORD>(status));
       return false;
     }
     return true;
   }
   if (options.registration == Registration::kKeyOnly) {
     fw::UniqueRegKey key;
-    LSTATUS status = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, options.registryKey.c_str(), 0, nullptr, 0,
-                                       KEY_SET_VALUE, nullptr, key.put(), nullptr);
+    LSTATUS status = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, 0,
+                                       KEY_SET_VALUE | kSetupView, nullptr, key.put(), nullptr);
     if (status == ERROR_SUCCESS) {
       status = ::RegDeleteValueW(key.get(), kPathValue);
     }
     if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
-      result->error =
-          ErrorText(L"cannot create the registry key", options.registryKey, static_cast<DWORD>(status));
+      result->error = ErrorText(L"cannot create the registry key", keyPath, static_cast<DWORD>(status));
       return false;
     }
     return true;
@@ -413,15 +444,14 @@ bool Register(const Options& options, const std::wstring& serverFolder, Result* 
     value += L"\\";
   }
   fw::UniqueRegKey key;
-  LSTATUS status = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, options.registryKey.c_str(), 0, nullptr, 0,
-                                     KEY_SET_VALUE, nullptr, key.put(), nullptr);
+  LSTATUS status = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, 0,
+                                     KEY_SET_VALUE | kSetupView, nullptr, key.put(), nullptr);
   if (status == ERROR_SUCCESS) {
     status = ::RegSetValueExW(key.get(), kPathValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                               static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
   }
   if (status != ERROR_SUCCESS) {
-    result->error =
-        ErrorText(L"cannot register the server under", options.registryKey, static_cast<DWORD>(status));
+    result->error = ErrorText(L"cannot register the server under", keyPath, static_cast<DWORD>(status));
     return false;
   }
   result->registeredPath = value;
@@ -457,7 +487,7 @@ bool LayOut(const Options& options, Result* result) {
                                      ? result->serverFolder + L"\\" + kProgramSubfolder
                                      : WithoutTrailingBackslash(options.programFolder);
     if (!CreateFolderTree(program, &result->error) || !LongForm(program, &result->programFolder) ||
-        !LayOutItems(result->programFolder, ProgramItems(), options.omitProgramFiles, builtFolder,
+        !LayOutItems(result->programFolder, ProgramItems(options), options.omitProgramFiles, builtFolder,
                      &result->error)) {
       if (result->error.empty()) {
         result->error = ErrorText(L"cannot find the long form of", program, ::GetLastError());

@@ -1,7 +1,8 @@
 #pragma once
 // Lays out a complete stand-in server installation into a folder: what the Client Packager
 // reads, copies and runs, with recognisable content, and optionally registers it the way the
-// server's setup does (HKLM App Paths of CNSLSRVC.EXE, value "Path").
+// server's 32-bit setup does (HKLM App Paths of CNSLSRVC.EXE, value "Path", through the 32-bit
+// registry view).
 //
 // Usage from a test (link the static library `serverlayout`; its build brings every built
 // component along):
@@ -37,8 +38,15 @@
 //                 msvcr90.dll, Microsoft.VC90.CRT.manifest, Deploy.exe, sysprobe.dll,
 //                 verkit.dll (real), build.cnf, nodehelp.dll, instctl.dll, afterins.exe
 //   S\Tools\clPacker\64\  the same without the four Minimal runtime files, plus uistr.dll (real)
-//   P (default S\ClientPackager): tmrovane.exe, uistr.dll, verkit.dll, clPacker\ (empty), and
-//                 the test MAPI32.dll that records the mail it is handed (mapi32.cpp)
+//   P (default S\ClientPackager): tmrovane.exe, uistr.dll, verkit.dll, clPacker\ (empty), the
+//                 test MAPI32.dll that records the mail it is handed (mapi32.cpp), and
+//                 verkit.ini ([Version] Product=productVersion) unless productVersion is nullopt
+//   S\success.ff, P\success.ff                 when successFF: the libraries beside them return
+//                                              0xFF for success instead of 1
+//
+// With a product version, the program's version library derives versioned names from it (the
+// mutex name, the App Paths key: "<base>_<version>"), and the registration goes to the key it
+// derives, so that the program finds its server by the normal start-up path.
 //
 // The payload EXEs and DLLs other than verkit.dll and uistr.dll are not programs: each starts
 // with the line "Halvane Endpoint Security stand-in payload: <path relative to S>".
@@ -47,6 +55,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -57,6 +66,8 @@ inline constexpr wchar_t kAppPathsKey[] =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\CNSLSRVC.EXE";
 inline constexpr wchar_t kPathValue[] = L"Path";
 inline constexpr wchar_t kProgramSubfolder[] = L"ClientPackager";
+inline constexpr wchar_t kDefaultProductVersion[] = L"10.5";
+inline constexpr wchar_t kVersionFile[] = L"verkit.ini";
 
 // Files of the server folder that tests edit (names relative to the server folder).
 inline constexpr wchar_t kGroupDataFile[] = L"groups.txt";            // see grpstore.cpp for its format
@@ -83,9 +94,18 @@ struct Options {
   std::wstring programFolder;
   bool layOutProgram = true;
 
+  // Written into the program folder's verkit.ini; nullopt: no verkit.ini, so the version library
+  // declines and the program uses its base names. Only laid out with the program.
+  std::optional<std::wstring> productVersion = kDefaultProductVersion;
+
   Registration registration = Registration::kLongPath;
   bool trailingBackslash = true;  // of the registered "Path" value
-  std::wstring registryKey = kAppPathsKey;
+  // Empty: the key the laid-out program looks up, the App Paths key as the version library
+  // derives it when the program is laid out with a product version, the base key otherwise.
+  std::wstring registryKey;
+
+  // The libraries return 0xFF for success instead of 1 (S\success.ff and P\success.ff).
+  bool successFF = false;
 
   // Value of hesinstmode in config\cnslconf.ini, written as it stands; nullopt: key absent.
   std::optional<std::wstring> hesinstmode = L"1";
@@ -111,12 +131,20 @@ struct Options {
   // Folder of the built files to lay out; empty: the folder of the running module. A 64-bit
   // layout tool lays out the 32-bit build this way.
   std::wstring builtFolder;
+
+  // What the administrator downloads for the Mac and Linux builds: the disk images MWSNODE.DMG
+  // and MACHOST.DMG and the package archives heslin32.tar.gz and heslin64.tar.gz. false leaves
+  // them out, as on a server where nothing was downloaded yet.
+  bool layOutDownloads = true;
+  // Size of each disk image in bytes; 0: the default sizes (1 MB and 2 MB and a bit).
+  uint64_t diskImageBytes = 0;
 };
 
 struct Result {
   std::wstring serverFolder;    // long form, no trailing backslash
   std::wstring programFolder;   // long form, no trailing backslash; empty when not laid out
   std::wstring registeredPath;  // the "Path" value written; empty when none was
+  std::wstring registryKey;     // the key registered, emptied or removed; empty for kNone
   std::wstring error;           // what failed, when LayOutServer returns false
 };
 

@@ -6,6 +6,8 @@
 //                 [--groups FILE | --group-tree standard|deep|subgroup-first|duplicates|none]
 //                 [--omit PATH]... [--omit-program PATH]... [--fail CALL]... [--fail-group CALL]...
 //                 [--grpstore BUILT_DLL] [--cnsldata BUILT_DLL] [--built DIR]
+//                 [--version VERSION | --no-version] [--success-ff]
+//                 [--no-downloads | --disk-image-mb MB]
 //
 // Paths are Windows paths. Prints the folders laid out and the registered path; exit code 0
 // on success, 1 for bad arguments, 2 when the layout failed.
@@ -27,7 +29,9 @@ constexpr wchar_t kUsage[] =
     L"         [--hesinstmode VALUE | --no-hesinstmode]\n"
     L"         [--groups FILE | --group-tree standard|deep|subgroup-first|duplicates|none]\n"
     L"         [--omit PATH]... [--omit-program PATH]... [--fail CALL]... [--fail-group CALL]...\n"
-    L"         [--grpstore BUILT_DLL] [--cnsldata BUILT_DLL] [--built DIR]\n";
+    L"         [--grpstore BUILT_DLL] [--cnsldata BUILT_DLL] [--built DIR]\n"
+    L"         [--version VERSION | --no-version] [--success-ff]\n"
+    L"         [--no-downloads | --disk-image-mb MB]\n";
 
 bool Parse(int argc, wchar_t** argv, serverlayout::Options* options) {
   if (argc < 2 || argv[1][0] == L'-') {
@@ -41,8 +45,14 @@ bool Parse(int argc, wchar_t** argv, serverlayout::Options* options) {
       options->layOutProgram = false;
     } else if (option == L"--no-trailing-backslash") {
       options->trailingBackslash = false;
+    } else if (option == L"--no-downloads") {
+      options->layOutDownloads = false;
     } else if (option == L"--no-hesinstmode") {
       options->hesinstmode.reset();
+    } else if (option == L"--no-version") {
+      options->productVersion.reset();
+    } else if (option == L"--success-ff") {
+      options->successFF = true;
     } else if (!hasValue) {
       return false;
     } else {
@@ -103,6 +113,10 @@ bool Parse(int argc, wchar_t** argv, serverlayout::Options* options) {
         options->cnsldataLibrary = value;
       } else if (option == L"--built") {
         options->builtFolder = value;
+      } else if (option == L"--version") {
+        options->productVersion = value;
+      } else if (option == L"--disk-image-mb") {
+        options->diskImageBytes = wcstoull(value.c_str(), nullptr, 10) * 1024 * 1024;
       } else {
         return false;
       }
@@ -130,6 +144,7 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (!result.registeredPath.empty()) {
     wprintf(L"Registered Path: %ls\n", result.registeredPath.c_str());
+    wprintf(L"Registry key: HKLM\\%ls\n", result.registryKey.c_str());
   }
   return 0;
 }

@@ -9,6 +9,7 @@
 #include "common/standin_files.h"
 #include "framework/handles.h"
 #include "layout/server_layout.h"
+#include "support/registry_backup.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -16,27 +17,30 @@ namespace {
 using serverlayout::Registration;
 using testsupport::FileExists;
 
+const std::wstring kVersionedKey =
+    std::wstring(serverlayout::kAppPathsKey) + L"_" + serverlayout::kDefaultProductVersion;
+
+// The "Path" value under the key as a 32-bit program reads it.
 std::optional<std::wstring> RegisteredPath(const std::wstring& key = serverlayout::kAppPathsKey) {
+  fw::UniqueRegKey opened;
   wchar_t value[1024];
   DWORD size = sizeof value;
-  if (::RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), serverlayout::kPathValue, RRF_RT_REG_SZ, nullptr, value,
-                     &size) != ERROR_SUCCESS) {
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, opened.put()) !=
+          ERROR_SUCCESS ||
+      ::RegGetValueW(opened.get(), nullptr, serverlayout::kPathValue, RRF_RT_REG_SZ, nullptr, value, &size) !=
+          ERROR_SUCCESS) {
     return std::nullopt;
   }
   return std::wstring(value);
 }
 
-void SetRegisteredPath(const std::optional<std::wstring>& path) {
-  if (!path) {
-    ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, serverlayout::kAppPathsKey);
-    return;
-  }
+void SetRegisteredPath(const std::wstring& path) {
   fw::UniqueRegKey key;
   ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, serverlayout::kAppPathsKey, 0, nullptr, 0,
                                              KEY_SET_VALUE, nullptr, key.put(), nullptr));
   ::RegSetValueExW(key.get(), serverlayout::kPathValue, 0, REG_SZ,
-                   reinterpret_cast<const BYTE*>(path->c_str()),
-                   static_cast<DWORD>((path->size() + 1) * sizeof(wchar_t)));
+                   reinterpret_cast<const BYTE*>(path.c_str()),
+                   static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t)));
 }
 
 int EntryCount(const std::wstring& folder) {
@@ -60,9 +64,6 @@ std::wstring Profile(const std::wstring& file, const wchar_t* section, const wch
 
 class LayoutTest : public ::testing::Test {
  protected:
-  void SetUp() override { saved_ = RegisteredPath(); }
-  void TearDown() override { SetRegisteredPath(saved_); }
-
   serverlayout::Result LayOut(serverlayout::Options options) {
     if (options.serverFolder.empty()) {
       options.serverFolder = dir_ / L"Server";
@@ -73,7 +74,9 @@ class LayoutTest : public ::testing::Test {
   }
 
   testsupport::TempDir dir_;
-  std::optional<std::wstring> saved_;
+  // Both registrations the layout writes, put back as they were when the test ends.
+  testsupport::RegistryPathBackup plainKey_{serverlayout::kAppPathsKey};
+  testsupport::RegistryPathBackup versionedKey_{kVersionedKey};
 };
 
 TEST_F(LayoutTest, LaysOutEveryFileTheBuildsRead) {
@@ -93,7 +96,7 @@ TEST_F(LayoutTest, LaysOutEveryFileTheBuildsRead) {
       {L"Tools\\clPacker\\64\\",
        L"Deploy.exe sysprobe.dll verkit.dll build.cnf uistr.dll nodehelp.dll instctl.dll "
        L"afterins.exe template.msi pack.exe 7z.sfx"},
-      {L"ClientPackager\\", L"tmrovane.exe uistr.dll verkit.dll"},
+      {L"ClientPackager\\", L"tmrovane.exe uistr.dll verkit.dll verkit.ini"},
   };
   for (const auto& [folder, names] : groups) {
     size_t start = 0;
@@ -113,7 +116,24 @@ TEST_F(LayoutTest, LaysOutEveryFileTheBuildsRead) {
     EXPECT_EQ(0, EntryCount(s + folder)) << "empty: " << standin::ToUtf8(folder);
   }
   EXPECT_EQ(s + L"ClientPackager", result.programFolder);
-  EXPECT_EQ(s, *RegisteredPath());
+  EXPECT_EQ(L"10.5", Profile(s + L"ClientPackager\\verkit.ini", L"Version", L"Product"));
+  EXPECT_EQ(kVersionedKey, result.registryKey) << "the key the version library derives";
+  EXPECT_EQ(s, RegisteredPath(kVersionedKey).value_or(L"<none>"));
+  EXPECT_FALSE(RegisteredPath()) << "the base key stays untouched";
+  EXPECT_FALSE(FileExists(s + L"success.ff"));
+}
+
+TEST_F(LayoutTest, WithoutAVersionTheBaseKeyIsRegistered) {
+  serverlayout::Options options;
+  options.productVersion.reset();
+  options.successFF = true;
+  const serverlayout::Result result = LayOut(options);
+  EXPECT_FALSE(FileExists(result.programFolder + L"\\verkit.ini"));
+  EXPECT_EQ(serverlayout::kAppPathsKey, result.registryKey);
+  EXPECT_EQ(result.serverFolder + L"\\", RegisteredPath().value_or(L"<none>"));
+  EXPECT_FALSE(RegisteredPath(kVersionedKey));
+  EXPECT_TRUE(FileExists(result.serverFolder + L"\\success.ff"));
+  EXPECT_TRUE(FileExists(result.programFolder + L"\\success.ff"));
 }
 
 TEST_F(LayoutTest, TemplatesHoldWhatTheBuildsRelyOn) {
@@ -195,6 +215,28 @@ TEST_F(LayoutTest, OmittedFilesAndFoldersAreLeftOut) {
   EXPECT_TRUE(FileExists(s + L"ClientPackager\\verkit.dll"));
 }
 
+TEST_F(LayoutTest, DownloadsAreLaidOutInTheGivenSizeOrLeftOut) {
+  const wchar_t* const downloads[] = {L"MWSNODE.DMG", L"MACHOST.DMG", L"heslin32\\heslin32.tar.gz",
+                                      L"heslin64\\heslin64.tar.gz"};
+  serverlayout::Options options;
+  options.registration = Registration::kNone;
+  options.layOutProgram = false;
+  options.diskImageBytes = 3 * 1024 * 1024 + 5;
+  std::wstring web = LayOut(options).serverFolder + L"\\Web\\Build\\";
+  for (const wchar_t* name : {L"MWSNODE.DMG", L"MACHOST.DMG"}) {
+    EXPECT_EQ(options.diskImageBytes, testsupport::ReadBytes(web + name).size()) << standin::ToUtf8(name);
+  }
+  options.serverFolder = dir_ / L"Fresh";
+  options.layOutDownloads = false;
+  web = LayOut(options).serverFolder + L"\\Web\\Build\\";
+  for (const wchar_t* name : downloads) {
+    EXPECT_FALSE(FileExists(web + name)) << standin::ToUtf8(name);
+  }
+  EXPECT_TRUE(FileExists(web + L"macndef.ini"));
+  EXPECT_TRUE(FileExists(web + L"heslin32\\install"));
+  EXPECT_TRUE(FileExists(web + L"cnmac"));
+}
+
 TEST_F(LayoutTest, RegistersTheFolderInEachForm) {
   const std::wstring folder = dir_ / L"Server Installation Folder";
   struct Row {
@@ -231,6 +273,7 @@ TEST_F(LayoutTest, RegistersTheFolderInEachForm) {
 TEST_F(LayoutTest, RegistrationCanBeLeftAloneEmptiedOrRemoved) {
   SetRegisteredPath(L"C:\\Elsewhere\\");
   serverlayout::Options options;
+  options.productVersion.reset();
   options.registration = Registration::kNone;
   EXPECT_TRUE(LayOut(options).registeredPath.empty());
   EXPECT_EQ(L"C:\\Elsewhere\\", *RegisteredPath());

@@ -3,8 +3,8 @@
 #include <strsafe.h>
 
 #include "app/resource.h"
-#include "app/ui_text.h"
 #include "log/trace_log.h"
+#include "uitext/ui_text.h"
 
 namespace {
 // The tool name part of the title is fetched with a smaller capacity than the product name.

@@ -8,9 +8,9 @@
 
 #include "app/main_dlg.h"
 #include "app/program_folder.h"
-#include "app/ui_text.h"
 #include "contracts/verkit.h"
 #include "log/trace_log.h"
+#include "uitext/ui_text.h"
 
 namespace {
 CtmrovaneApp* g_current = nullptr;
@@ -31,6 +31,14 @@ int TextToInt(const wchar_t* text) {
     return INT_MIN;
   }
   return static_cast<int>(value);
+}
+
+controls::FontSetting DialogFontSetting() {
+  const CtmrovaneApp* app = CtmrovaneApp::Current();
+  if (app == nullptr || app->fontFace()[0] == L'\0') {
+    return controls::kDefaultFontSetting;
+  }
+  return {app->fontFace(), app->fontSize(), app->fontWidth()};
 }
 
 CtmrovaneApp::CtmrovaneApp(HINSTANCE instance, const wchar_t* programFolder)
@@ -64,7 +72,7 @@ void CtmrovaneApp::InitTraceLog() {
 
 bool CtmrovaneApp::AcquireSingleInstance() {
   wchar_t mutexName[kVerkitNameCapacity] = {};
-  if (!GetMutexNameByVersion(kMutexBaseName, mutexName, kVerkitNameCapacity) ||
+  if (GetMutexNameByVersion(kMutexBaseName, mutexName, kVerkitNameCapacity) == 0 ||
       mutexName[kVerkitNameCapacity - 1] != L'\0' || mutexName[0] == L'\0') {
     TraceLog(tracelog::kLevelProgress, kTag, L"GetMutexNameByVersion failed");
     StringCchCopyW(mutexName, kVerkitNameCapacity, kMutexBaseName);

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "controls/dialog_font.h"
 #include "framework/handles.h"
 
 class CtmrovaneApp {
@@ -61,6 +62,10 @@ class CtmrovaneApp {
   int fontWidth_ = 0;
   wchar_t title_[kTitleCapacity] = {};
 };
+
+// The dialog font setting of the current application object; the default setting when there is
+// none or its face name is empty (before its texts are loaded).
+controls::FontSetting DialogFontSetting();
 
 // Base-10 conversion of the leading digits (after optional blanks and sign); 0 without digits.
 int TextToInt(const wchar_t* text);

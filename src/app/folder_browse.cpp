@@ -5,8 +5,8 @@
 
 #include <memory>
 
-#include "app/ui_text.h"
 #include "log/trace_log.h"
+#include "uitext/ui_text.h"
 
 namespace {
 

@@ -11,11 +11,11 @@
 #include "app/app.h"
 #include "app/folder_browse.h"
 #include "app/resource.h"
-#include "app/ui_text.h"
 #include "controls/dialog_font.h"
 #include "groups/select_group_dlg.h"
 #include "log/trace_log.h"
 #include "mail/send_mail.h"
+#include "uitext/ui_text.h"
 
 namespace {
 
@@ -113,6 +113,7 @@ std::span<const fw::Dialog::MapEntry> CtmrovaneDlg::MessageMap() const {
   static const MapEntry kMap[] = {
       {WM_COMMAND, IDC_BTN_CLOSE, BN_CLICKED, Bind(&CtmrovaneDlg::OnBnClickedBtnClose)},
       {WM_COMMAND, IDC_BTN_BROWSE, BN_CLICKED, Bind(&CtmrovaneDlg::OnBnClickedBtnBrowse)},
+      {WM_COMMAND, IDC_BTN_CREATE, BN_CLICKED, Bind(&CtmrovaneDlg::OnBnClickedBtnCreate)},
       {WM_COMMAND, IDC_BTN_BROWSEGROUP, BN_CLICKED, Bind(&CtmrovaneDlg::OnBnClickedBtnBrowsegroup)},
       {WM_COMMAND, IDC_BTN_SENDMAIL, BN_CLICKED, Bind(&CtmrovaneDlg::OnBnClickedBtnSend)},
       {WM_COMMAND, IDC_CMB_PACKAGE, CBN_SELCHANGE, Bind(&CtmrovaneDlg::OnCbnSelchangeCmbPackage)},
@@ -182,21 +183,27 @@ BOOL CtmrovaneDlg::OnInitDialog() {
   ApplyFixedLayout();
   ::SetWindowTextW(hwnd(), title_);
 
-  serverpaths::FindInstallFolder(installFolder_, kInitTag);
+  installation::FindInstallFolder(installFolder_, kInitTag);
 
   wchar_t infoTip[2 * kTextCapacity] = L"";
   SetControlTexts(infoTip, 2 * kTextCapacity);
 
   wchar_t configPath[kPathCapacity] = L"";
-  serverpaths::BuildConfigFilePath(installFolder_, configPath);
+  installation::BuildConfigFilePath(installFolder_, configPath);
   ReadDownloadAddresses(configPath);
   ApplyInstallationMode(configPath);
 
-  serverpaths::BuildWebBuildFolder(installFolder_, webBuildFolder_);
+  installation::BuildWebBuildFolder(installFolder_, webBuildFolder_);
   SetLink(IDC_LINK_MAC_FOLDER, webBuildFolder_);
   Enable(IDC_BTN_SENDMAIL, false);
-  wchar_t linuxFolder[kPathCapacity];
-  ::StringCchPrintfW(linuxFolder, kPathCapacity, L"%s\\heslin32", webBuildFolder_);
+  wchar_t linuxFolder[kPathCapacity] = L"";
+  if (webBuildFolder_[0] != L'\0' &&
+      FAILED(::StringCchPrintfW(linuxFolder, kPathCapacity, L"%s\\heslin32", webBuildFolder_))) {
+    // A folder path cut short would open another folder: the link gets none.
+    TraceLog(tracelog::kLevelError, kInitTag, L"Linux folder cut: does not fit %u characters, not used",
+             static_cast<unsigned>(kPathCapacity));
+    linuxFolder[0] = L'\0';
+  }
   SetLink(IDC_LINK_LINUX_FOLDER, linuxFolder);
 
   FillCombos();
@@ -219,7 +226,7 @@ BOOL CtmrovaneDlg::OnInitDialog() {
 
 void CtmrovaneDlg::AttachControls() {
   for (size_t i = 0; i < std::size(kLinkIds); ++i) {
-    if (!links_[i].Attach(hwnd(), kLinkIds[i], Prompt())) {
+    if (!links_[i].Attach(hwnd(), kLinkIds[i], Prompt(), DialogFontSetting())) {
       TraceLog(tracelog::kLevelError, kInitTag, L"Unable to attach link %d", kLinkIds[i]);
     }
   }
@@ -316,21 +323,21 @@ void CtmrovaneDlg::SetControlTexts(wchar_t* infoTip, size_t infoTipCapacity) {
 }
 
 void CtmrovaneDlg::ReadDownloadAddresses(const wchar_t* configPath) {
-  serverpaths::ReadConfigString(configPath, serverpaths::kKeyMacUrl1, macUrl1_);
+  installation::ReadConfigString(configPath, installation::kKeyMacUrl1, macUrl1_);
   SetLink(IDC_LINK_MAC_URL1, macUrl1_);
-  serverpaths::ReadConfigString(configPath, serverpaths::kKeyMacUrl2, macUrl2_);
+  installation::ReadConfigString(configPath, installation::kKeyMacUrl2, macUrl2_);
   SetLink(IDC_LINK_MAC_URL2, macUrl2_);
   wchar_t address[kPathCapacity];
-  serverpaths::ReadConfigString(configPath, serverpaths::kKeyLinuxUrl1x32, address);
+  installation::ReadConfigString(configPath, installation::kKeyLinuxUrl1x32, address);
   SetLink(IDC_LINK_LINUX_URL1, address);
-  serverpaths::ReadConfigString(configPath, serverpaths::kKeyLinuxUrl2x32, address);
+  installation::ReadConfigString(configPath, installation::kKeyLinuxUrl2x32, address);
   SetLink(IDC_LINK_LINUX_URL2, address);
 }
 
 void CtmrovaneDlg::ApplyInstallationMode(const wchar_t* configPath) {
-  if (serverpaths::ReadInstallMode(configPath) == serverpaths::kInstallModeHidden) {
+  if (installation::ReadInstallMode(configPath) == installation::kInstallModeHidden) {
     ShowAll(kAlternateControls, false);
-    installationMode_ = serverpaths::kInstallModeHidden;
+    installationMode_ = installation::kInstallModeHidden;
     return;
   }
   // The alternate connection controls take the notes' place; the notes move into the
@@ -342,7 +349,7 @@ void CtmrovaneDlg::ApplyInstallationMode(const wchar_t* configPath) {
   Enable(IDC_RADIO_DOMAINNAME, false);
   Show(IDC_STATIC_DISTRIBUTION, false);
   Show(IDC_STATIC_AV_NOTE, false);
-  installationMode_ = serverpaths::kInstallModeOffered;
+  installationMode_ = installation::kInstallModeOffered;
 }
 
 void CtmrovaneDlg::FillCombos() {
@@ -391,7 +398,7 @@ void CtmrovaneDlg::FillCombos() {
 }
 
 void CtmrovaneDlg::ApplyDialogFont() {
-  font_ = controls::CreateDialogFont(Item(kFontControls[0]));
+  font_ = controls::CreateDialogFont(Item(kFontControls[0]), DialogFontSetting());
   if (!font_) {
     return;
   }
@@ -479,6 +486,10 @@ INT_PTR CtmrovaneDlg::OnBnClickedBtnClose(WPARAM, LPARAM) {
 }
 
 INT_PTR CtmrovaneDlg::OnClose(WPARAM, LPARAM) {
+  // A close in the middle of a build would leave its working folder behind.
+  if (creating_) {
+    return TRUE;
+  }
   CloseAsCancel();
   return TRUE;
 }
@@ -526,6 +537,9 @@ INT_PTR CtmrovaneDlg::OnBnClickedBtnBrowsegroup(WPARAM, LPARAM) {
 }
 
 INT_PTR CtmrovaneDlg::OnSysCommand(WPARAM wParam, LPARAM) {
+  if ((wParam & 0xFFF0) == SC_CLOSE && creating_) {
+    return TRUE;
+  }
   if ((wParam & 0xFFF0) != IDM_ABOUTBOX) {
     return FALSE;
   }

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 
-#include "app/server_paths.h"
 #include "build/build_options.h"
 #include "controls/hyperlink.h"
 #include "controls/tt_combo_box.h"
@@ -17,10 +17,11 @@
 #include "framework/handles.h"
 #include "framework/prompt.h"
 #include "groups/group_library.h"
+#include "installation/server_paths.h"
 
 class CtmrovaneDlg : public fw::Dialog {
  public:
-  static constexpr size_t kPathCapacity = serverpaths::kPathCapacity;
+  static constexpr size_t kPathCapacity = installation::kPathCapacity;
   static constexpr size_t kGuidCapacity = groups::kGuidCapacity;
   static constexpr size_t kTextCapacity = 1024;
 
@@ -70,6 +71,10 @@ class CtmrovaneDlg : public fw::Dialog {
   INT_PTR OnQueryDragIcon(WPARAM, LPARAM);
   INT_PTR OnHelp(WPARAM, LPARAM);
 
+  // Create (main_dlg_create.cpp).
+  class BuildUi;
+  INT_PTR OnBnClickedBtnCreate(WPARAM, LPARAM);
+
   // Option handlers (main_dlg_options.cpp).
   INT_PTR OnCbnSelchangeCmbPackage(WPARAM, LPARAM);
   INT_PTR OnCbnSelchangeCmbOsplatform(WPARAM, LPARAM);
@@ -106,6 +111,7 @@ class CtmrovaneDlg : public fw::Dialog {
   std::optional<fw::MessageBoxPrompt> ownPrompt_;
   wchar_t title_[kPathCapacity] = {};
   bool closing_ = false;
+  bool creating_ = false;  // a build runs: the dialog cannot be closed
 
   // The six links in the order of kLinkIds (main_dlg.cpp).
   CHyperLink links_[6];
@@ -126,5 +132,8 @@ class CtmrovaneDlg : public fw::Dialog {
   wchar_t macUrl2_[kPathCapacity] = {};
   wchar_t webBuildFolder_[kPathCapacity] = {};
   int installationMode_ = 0;
+  // What the last Create derived: the validated alternate address; and the kind of the last
+  // Create or Send Mail.
+  std::wstring alternateAddress_;
   BuildKind buildKind_ = BuildKind::WinExeAgent;
 };

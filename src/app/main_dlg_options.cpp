@@ -8,8 +8,8 @@
 #include <strsafe.h>
 
 #include "app/resource.h"
-#include "app/ui_text.h"
 #include "log/trace_log.h"
+#include "uitext/ui_text.h"
 
 namespace {
 
@@ -64,7 +64,7 @@ void CtmrovaneDlg::UpdateSendMail() const {
 
 void CtmrovaneDlg::LinkConfigKey(int id, const wchar_t* configPath, const wchar_t* key, const wchar_t* tag) {
   wchar_t address[kPathCapacity] = L"";
-  if (serverpaths::ReadConfigString(configPath, key, address) == 0) {
+  if (installation::ReadConfigString(configPath, key, address) == 0) {
     TraceLog(tracelog::kLevelError, tag, L"GetPrivateProfileString failed, Error:%lu", ::GetLastError());
   }
   SetLink(id, address);
@@ -144,18 +144,24 @@ INT_PTR CtmrovaneDlg::OnCbnSelchangeCmbOsplatform(WPARAM, LPARAM) {
                static_cast<unsigned long>(STRSAFE_E_INSUFFICIENT_BUFFER));
     }
     SetText(IDC_STATIC_LINUX_NOTE1, text);
-    ::StringCchPrintfW(text, kPathCapacity, L"%sweb\\build\\heslin32", installFolder_);
+    if (FAILED(::StringCchPrintfW(text, kPathCapacity, L"%sweb\\build\\heslin32", installFolder_))) {
+      // A folder path cut short would open another folder: the link gets none.
+      TraceLog(tracelog::kLevelError, kPlatformTag, L"Linux folder cut: does not fit %u characters, not used",
+               static_cast<unsigned>(kPathCapacity));
+      text[0] = L'\0';
+    }
     SetLink(IDC_LINK_LINUX_FOLDER, text);
     wchar_t configPath[kPathCapacity];
     const HRESULT formatted = ::StringCchPrintfW(configPath, kPathCapacity, L"%sconfig\\%s", installFolder_,
-                                                 serverpaths::kConfigFileName);
+                                                 installation::kConfigFileName);
     if (FAILED(formatted)) {
       TraceLog(tracelog::kLevelError, kPlatformTag, L"StringCchPrintfW failed, Error:%lu",
                static_cast<unsigned long>(formatted));
+      configPath[0] = L'\0';  // nothing is read from a path cut short
     }
     PlaceAfter(IDC_STATIC_CLOSING_NOTE, IDC_LINK_LINUX_FOLDER, 49, 405, 443, 15);
-    LinkConfigKey(IDC_LINK_LINUX_URL1, configPath, serverpaths::kKeyLinuxUrl1x32, kPlatformTag);
-    LinkConfigKey(IDC_LINK_LINUX_URL2, configPath, serverpaths::kKeyLinuxUrl2x32, kPlatformTag);
+    LinkConfigKey(IDC_LINK_LINUX_URL1, configPath, installation::kKeyLinuxUrl1x32, kPlatformTag);
+    LinkConfigKey(IDC_LINK_LINUX_URL2, configPath, installation::kKeyLinuxUrl2x32, kPlatformTag);
     FillSetupTypeLinux();
     Enable(IDC_CMB_SETUPTYPE, true);
     ShowAll(kGroupControls, false);
@@ -212,6 +218,7 @@ INT_PTR CtmrovaneDlg::OnCbnSelchangeCmbSetuptype(WPARAM, LPARAM) {
     if (FAILED(formatted)) {
       TraceLog(tracelog::kLevelError, kSetupTypeTag, L"StringCchPrintfW failed, Error:%lu",
                static_cast<unsigned long>(formatted));
+      text[0] = L'\0';
     }
     SetLink(IDC_LINK_LINUX_FOLDER, text);
     if (!FormatUiText(uitext::kLinuxNoteDownload.id, kLinuxNoteShortFallback, text, kPathCapacity,
@@ -222,15 +229,16 @@ INT_PTR CtmrovaneDlg::OnCbnSelchangeCmbSetuptype(WPARAM, LPARAM) {
     SetText(IDC_STATIC_LINUX_NOTE1, text);
     wchar_t configPath[kPathCapacity];
     formatted = ::StringCchPrintfW(configPath, kPathCapacity, L"%sconfig\\%s", installFolder_,
-                                   serverpaths::kConfigFileName);
+                                   installation::kConfigFileName);
     if (FAILED(formatted)) {
       TraceLog(tracelog::kLevelError, kSetupTypeTag, L"StringCchPrintfW failed, Error:%lu",
                static_cast<unsigned long>(formatted));
+      configPath[0] = L'\0';  // nothing is read from a path cut short
     }
     LinkConfigKey(IDC_LINK_LINUX_URL1, configPath,
-                  bits32 ? serverpaths::kKeyLinuxUrl1x32 : serverpaths::kKeyLinuxUrl1x64, kSetupTypeTag);
+                  bits32 ? installation::kKeyLinuxUrl1x32 : installation::kKeyLinuxUrl1x64, kSetupTypeTag);
     LinkConfigKey(IDC_LINK_LINUX_URL2, configPath,
-                  bits32 ? serverpaths::kKeyLinuxUrl2x32 : serverpaths::kKeyLinuxUrl2x64, kSetupTypeTag);
+                  bits32 ? installation::kKeyLinuxUrl2x32 : installation::kKeyLinuxUrl2x64, kSetupTypeTag);
   }
   TraceLog(tracelog::kLevelError, kSetupTypeTag, L"Exit");
   return TRUE;

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/resource.h"
@@ -864,6 +865,148 @@ TEST_F(MainDialogTest, SendMailHandsTheChosenSetupToTheMailProgram) {
 }  // namespace
 
 namespace {
+
+// Answers like a ScriptedPrompt and runs `hook` first, inside the build that asks.
+class HookPrompt final : public fw::IUserPrompt {
+ public:
+  int Show(const wchar_t* text, UINT style) override {
+    shown.push_back(text);
+    if (hook) {
+      hook();
+    }
+    return (style & MB_YESNO) ? IDNO : IDOK;
+  }
+  std::vector<std::wstring> shown;
+  std::function<void()> hook;
+};
+
+TEST_F(MainDialogTest, CreateBuildsTheChosenKindAndEnablesSendMailAfterAgentAndMsiBuilds) {
+  LayOut();
+  const std::wstring out = dir_ / L"out";
+  ASSERT_TRUE(CreateDirectoryW(out.c_str(), nullptr));
+  const struct {
+    const char* name;
+    int platform, setupType, antivirus;
+    bool blankAlternateIp;
+    std::wstring lastShown;
+    bool mailEnabled;
+  } cases[] = {
+      {"MSI 32-bit", 0, kSetupMsi32, kAntivirusYes, false, L"wsnode32.msi has been created successfully.",
+       true},
+      {"antivirus EXE, No to the question", 0, kSetupExe32, kAntivirusYes, false,
+       L"Creating client agent installer including Halvane will take some time.\n Do you wish to continue?",
+       false},
+      {"Mac agent", 1, 0, kAntivirusNo, false, L"MCWSNODE.TAR has been created successfully at ", true},
+      {"Mac with a blank alternate IP", 1, 0, kAntivirusNo, true, L"Please specify a valid IP Address.",
+       true},
+      {"Linux 64-bit", 2, kSetupLinux64, kAntivirusYes, false,
+       L"LINUXWSNO64.TAR has been created successfully at ", false},
+  };
+  Open();
+  SetWindowTextW(Item(IDC_EDIT_DESTINATION), out.c_str());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Choose(IDC_CMB_OSPLATFORM, c.platform);
+    Choose(IDC_CMB_SETUPTYPE, c.setupType);
+    Choose(IDC_CMB_ANTIVIRUS, c.antivirus);
+    if (Checked(IDC_CHECK_ALT_CONNECTION) != c.blankAlternateIp) {
+      Click(IDC_CHECK_ALT_CONNECTION);
+    }
+    prompt_.shown.clear();
+    Click(IDC_BTN_CREATE);
+    ASSERT_FALSE(prompt_.shown.empty());
+    EXPECT_EQ(0u, prompt_.shown.back().text.rfind(c.lastShown, 0))
+        << testing::PrintToString(prompt_.shown.back().text);
+    EXPECT_EQ(Enabled(IDC_BTN_SENDMAIL), c.mailEnabled);
+    EXPECT_TRUE(Enabled(IDC_BTN_CREATE));
+    EXPECT_TRUE(Enabled(IDC_BTN_CLOSE));
+  }
+  EXPECT_TRUE(testsupport::FileExists(out + L"\\wsnode32.msi"));
+  EXPECT_FALSE(testsupport::FileExists(InstallFolder() + L"Tools\\clPacker\\Build"));
+}
+
+TEST_F(MainDialogTest, WhileCreateRunsTheDialogCannotBeClosed) {
+  LayOut();
+  const std::wstring out = dir_ / L"out";
+  ASSERT_TRUE(CreateDirectoryW(out.c_str(), nullptr));
+  HookPrompt prompt;
+  dialog_ = std::make_unique<CtmrovaneDlg>(GetModuleHandleW(nullptr), prompt);
+  ASSERT_TRUE(dialog_->Create(nullptr));
+  const HWND window = dialog_->hwnd();
+  SetWindowTextW(Item(IDC_EDIT_DESTINATION), out.c_str());
+  bool buttonsDisabled = false;
+  bool openAfterCloses = false;
+  prompt.hook = [&] {
+    buttonsDisabled = !Enabled(IDC_BTN_CREATE) && !Enabled(IDC_BTN_CLOSE) && !Enabled(IDC_BTN_SENDMAIL);
+    SendMessageW(window, WM_CLOSE, 0, 0);
+    SendMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    openAfterCloses = IsWindow(window) != FALSE;
+  };
+  Click(IDC_BTN_CREATE);  // the antivirus question, answered No
+  ASSERT_EQ(prompt.shown.size(), 1u);
+  EXPECT_TRUE(buttonsDisabled);
+  EXPECT_TRUE(openAfterCloses);
+  EXPECT_TRUE(IsWindow(window)) << "the closes during the build were ignored";
+  prompt.hook = nullptr;
+  SendMessageW(window, WM_CLOSE, 0, 0);
+  EXPECT_FALSE(IsWindow(window)) << "after the build the dialog closes again";
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(MainDialogTest, DuringASlowPackerTheDialogRepaintsAndIgnoresCloses) {
+  LayOut();
+  const std::wstring out = dir_ / L"out";
+  ASSERT_TRUE(CreateDirectoryW(out.c_str(), nullptr));
+  // 7-Zip is written into the program folder's clPacker sub-folder: here the test's own folder.
+  wchar_t module[MAX_PATH];
+  GetModuleFileNameW(nullptr, module, MAX_PATH);
+  const std::wstring programFolder = std::wstring(module).substr(0, std::wstring(module).find_last_of(L'\\'));
+  CreateDirectoryW((programFolder + L"\\clPacker").c_str(), nullptr);
+  const std::wstring packer = InstallFolder() + L"Tools\\clPacker";
+  ASSERT_TRUE(testsupport::WriteBytes(packer + L"\\pack.delay", "4000"));
+  Open();
+  const HWND window = dialog_->hwnd();
+  SetWindowTextW(Item(IDC_EDIT_DESTINATION), out.c_str());
+  Choose(IDC_CMB_ANTIVIRUS, kAntivirusNo);
+
+  // Another thread watches for the packer (the archive is there, the packer's record is not
+  // yet), then dirties the dialog, waits for it to be painted, and tries to close it.
+  bool painted = false;
+  bool packerStillRunning = false;
+  bool openAfterCloses = false;
+  std::thread watcher([&] {
+    const ULONGLONG deadline = GetTickCount64() + 120000;
+    while (!testsupport::FileExists(packer + L"\\root.7z") && GetTickCount64() < deadline) {
+      Sleep(20);
+    }
+    InvalidateRect(window, nullptr, TRUE);
+    for (int i = 0; i < 100 && !painted; ++i) {
+      painted = GetUpdateRect(window, nullptr, FALSE) == FALSE;
+      Sleep(20);
+    }
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(window, WM_CLOSE, 0, 0, SMTO_BLOCK, 2000, &result);
+    SendMessageTimeoutW(window, WM_SYSCOMMAND, SC_CLOSE, 0, SMTO_BLOCK, 2000, &result);
+    openAfterCloses = IsWindow(window) != FALSE;
+    packerStillRunning = !testsupport::FileExists(packer + L"\\pack.log");
+  });
+  DeleteFileW((packer + L"\\pack.log").c_str());
+  Click(IDC_BTN_CREATE);
+  watcher.join();
+  EXPECT_TRUE(painted);
+  EXPECT_TRUE(openAfterCloses);
+  EXPECT_TRUE(packerStillRunning) << "the checks ran while the packer was waiting";
+  ASSERT_FALSE(prompt_.shown.empty());
+  EXPECT_EQ(prompt_.shown.back().text, L"wsnode32.exe has been created successfully.");
+  EXPECT_TRUE(testsupport::FileExists(out + L"\\wsnode32.exe"));
+  EXPECT_TRUE(IsWindow(window));
+  EXPECT_TRUE(Enabled(IDC_BTN_SENDMAIL)) << "after an agent-only build";
+}
+
+}  // namespace
 
 // One opening of the group dialog from the main dialog: what to do in it, and what the main
 // dialog shows and hands to the next build afterwards.

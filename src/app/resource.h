@@ -57,6 +57,4 @@
 #define IDC_LINK_LINUX_URL2 1071
 
 // Group selection dialog.
-#define IDD_SELECT_GROUP 133
-#define IDC_STATIC_SELECTGROUP 1009
-#define IDC_TREE_GROUPS 1024
+#include "groups/select_group_resource.h"

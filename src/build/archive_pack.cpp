@@ -5,11 +5,11 @@
 
 #include <string>
 
-#include "app/ui_text.h"
 #include "build/archive_pack_resource.h"
 #include "build/file_utils.h"
 #include "log/trace_log.h"
 #include "password/set_pwd_dialog.h"
+#include "uitext/ui_text.h"
 
 namespace {
 

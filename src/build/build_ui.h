@@ -9,4 +9,6 @@ class IBuildUi : public fw::IUserPrompt {
   // Shows the password dialog, modal to the main window. True when it ended with OK, after
   // which the password file lies in `programFolder` (ending with a backslash).
   virtual bool AskPassword(const wchar_t* programFolder) = 0;
+  // Gives the main window the focus and paints it at once, before long synchronous work.
+  virtual void PaintNow() {}
 };

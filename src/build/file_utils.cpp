@@ -110,6 +110,45 @@ bool CleanFolder(const wchar_t* folder) {
   return true;
 }
 
+bool EmptyFolderTree(const wchar_t* folder) {
+  static const wchar_t kTag[] = L"EmptyFolderTree";
+  if (folder == nullptr) {
+    TraceLog(tracelog::kLevelError, kTag, L"Invalid argument");
+    return false;
+  }
+  wchar_t pattern[MAX_PATH];
+  if (FAILED(::StringCchPrintfW(pattern, MAX_PATH, L"%s\\*", folder))) {
+    TraceLog(tracelog::kLevelError, kTag, L"Folder path too long: %s", folder);
+    return false;
+  }
+  bool empty = true;
+  WIN32_FIND_DATAW data;
+  fw::UniqueFind find(::FindFirstFileW(pattern, &data));
+  if (!find) {
+    return true;
+  }
+  do {
+    if (wcscmp(data.cFileName, L".") == 0 || wcscmp(data.cFileName, L"..") == 0) {
+      continue;
+    }
+    wchar_t path[MAX_PATH];
+    if (FAILED(::StringCchPrintfW(path, MAX_PATH, L"%s\\%s", folder, data.cFileName))) {
+      TraceLog(tracelog::kLevelError, kTag, L"Path too long: %s\\%s", folder, data.cFileName);
+      empty = false;
+      continue;
+    }
+    ::SetFileAttributesW(path, FILE_ATTRIBUTE_ARCHIVE);
+    const bool removed = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                             ? EmptyFolderTree(path) && ::RemoveDirectoryW(path)
+                             : ::DeleteFileW(path) != FALSE;
+    if (!removed) {
+      TraceLog(tracelog::kLevelError, kTag, L"Cannot remove %s (Err -> %u)", path, ::GetLastError());
+      empty = false;
+    }
+  } while (::FindNextFileW(find.get(), &data));
+  return empty;
+}
+
 bool ExecFile(const wchar_t* commandLine, WORD showWindow, bool wait, DWORD* exitCode) {
   static const wchar_t kTag[] = L"ExecFile";
   if (exitCode != nullptr) {

@@ -32,6 +32,11 @@ bool IsDiskSpaceAvailable(const wchar_t* root, DWORD requiredMb, const DiskSpace
 // returns false. A folder that does not exist or is empty is left alone and gives true.
 bool CleanFolder(const wchar_t* folder);
 
+// Deletes every file and sub-folder below `folder` (no trailing backslash), read-only ones
+// included, and keeps the folder itself. Goes on past an entry it cannot delete and returns false
+// when anything remains. A folder that does not exist gives true.
+bool EmptyFolderTree(const wchar_t* folder);
+
 inline constexpr size_t kExecCommandCapacity = 3000;  // characters, terminator included
 
 // Starts `commandLine` (no application name, handles not inherited, the caller's environment

@@ -144,6 +144,67 @@ TEST_F(FileUtilsTest, ExecFileWaitsAndHandsBackTheExitCode) {
   EXPECT_TRUE(Logged(L"CreateProcess failed.Error(2)"));
 }
 
+TEST_F(FileUtilsTest, EmptyFolderTreeRemovesFilesAndSubFolders) {
+  const std::wstring work = dir_ / L"work";
+  ASSERT_TRUE(::CreateDirectoryW(work.c_str(), nullptr));
+  ASSERT_TRUE(::CreateDirectoryW((work + L"\\sub").c_str(), nullptr));
+  ASSERT_TRUE(::CreateDirectoryW((work + L"\\sub\\deeper").c_str(), nullptr));
+  for (const wchar_t* name : {L"top.txt", L"sub\\inner.txt", L"sub\\deeper\\deepest.txt"}) {
+    ASSERT_TRUE(WriteBytes(work + L"\\" + name, "x"));
+  }
+  EXPECT_TRUE(EmptyFolderTree(work.c_str()));
+  EXPECT_TRUE(::RemoveDirectoryW(work.c_str())) << "the folder is left empty";
+  EXPECT_TRUE(EmptyFolderTree((dir_ / L"absent").c_str()));
+
+  // A file that cannot go stops it.
+  ASSERT_TRUE(::CreateDirectoryW(work.c_str(), nullptr));
+  ASSERT_TRUE(::CreateDirectoryW((work + L"\\sub").c_str(), nullptr));
+  const std::wstring busy = work + L"\\sub\\busy.bin";
+  ASSERT_TRUE(WriteBytes(busy, "x"));
+  fw::UniqueKernelHandle open(
+      ::CreateFileW(busy.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  EXPECT_FALSE(EmptyFolderTree(work.c_str()));
+}
+
+// Counts the paint messages of a window of the test's thread.
+LRESULT CALLBACK CountingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_PAINT) {
+    if (auto* count = reinterpret_cast<int*>(::GetWindowLongPtrW(window, GWLP_USERDATA))) {
+      ++*count;
+    }
+  }
+  return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+TEST_F(FileUtilsTest, ExecFileRepaintsWindowsWhileItWaitsAndLeavesInputQueued) {
+  WNDCLASSW windowClass{};
+  windowClass.lpfnWndProc = CountingProc;
+  windowClass.hInstance = ::GetModuleHandleW(nullptr);
+  windowClass.lpszClassName = L"ExecFilePaintProbe";
+  ::RegisterClassW(&windowClass);
+  fw::UniqueWindow window(::CreateWindowExW(0, windowClass.lpszClassName, L"probe",
+                                            WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100, nullptr,
+                                            nullptr, windowClass.hInstance, nullptr));
+  ASSERT_TRUE(window.valid());
+  int paints = 0;
+  ::SetWindowLongPtrW(window.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&paints));
+  ::UpdateWindow(window.get());
+  paints = 0;
+  ::InvalidateRect(window.get(), nullptr, TRUE);
+  ::PostMessageW(window.get(), WM_USER + 7, 0, 0);
+
+  wchar_t system[MAX_PATH];
+  ::GetSystemDirectoryW(system, MAX_PATH);
+  DWORD exitCode = 0;
+  EXPECT_TRUE(
+      ExecFile((L"\"" + std::wstring(system) + L"\\cmd.exe\" /c exit 3").c_str(), SW_HIDE, true, &exitCode));
+  EXPECT_EQ(3u, exitCode);
+  EXPECT_EQ(1, paints);
+  MSG message;
+  EXPECT_TRUE(::PeekMessageW(&message, window.get(), WM_USER + 7, WM_USER + 7, PM_REMOVE))
+      << "input stays queued";
+}
+
 TEST_F(FileUtilsTest, ExtractExeToDiskWritesTheWholeResource) {
   // Resource 901 "EXE" holds testdata/resource_blob.bin: byte i is (7i + i / 256) mod 256.
   std::string blob(3000, '\0');

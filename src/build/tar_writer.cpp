@@ -21,7 +21,7 @@ namespace {
 constexpr size_t kBlockSize = 512;
 // Content is copied in pieces of this size: large enough that the copy runs near the speed of a
 // plain file copy under the same runtime, which 4 KiB pieces do not.
-constexpr size_t kCopyPieceSize = 256 * 1024;
+constexpr size_t kCopyPieceSize = 1024 * 1024;
 constexpr size_t kAnsiNameCapacity = MAX_PATH;  // bytes, terminator included
 
 constexpr size_t kNameOffset = 0;

@@ -1,7 +1,7 @@
 #pragma once
 // The server's data library (cnsldata.dll): build information, feature values, generic data
 // and blocks of the server database. Loaded at run time, exports looked up by name. Results
-// are one-byte booleans, non-zero meaning success.
+// are one byte, non-zero meaning success (any non-zero value, not only 1).
 
 #include <windows.h>
 
@@ -33,16 +33,16 @@ inline constexpr char kGetDataByTypeName[] = "GetDataByType";
 inline constexpr char kCloseDatabaseName[] = "CloseDatabase";
 
 extern "C" {
-bool WINAPI GetHesBuildInfo(BuildInfoRecord* record, uint32_t* error);
+uint8_t WINAPI GetHesBuildInfo(BuildInfoRecord* record, uint32_t* error);
 // Writes exactly one byte, the feature's value.
-bool WINAPI ReadTMHESFeatureByID(uint32_t featureId, uint8_t* value, uint32_t* error);
+uint8_t WINAPI ReadTMHESFeatureByID(uint32_t featureId, uint8_t* value, uint32_t* error);
 // Writes a NUL-terminated UTF-16 text into the buffer of `size` bytes.
-bool WINAPI GetGenericData(uint32_t kind, void* buffer, uint32_t size, uint32_t* error);
-bool WINAPI OpenDatabase(uint32_t* database);
+uint8_t WINAPI GetGenericData(uint32_t kind, void* buffer, uint32_t size, uint32_t* error);
+uint8_t WINAPI OpenDatabase(uint32_t* database);
 // Writes exactly `size` bytes of the block the three selectors name.
-bool WINAPI GetDataByType(uint32_t database, uint32_t selector1, uint32_t selector2, uint32_t selector3,
-                          uint32_t size, void* data);
-bool WINAPI CloseDatabase(uint32_t database);
+uint8_t WINAPI GetDataByType(uint32_t database, uint32_t selector1, uint32_t selector2, uint32_t selector3,
+                             uint32_t size, void* data);
+uint8_t WINAPI CloseDatabase(uint32_t database);
 }
 
 using GetHesBuildInfoFn = decltype(&GetHesBuildInfo);

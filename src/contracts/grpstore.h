@@ -1,6 +1,7 @@
 #pragma once
 // The server's group library (grpstore.dll): the tree of client groups. Loaded at run time,
-// its exports looked up by name. Results are one-byte booleans, non-zero meaning success.
+// its exports looked up by name. Results are one byte, non-zero meaning success (any non-zero
+// value, not only 1).
 
 #include <windows.h>
 
@@ -24,7 +25,6 @@ struct GroupRecord {
 #pragma pack(pop)
 
 static_assert(sizeof(wchar_t) == 2);
-static_assert(sizeof(bool) == 1);
 static_assert(sizeof(GroupRecord) == 1072);
 static_assert(offsetof(GroupRecord, id) == 0);
 static_assert(offsetof(GroupRecord, parentId) == 2);
@@ -37,11 +37,11 @@ inline constexpr char kFreeGroupArrayName[] = "FreeGroupArray";
 
 extern "C" {
 // Fills the caller's record for one group.
-bool WINAPI GetGroupDetails(int32_t groupId, GroupRecord* record, uint32_t* status);
+uint8_t WINAPI GetGroupDetails(int32_t groupId, GroupRecord* record, uint32_t* status);
 // Delivers every group below `groupId` (all levels, each with its parent ID) in an array that
 // belongs to the library until it is handed back through FreeGroupArray.
-bool WINAPI GetSubGroupsForGroup(int32_t groupId, uint32_t flag, GroupRecord** groups, uint32_t* count,
-                                 uint32_t* status);
+uint8_t WINAPI GetSubGroupsForGroup(int32_t groupId, uint32_t flag, GroupRecord** groups, uint32_t* count,
+                                    uint32_t* status);
 void WINAPI FreeGroupArray(GroupRecord** groups);
 }
 

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 #ifdef VERKIT_BUILDING
 #define VERKIT_API extern "C"
 #else
@@ -13,8 +15,11 @@
 
 inline constexpr DWORD kVerkitNameCapacity = MAX_PATH;
 
-// Ordinal 4. True: `name` holds the single-instance mutex name for this product version.
-VERKIT_API bool WINAPI GetMutexNameByVersion(const wchar_t* baseName, wchar_t* name, DWORD capacity);
+// Both return one byte, non-zero meaning success (any non-zero value, not only 1).
 
-// Ordinal 8. True: `keyPath` holds the registry key path for this product version.
-VERKIT_API bool WINAPI GetRegistryKeyByVersion(const wchar_t* baseKeyPath, wchar_t* keyPath, DWORD capacity);
+// Ordinal 4. Non-zero: `name` holds the single-instance mutex name for this product version.
+VERKIT_API uint8_t WINAPI GetMutexNameByVersion(const wchar_t* baseName, wchar_t* name, DWORD capacity);
+
+// Ordinal 8. Non-zero: `keyPath` holds the registry key path for this product version.
+VERKIT_API uint8_t WINAPI GetRegistryKeyByVersion(const wchar_t* baseKeyPath, wchar_t* keyPath,
+                                                  DWORD capacity);

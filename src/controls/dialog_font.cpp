@@ -2,17 +2,7 @@
 
 #include <strsafe.h>
 
-#include "app/app.h"
-
 namespace controls {
-
-FontSetting CurrentFontSetting() {
-  const CtmrovaneApp* app = CtmrovaneApp::Current();
-  if (app == nullptr || app->fontFace()[0] == L'\0') {
-    return {L"Arial", 9, 5};
-  }
-  return {app->fontFace(), app->fontSize(), app->fontWidth()};
-}
 
 LONG DialogFontHeight(int points, int dpiX, int dpiY) {
   const int height = -::MulDiv(points, dpiY, 72);
@@ -37,9 +27,9 @@ bool MakeDialogFontDescription(HWND window, const FontSetting& setting, LOGFONTW
   return SUCCEEDED(::StringCchCopyW(font.lfFaceName, LF_FACESIZE, setting.face));
 }
 
-fw::UniqueFont CreateDialogFont(HWND window) {
+fw::UniqueFont CreateDialogFont(HWND window, const FontSetting& setting) {
   LOGFONTW description;
-  if (!MakeDialogFontDescription(window, CurrentFontSetting(), description)) {
+  if (!MakeDialogFontDescription(window, setting, description)) {
     return {};
   }
   fw::UniqueFont font(::CreateFontIndirectW(&description));

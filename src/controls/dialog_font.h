@@ -1,6 +1,7 @@
 #pragma once
-// The program's dialog font: face, point size and character width from the application object
-// (the string library's font setting), weight 400, sized against a window's device context.
+// The program's dialog font: face, point size and character width as the owning dialog hands
+// them in (the string library's font setting), weight 400, sized against a window's device
+// context.
 
 #include <windows.h>
 
@@ -14,9 +15,8 @@ struct FontSetting {
   int width;
 };
 
-// The application object's setting; "Arial", 9 points, width 5 when there is no application
-// object or its face name is empty.
-FontSetting CurrentFontSetting();
+// The setting used when the string library's is not available.
+inline constexpr FontSetting kDefaultFontSetting{L"Arial", 9, 5};
 
 // Character height for a point size: -MulDiv(points, dpiY, 72) scaled by 96 / dpiX and truncated
 // toward zero (-12 for 9 points at 96, 120 and 144 dots per inch on both axes).
@@ -27,8 +27,8 @@ LONG DialogFontHeight(int points, int dpiX, int dpiY);
 // no device context or the face name does not fit.
 bool MakeDialogFontDescription(HWND window, const FontSetting& setting, LOGFONTW& font);
 
-// Creates the font from the current setting against `window` and sets it on `window` (with
-// redraw). Returns the font, which the caller owns; an empty handle on failure.
-fw::UniqueFont CreateDialogFont(HWND window);
+// Creates the font from `setting` against `window` and sets it on `window` (with redraw).
+// Returns the font, which the caller owns; an empty handle on failure.
+fw::UniqueFont CreateDialogFont(HWND window, const FontSetting& setting);
 
 }  // namespace controls

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "app/app.h"
 #include "controls/testdata/test_dialog.h"
 
 namespace {
@@ -20,7 +19,7 @@ TEST(DialogFont, HeightFollowsBothResolutions) {
   }
 }
 
-TEST(DialogFont, MadeFromTheApplicationsSettingAgainstTheWindow) {
+TEST(DialogFont, MadeFromTheGivenSettingAgainstTheWindow) {
   controlstest::TestDialog dialog;
   ASSERT_TRUE(dialog.Open([](HWND) {}));
   HWND control = dialog.Item(IDC_TEST_LINK);
@@ -33,16 +32,13 @@ TEST(DialogFont, MadeFromTheApplicationsSettingAgainstTheWindow) {
   EXPECT_FALSE(
       controls::MakeDialogFontDescription(control, {std::wstring(LF_FACESIZE, L'x').c_str(), 9, 5}, font));
 
-  CtmrovaneApp app(GetModuleHandleW(nullptr));  // before its texts are loaded: the fallbacks
-  const fw::UniqueFont made = controls::CreateDialogFont(control);
+  const fw::UniqueFont made = controls::CreateDialogFont(control, controls::kDefaultFontSetting);
   ASSERT_TRUE(made);
   EXPECT_EQ(reinterpret_cast<LRESULT>(made.get()), SendMessageW(control, WM_GETFONT, 0, 0));
   GetObjectW(made.get(), sizeof(font), &font);
   EXPECT_STREQ(L"Arial", font.lfFaceName);
   EXPECT_EQ(-12, font.lfHeight);
   EXPECT_EQ(5, font.lfWidth);
-  app.LoadStringLibraryAndTexts();
-  EXPECT_EQ(app.fontFace(), controls::CurrentFontSetting().face);
 }
 
 }  // namespace

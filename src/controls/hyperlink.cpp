@@ -6,9 +6,9 @@
 
 #include <cwctype>
 
-#include "app/ui_text.h"
 #include "controls/dialog_font.h"
 #include "log/trace_log.h"
+#include "uitext/ui_text.h"
 
 namespace {
 // Subclass ID of the control's own procedure; the dialog's uses the object's address, so that
@@ -20,7 +20,7 @@ constexpr LONG kLeaveRedrawExtra = 10;
 
 CHyperLink::~CHyperLink() { Detach(); }
 
-bool CHyperLink::Attach(HWND dialog, int id, fw::IUserPrompt& prompt) {
+bool CHyperLink::Attach(HWND dialog, int id, fw::IUserPrompt& prompt, const controls::FontSetting& font) {
   if (control_ != nullptr) {
     return false;
   }
@@ -31,7 +31,7 @@ bool CHyperLink::Attach(HWND dialog, int id, fw::IUserPrompt& prompt) {
   ::SetWindowLongPtrW(control, GWL_STYLE, ::GetWindowLongPtrW(control, GWL_STYLE) | SS_NOTIFY);
 
   LOGFONTW description;
-  if (controls::MakeDialogFontDescription(control, controls::CurrentFontSetting(), description)) {
+  if (controls::MakeDialogFontDescription(control, font, description)) {
     normalFont_.reset(::CreateFontIndirectW(&description));
     description.lfUnderline = TRUE;
     underlinedFont_.reset(::CreateFontIndirectW(&description));

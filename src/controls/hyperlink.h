@@ -10,6 +10,7 @@
 
 #include <string>
 
+#include "controls/dialog_font.h"
 #include "framework/handles.h"
 #include "framework/prompt.h"
 
@@ -25,11 +26,11 @@ class CHyperLink {
   CHyperLink& operator=(const CHyperLink&) = delete;
   ~CHyperLink();
 
-  // Attaches to control `id` of `dialog`: adds SS_NOTIFY, gives it the link font and the hand
-  // cursor. A target the shell cannot open is reported through `prompt`, which must outlive
-  // the control's window. False when the control does not exist or this object is already
-  // attached.
-  bool Attach(HWND dialog, int id, fw::IUserPrompt& prompt);
+  // Attaches to control `id` of `dialog`: adds SS_NOTIFY, gives it the link font (made from
+  // `font`, the owning dialog's setting) and the hand cursor. A target the shell cannot open is reported
+  // through `prompt`, which must outlive the control's window. False when the control does not exist or this
+  // object is already attached.
+  bool Attach(HWND dialog, int id, fw::IUserPrompt& prompt, const controls::FontSetting& font);
 
   // What a link may open: a download link only an http:// or https:// address, a folder link
   // only a path on a local drive that is not a file. A click on any other target, or on an

@@ -13,7 +13,9 @@ using namespace controlstest;
 struct LinkTest : ::testing::Test {
   void SetUp() override {
     MoveMouse(FarAway());
-    ASSERT_TRUE(dialog.Open([this](HWND hwnd) { EXPECT_TRUE(link.Attach(hwnd, IDC_TEST_LINK, prompt)); }));
+    ASSERT_TRUE(dialog.Open([this](HWND hwnd) {
+      EXPECT_TRUE(link.Attach(hwnd, IDC_TEST_LINK, prompt, controls::kDefaultFontSetting));
+    }));
     control = dialog.Item(IDC_TEST_LINK);
   }
 
@@ -47,7 +49,8 @@ TEST_F(LinkTest, LinkFontUnderlinedOnlyWhileHovered) {
   EXPECT_STREQ(L"Arial", Font().lfFaceName);
   EXPECT_EQ(-12, Font().lfHeight);
   EXPECT_EQ(5, Font().lfWidth);
-  EXPECT_FALSE(link.Attach(dialog.hwnd(), IDC_TEST_LINK, prompt)) << "already attached";
+  EXPECT_FALSE(link.Attach(dialog.hwnd(), IDC_TEST_LINK, prompt, controls::kDefaultFontSetting))
+      << "already attached";
   for (int round = 0; round < 2; ++round) {
     SCOPED_TRACE(round);
     EXPECT_FALSE(Underlined());
@@ -124,7 +127,8 @@ TEST(Hyperlink, WindowOutlivingTheObjectKeepsNoDeletedFont) {
   TestDialog dialog;
   {
     CHyperLink link;
-    ASSERT_TRUE(dialog.Open([&](HWND hwnd) { link.Attach(hwnd, IDC_TEST_LINK, prompt); }));
+    ASSERT_TRUE(dialog.Open(
+        [&](HWND hwnd) { link.Attach(hwnd, IDC_TEST_LINK, prompt, controls::kDefaultFontSetting); }));
   }
   HWND control = dialog.Item(IDC_TEST_LINK);
   EXPECT_EQ(0, SendMessageW(control, WM_GETFONT, 0, 0));

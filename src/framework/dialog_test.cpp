@@ -5,24 +5,24 @@
 #include <stdexcept>
 #include <vector>
 
-#include "app/resource.h"
+#include "framework/testdata/dialog_test.h"
 
 namespace {
 
 constexpr UINT kFinish = WM_APP + 1;
 constexpr UINT kThrow = WM_APP + 2;
 
-// A dialog on the About template that records what reached its handlers.
+// A dialog on its own test template that records what reached its handlers.
 class RecordingDialog : public fw::Dialog {
  public:
-  RecordingDialog() : fw::Dialog(GetModuleHandleW(nullptr), IDD_ABOUTBOX) {}
+  RecordingDialog() : fw::Dialog(GetModuleHandleW(nullptr), IDD_FRAMEWORK_TEST) {}
   std::vector<std::wstring> events;
   bool swallowEscape = true;
 
  protected:
   std::span<const MapEntry> MessageMap() const override {
     static const MapEntry kMap[] = {
-        {WM_COMMAND, IDC_ABOUT_TITLE, STN_CLICKED, Bind(&RecordingDialog::OnTitleClicked)},
+        {WM_COMMAND, IDC_TEST_TITLE, STN_CLICKED, Bind(&RecordingDialog::OnTitleClicked)},
         {kFinish, 0, 0, Bind(&RecordingDialog::OnFinish)},
         {kThrow, 0, 0, Bind(&RecordingDialog::OnThrow)},
     };
@@ -62,8 +62,8 @@ class RecordingDialog : public fw::Dialog {
 TEST(Dialog, ModelessDialogDispatchesThroughItsMap) {
   RecordingDialog dialog;
   ASSERT_TRUE(dialog.Create(nullptr));
-  SendMessageW(dialog.hwnd(), WM_COMMAND, MAKEWPARAM(IDC_ABOUT_TITLE, STN_CLICKED), 0);
-  SendMessageW(dialog.hwnd(), WM_COMMAND, MAKEWPARAM(IDC_ABOUT_TITLE, STN_DBLCLK), 0);  // not mapped
+  SendMessageW(dialog.hwnd(), WM_COMMAND, MAKEWPARAM(IDC_TEST_TITLE, STN_CLICKED), 0);
+  SendMessageW(dialog.hwnd(), WM_COMMAND, MAKEWPARAM(IDC_TEST_TITLE, STN_DBLCLK), 0);  // not mapped
   EXPECT_EQ(0, SendMessageW(dialog.hwnd(), kThrow, 0, 0)) << "an exception must not cross into user32";
   SendMessageW(dialog.hwnd(), WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
   EXPECT_EQ(nullptr, dialog.hwnd());
@@ -77,7 +77,7 @@ INT_PTR RunPressingEscape(RecordingDialog& dialog, INT_PTR result) {
   struct Poster {
     static void CALLBACK Post(HWND, UINT, UINT_PTR id, DWORD) {
       KillTimer(nullptr, id);
-      HWND hwnd = FindWindowW(L"#32770", L"About");
+      HWND hwnd = FindWindowW(L"#32770", L"Framework test");
       PostMessageW(hwnd, WM_KEYDOWN, VK_ESCAPE, 0);
       PostMessageW(hwnd, kFinish, static_cast<WPARAM>(s_result), 0);
     }

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <cwchar>
 
-#include "app/server_paths.h"
+#include "installation/server_paths.h"
 #include "log/trace_log.h"
 
 namespace groups {
@@ -13,7 +13,7 @@ namespace groups {
 LoadResult LoadGroupLibrary(fw::UniqueModule& library, const wchar_t* tag, DWORD loadFailureLevel) {
   library.reset();
   wchar_t keyPath[MAX_PATH];
-  serverpaths::GetAppPathsKey(keyPath);
+  installation::GetAppPathsKey(keyPath);
 
   fw::UniqueRegKey key;
   if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) {
@@ -21,7 +21,8 @@ LoadResult LoadGroupLibrary(fw::UniqueModule& library, const wchar_t* tag, DWORD
     return LoadResult::kKeyNotOpened;
   }
   wchar_t libraryPath[MAX_PATH] = L"";
-  const LONG queried = serverpaths::QueryRegString(key.get(), serverpaths::kPathValue, libraryPath, MAX_PATH);
+  const LONG queried =
+      installation::QueryRegString(key.get(), installation::kPathValue, libraryPath, MAX_PATH);
   key.reset();
   TraceLog(tracelog::kLevelProgress, tag, L"Installed path: %s", libraryPath);
   if (queried != ERROR_SUCCESS) {
@@ -95,7 +96,7 @@ DefaultGroupResult ReadDefaultGroupGuid(wchar_t* guid, int capacity, const wchar
   }
   GroupRecord record{};
   uint32_t status = 0;
-  if (!getGroupDetails(kDefaultGroupId, &record, &status)) {
+  if (getGroupDetails(kDefaultGroupId, &record, &status) == 0) {
     TraceLog(tracelog::kLevelError, tag, L"pfnGetGroupDetails failed.");
     return DefaultGroupResult::kFailed;
   }

@@ -6,8 +6,10 @@
 #include <cstring>
 #include <string>
 
-#include "app/server_paths.h"
+#include "installation/server_paths.h"
+#include "layout/server_layout.h"
 #include "support/registry_backup.h"
+#include "support/temp_dir.h"
 #include "support/trace_capture.h"
 
 namespace {
@@ -79,7 +81,7 @@ TEST(LoadGroupLibrary, RegisteredPathsThatDoNotFitAreNotLoaded) {
        L"Tag LoadLibraryExW failed"},
   };
   for (const Row& row : rows) {
-    testsupport::RegistryPathBackup registry(serverpaths::kAppPathsKey);
+    testsupport::RegistryPathBackup registry(installation::kAppPathsKey);
     if (row.result != groups::LoadResult::kKeyNotOpened) {
       ASSERT_TRUE(registry.SetRaw(L"Path", row.path, row.terminator)) << row.name;
     }
@@ -88,6 +90,39 @@ TEST(LoadGroupLibrary, RegisteredPathsThatDoNotFitAreNotLoaded) {
     EXPECT_EQ(row.result, groups::LoadGroupLibrary(library, L"Tag", tracelog::kLevelProgress)) << row.name;
     EXPECT_FALSE(library) << row.name;
     EXPECT_TRUE(trace.Contains(row.trace)) << row.name << ": " << testing::PrintToString(trace.Text());
+  }
+}
+
+// The library's result is a byte: any non-zero value is success, 0 is failure.
+TEST(ReadDefaultGroupGuid, EveryNonZeroByteIsSuccess) {
+  struct Row {
+    const char* name;
+    bool successFF;
+    bool failing;
+    groups::DefaultGroupResult result;
+  };
+  const Row rows[] = {
+      {"success 1", false, false, groups::DefaultGroupResult::kLoaded},
+      {"success 0xFF", true, false, groups::DefaultGroupResult::kLoaded},
+      {"failure 0", true, true, groups::DefaultGroupResult::kFailed},
+  };
+  for (const Row& row : rows) {
+    testsupport::RegistryPathBackup registry(installation::kAppPathsKey);
+    testsupport::TempDir dir;
+    serverlayout::Options options;
+    options.serverFolder = dir / L"Server";
+    options.layOutProgram = false;
+    options.successFF = row.successFF;
+    if (row.failing) {
+      options.failingGroupCalls = {"GetGroupDetails"};
+    }
+    serverlayout::Result layout;
+    ASSERT_TRUE(serverlayout::LayOutServer(options, &layout)) << row.name;
+    wchar_t guid[groups::kGuidCapacity] = L"";
+    EXPECT_EQ(row.result, groups::ReadDefaultGroupGuid(guid, static_cast<int>(groups::kGuidCapacity), L"Tag"))
+        << row.name;
+    const std::wstring expected = row.failing ? L"" : std::wstring(L"{5F0C3E2A-8B1D-4C6F-9A2E-1D3B5C7E9F01}");
+    EXPECT_EQ(expected, guid) << row.name;
   }
 }
 

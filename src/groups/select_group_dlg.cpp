@@ -6,9 +6,9 @@
 #include <utility>
 #include <vector>
 
-#include "app/resource.h"
-#include "app/ui_text.h"
+#include "groups/select_group_resource.h"
 #include "log/trace_log.h"
+#include "uitext/ui_text.h"
 
 namespace {
 

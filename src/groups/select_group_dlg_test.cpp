@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/resource.h"
+#include "groups/select_group_resource.h"
 #include "layout/server_layout.h"
 #include "support/registry_backup.h"
 #include "support/screen_capture.h"

@@ -5,10 +5,10 @@
 
 #include <cwchar>
 
-#include "app/ui_text.h"
 #include "build/build_options.h"
 #include "framework/handles.h"
 #include "log/trace_log.h"
+#include "uitext/ui_text.h"
 
 namespace {
 

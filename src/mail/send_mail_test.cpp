@@ -6,13 +6,13 @@
 
 #include <string>
 
-#include "app/ui_text.h"
 #include "build/build_options.h"
 #include "framework/handles.h"
 #include "support/mapi_record.h"
 #include "support/scripted_prompt.h"
 #include "support/temp_dir.h"
 #include "support/trace_capture.h"
+#include "uitext/ui_text.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 
 #include <cwchar>
 
-#include "app/ui_text.h"
 #include "framework/handles.h"
 #include "log/trace_log.h"
 #include "password/set_pwd_resource.h"
+#include "uitext/ui_text.h"
 
 namespace {
 

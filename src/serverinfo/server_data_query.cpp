@@ -65,7 +65,7 @@ class DatabaseSession {
   }
 
   bool Open(OpenDatabaseFn open) {
-    open_ = open(&handle_);
+    open_ = open(&handle_) != 0;
     return open_;
   }
   uint32_t handle() const { return handle_; }
@@ -114,18 +114,18 @@ bool GetRPDatFileInfoFromDB(const wchar_t* serverFolder, ServerInfoRecord* recor
   uint32_t libraryError = 0;
   BuildInfoRecord buildInfo;
   std::memset(&buildInfo, 0, sizeof buildInfo);
-  if (!getBuildInfo(&buildInfo, &libraryError)) {
+  if (getBuildInfo(&buildInfo, &libraryError) == 0) {
     return false;
   }
   ToAnsiIfItFits(buildInfo.text, wcsnlen(buildInfo.text, kBuildInfoCharsLooked), record->buildInfo,
                  sizeof record->buildInfo);
 
-  if (!readFeature(kServerFeatureId, &record->featureFlag, &libraryError)) {
+  if (readFeature(kServerFeatureId, &record->featureFlag, &libraryError) == 0) {
     return false;
   }
 
   wchar_t genericText[kGenericTextChars] = {};
-  if (!getGenericData(kGenericDataKind, genericText, kGenericDataBytes, &libraryError)) {
+  if (getGenericData(kGenericDataKind, genericText, kGenericDataBytes, &libraryError) == 0) {
     return false;
   }
   // At most 1023 characters and a terminator, whether or not the library terminated the text.
@@ -145,5 +145,5 @@ bool GetRPDatFileInfoFromDB(const wchar_t* serverFolder, ServerInfoRecord* recor
     return false;
   }
   return getDataByType(database.handle(), kServerDataSelector[0], kServerDataSelector[1],
-                       kServerDataSelector[2], kServerDataBytes, record->serverData);
+                       kServerDataSelector[2], kServerDataBytes, record->serverData) != 0;
 }

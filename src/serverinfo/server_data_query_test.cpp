@@ -90,6 +90,14 @@ TEST_F(ServerDataQueryTest, FillsTheRecordWithOrWithoutTrailingBackslash) {
   }
 }
 
+TEST_F(ServerDataQueryTest, ALibraryThatAnswers0xFFSucceeds) {
+  serverlayout::Options options;
+  options.successFF = true;
+  ASSERT_NO_FATAL_FAILURE(LayOut(options));
+  EXPECT_EQ(kFullJournal, Query(true));
+  EXPECT_EQ(1, record_.featureFlag);
+}
+
 TEST_F(ServerDataQueryTest, EachFailingCallFailsTheQueryAndReleasesEverything) {
   const struct {
     const char* call;

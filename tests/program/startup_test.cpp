@@ -72,15 +72,18 @@ HWND WaitForMainWindow(DWORD processId, DWORD milliseconds = 20000) {
 
 class StartupTest : public ::testing::Test {
  protected:
-  void SetUp() override { LayOut(serverlayout::kAppPathsKey); }
+  void SetUp() override { LayOut(std::nullopt); }
 
-  // A registered stand-in server with the program folder inside it. The version library maps
-  // the App Paths key to `registryKey` when the test gives it a product version.
-  void LayOut(const std::wstring& registryKey) {
-    registry_.emplace(registryKey);
+  // A registered stand-in server with the program folder inside it. With a product version the
+  // layout registers it under the key the version library derives.
+  void LayOut(const std::optional<std::wstring>& version, bool successFF = false) {
+    registry_.reset();
+    registry_.emplace(version ? std::wstring(serverlayout::kAppPathsKey) + L"_" + *version
+                              : std::wstring(serverlayout::kAppPathsKey));
     serverlayout::Options options;
     options.serverFolder = dir_ / L"Server";
-    options.registryKey = registryKey;
+    options.productVersion = version;
+    options.successFF = successFF;
     serverlayout::Result result;
     ASSERT_TRUE(serverlayout::LayOutServer(options, &result));
     folder_ = result.programFolder + L"\\";
@@ -165,21 +168,25 @@ TEST_F(StartupTest, TheCloseBoxEndsTheProgramToo) {
   EXPECT_FALSE(FileExists(LogPath()));
 }
 
+// Any non-zero byte is the library's success: 1 and 0xFF alike.
 TEST_F(StartupTest, TheVersionLibraryNamesTheMutexAndTheServerKey) {
-  LayOut(std::wstring(serverlayout::kAppPathsKey) + L"_7.2");
-  ASSERT_TRUE(WritePrivateProfileStringW(L"Version", L"Product", L"7.2", (folder_ + L"verkit.ini").c_str()));
-  Process& process = Start();
-  HWND window = WaitForMainWindow(process.id);
-  ASSERT_NE(nullptr, window);
-  fw::UniqueKernelHandle versioned(OpenMutexW(SYNCHRONIZE, FALSE, L"ADMIN_CLIENT_PACKER_7.2"));
-  fw::UniqueKernelHandle plain(OpenMutexW(SYNCHRONIZE, FALSE, L"ADMIN_CLIENT_PACKER"));
-  EXPECT_TRUE(versioned);
-  EXPECT_FALSE(plain);
-  const std::wstring log = ReadUtf16(LogPath());
-  EXPECT_EQ(std::wstring::npos, log.find(L"GetMutexNameByVersion failed"));
-  EXPECT_EQ(std::wstring::npos, log.find(L"Unable to open registry key")) << "the versioned key was used";
-  PostMessageW(window, WM_CLOSE, 0, 0);
-  EXPECT_EQ(0u, process.WaitExit());
+  for (const bool successFF : {false, true}) {
+    SCOPED_TRACE(successFF ? "success 0xFF" : "success 1");
+    LayOut(L"7.2", successFF);
+    Process& process = Start();
+    HWND window = WaitForMainWindow(process.id);
+    ASSERT_NE(nullptr, window);
+    fw::UniqueKernelHandle versioned(OpenMutexW(SYNCHRONIZE, FALSE, L"ADMIN_CLIENT_PACKER_7.2"));
+    fw::UniqueKernelHandle plain(OpenMutexW(SYNCHRONIZE, FALSE, L"ADMIN_CLIENT_PACKER"));
+    EXPECT_TRUE(versioned);
+    EXPECT_FALSE(plain);
+    const std::wstring log = ReadUtf16(LogPath());
+    EXPECT_EQ(std::wstring::npos, log.find(L"GetMutexNameByVersion failed"));
+    EXPECT_EQ(std::wstring::npos, log.find(L"Unable to open registry key")) << "the versioned key was used";
+    EXPECT_EQ(std::wstring::npos, log.find(L"GetRegValue failed"));
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(0u, process.WaitExit());
+  }
 }
 
 TEST_F(StartupTest, WithoutTheVersionLibraryTheProgramCannotStart) {

@@ -6,29 +6,29 @@
 
 #include "contracts/cnsldata.h"
 
-bool WINAPI GetHesBuildInfo(BuildInfoRecord* record, uint32_t*) {
+uint8_t WINAPI GetHesBuildInfo(BuildInfoRecord* record, uint32_t*) {
   std::wmemset(record->text, L'B', kBuildInfoChars);
-  return true;
+  return 1;
 }
 
-bool WINAPI ReadTMHESFeatureByID(uint32_t, uint8_t* value, uint32_t*) {
+uint8_t WINAPI ReadTMHESFeatureByID(uint32_t, uint8_t* value, uint32_t*) {
   *value = 7;
-  return true;
+  return 1;
 }
 
-bool WINAPI GetGenericData(uint32_t, void* buffer, uint32_t size, uint32_t*) {
+uint8_t WINAPI GetGenericData(uint32_t, void* buffer, uint32_t size, uint32_t*) {
   std::wmemset(static_cast<wchar_t*>(buffer), L'G', size / sizeof(wchar_t));
-  return true;
+  return 1;
 }
 
-bool WINAPI OpenDatabase(uint32_t* database) {
+uint8_t WINAPI OpenDatabase(uint32_t* database) {
   *database = 5;
-  return true;
+  return 1;
 }
 
-bool WINAPI GetDataByType(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t size, void* data) {
+uint8_t WINAPI GetDataByType(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t size, void* data) {
   std::memset(data, 0x5A, size);
-  return true;
+  return 1;
 }
 
-bool WINAPI CloseDatabase(uint32_t) { return true; }
+uint8_t WINAPI CloseDatabase(uint32_t) { return 1; }

@@ -13,7 +13,7 @@ struct UiText {
 
 namespace uitext {
 #define UI_TEXT(name, id, text) inline constexpr UiText name{id, L"" text};
-#include "app/ui_texts.def"
+#include "uitext/ui_texts.def"
 #undef UI_TEXT
 }  // namespace uitext
 

@@ -1,12 +1,10 @@
-#include "app/ui_text.h"
+#include "uitext/ui_text.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "app/app.h"
 #include "framework/handles.h"
-#include "support/temp_dir.h"
 
 namespace {
 
@@ -22,7 +20,7 @@ struct Entry {
 };
 constexpr Entry kTable[] = {
 #define UI_TEXT(name, id, text) {id, L"" text},
-#include "app/ui_texts.def"
+#include "uitext/ui_texts.def"
 #undef UI_TEXT
 };
 
@@ -109,60 +107,6 @@ TEST(FormatUiText, ReportsATextThatDoesNotFit) {
   wchar_t buffer[10];
   EXPECT_FALSE(FormatUiText(uitext::kSetupCreated.id, uitext::kSetupCreated.fallback, buffer, 10, L"name"));
   EXPECT_EQ(9u, wcslen(buffer));
-}
-
-TEST(TextToInt, TakesLeadingDigitsOnly) {
-  EXPECT_EQ(0, TextToInt(L"abc"));
-  EXPECT_EQ(9, TextToInt(L"9"));
-  EXPECT_EQ(12, TextToInt(L"12px"));
-  EXPECT_EQ(7, TextToInt(L"  7"));
-  EXPECT_EQ(-3, TextToInt(L"-3"));
-  EXPECT_EQ(0, TextToInt(L""));
-}
-
-// A program folder of its own holding the given DLL (from the test's folder) as uistr.dll.
-class AppTextsTest : public ::testing::Test {
- protected:
-  const std::wstring& PrepareFolder(const wchar_t* library) {
-    folder_ = dir_.path() + L"\\";
-    if (library != nullptr) {
-      wchar_t source[MAX_PATH];
-      GetModuleFileNameW(nullptr, source, MAX_PATH);
-      *(wcsrchr(source, L'\\') + 1) = L'\0';
-      wcscat_s(source, library);
-      EXPECT_TRUE(CopyFileW(source, (folder_ + L"uistr.dll").c_str(), FALSE));
-    }
-    return folder_;
-  }
-  testsupport::TempDir dir_;
-  std::wstring folder_;
-};
-
-TEST_F(AppTextsTest, TitleAndFontComeFromTheLibrary) {
-  CtmrovaneApp app(GetModuleHandleW(nullptr), PrepareFolder(L"uistr_variant.dll").c_str());
-  app.InitTraceLog();
-  app.LoadStringLibraryAndTexts();
-  EXPECT_STREQ(L"\u00D6dland Security Client Packager", app.title());
-  EXPECT_STREQ(L"Arial", app.fontFace()) << "missing from the library: fallback";
-  EXPECT_EQ(0, app.fontSize()) << "\"abc\" converts to 0";
-  EXPECT_EQ(12, app.fontWidth());
-  EXPECT_NE(nullptr, app.stringLibrary());
-  EXPECT_EQ(app.stringLibrary(), GetUiTextLibrary());
-}
-
-TEST_F(AppTextsTest, WithoutLibraryEverythingTakesItsFallbackAndTheFailureIsTraced) {
-  CtmrovaneApp app(GetModuleHandleW(nullptr), PrepareFolder(nullptr).c_str());
-  app.InitTraceLog();
-  app.LoadStringLibraryAndTexts();
-  EXPECT_STREQ(L"Halvane Endpoint Security Client Packager", app.title());
-  EXPECT_STREQ(L"Arial", app.fontFace());
-  EXPECT_EQ(9, app.fontSize());
-  EXPECT_EQ(5, app.fontWidth());
-  const std::wstring log = testsupport::ReadUtf16(app.logFilePath());
-  EXPECT_NE(std::wstring::npos, log.find(L"CtmrovaneApp::InitInstance Load Resource dll failed\r\n"));
-  EXPECT_NE(std::wstring::npos, log.find(L"Library Path: " + folder_ + L"uistr.dll"));
-  app.ExitInstance();
-  EXPECT_FALSE(testsupport::FileExists(app.logFilePath())) << "a normal exit removes the log";
 }
 
 }  // namespace

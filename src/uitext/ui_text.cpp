@@ -1,4 +1,4 @@
-#include "app/ui_text.h"
+#include "uitext/ui_text.h"
 
 #include <strsafe.h>
 

@@ -1,17 +1,25 @@
-#include "app/server_paths.h"
+#include "installation/server_paths.h"
 
 #include <strsafe.h>
 
 #include <cwchar>
+#include <iterator>
 
 #include "contracts/verkit.h"
 #include "framework/handles.h"
 #include "log/trace_log.h"
 
-namespace serverpaths {
+namespace installation {
 
 namespace {
 constexpr wchar_t kGetRegValueTag[] = L"GetRegValue";
+constexpr wchar_t kCutTag[] = L"ServerPaths";
+
+// Traces a value that does not fit its buffer; the caller then uses none of it.
+void TraceCut(const wchar_t* what, const wchar_t* name, size_t capacity) {
+  TraceLog(tracelog::kLevelError, kCutTag, L"%s %s cut: does not fit %u characters, not used", what,
+           name != nullptr ? name : L"", static_cast<unsigned>(capacity));
+}
 }  // namespace
 
 LONG QueryRegString(HKEY key, const wchar_t* valueName, wchar_t* buffer, size_t capacity) {
@@ -22,6 +30,11 @@ LONG QueryRegString(HKEY key, const wchar_t* valueName, wchar_t* buffer, size_t 
   DWORD bytes = static_cast<DWORD>(capacity * sizeof(wchar_t));
   const LONG result =
       ::RegQueryValueExW(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &bytes);
+  if (result == ERROR_MORE_DATA) {
+    buffer[0] = L'\0';
+    TraceCut(L"Registry value", valueName, capacity);
+    return result;
+  }
   if (result != ERROR_SUCCESS) {
     buffer[0] = L'\0';
     return result;
@@ -33,6 +46,7 @@ LONG QueryRegString(HKEY key, const wchar_t* valueName, wchar_t* buffer, size_t 
   }
   if (length >= capacity) {
     buffer[0] = L'\0';
+    TraceCut(L"Registry value", valueName, capacity);
     return ERROR_MORE_DATA;
   }
   buffer[length] = L'\0';
@@ -64,8 +78,12 @@ bool GetRegValue(const wchar_t* keyPath, const wchar_t* valueName, wchar_t* buff
 void GetAppPathsKey(wchar_t (&keyPath)[kPathCapacity]) {
   keyPath[0] = L'\0';
   // The library's answer counts only when it is a terminated, non-empty text.
-  if (!GetRegistryKeyByVersion(kAppPathsKey, keyPath, kPathCapacity) || keyPath[kPathCapacity - 1] != L'\0' ||
-      keyPath[0] == L'\0') {
+  if (GetRegistryKeyByVersion(kAppPathsKey, keyPath, kPathCapacity) == 0 || keyPath[0] == L'\0') {
+    ::StringCchCopyW(keyPath, kPathCapacity, kAppPathsKey);
+    return;
+  }
+  if (wmemchr(keyPath, L'\0', kPathCapacity) == nullptr) {
+    TraceCut(L"Versioned key path of", kAppPathsKey, kPathCapacity);
     ::StringCchCopyW(keyPath, kPathCapacity, kAppPathsKey);
   }
 }
@@ -78,36 +96,70 @@ void FindInstallFolder(wchar_t (&installFolder)[kPathCapacity], const wchar_t* t
     ::SecureZeroMemory(installFolder, sizeof(installFolder));
   }
   const size_t length = wcslen(installFolder);
-  if (length == 0 || installFolder[length - 1] != L'\\') {
-    // A folder of 259 characters has no room left; it stays as it is.
-    ::StringCchCatW(installFolder, kPathCapacity, L"\\");
+  if (length > 0 && installFolder[length - 1] == L'\\') {
+    return;
+  }
+  if (FAILED(::StringCchCatW(installFolder, kPathCapacity, L"\\"))) {
+    // Without its backslash the folder would run into every name appended to it: it counts as
+    // not found.
+    TraceCut(L"Install folder", installFolder, kPathCapacity);
+    ::StringCchCopyW(installFolder, kPathCapacity, L"\\");
   }
 }
 
-void BuildWebBuildFolder(const wchar_t* installFolder, wchar_t (&webBuildFolder)[kPathCapacity]) {
+bool BuildWebBuildFolder(const wchar_t* installFolder, wchar_t (&webBuildFolder)[kPathCapacity]) {
   const DWORD length = ::GetLongPathNameW(installFolder, webBuildFolder, kPathCapacity);
-  if (length == 0 || length >= kPathCapacity) {
-    ::StringCchCopyW(webBuildFolder, kPathCapacity, installFolder);
+  if ((length == 0 || length >= kPathCapacity) &&
+      FAILED(::StringCchCopyW(webBuildFolder, kPathCapacity, installFolder))) {
+    TraceCut(L"Web build folder of", installFolder, kPathCapacity);
+    webBuildFolder[0] = L'\0';
+    return false;
   }
   const size_t folderLength = wcslen(webBuildFolder);
-  if (folderLength == 0 || webBuildFolder[folderLength - 1] != L'\\') {
-    ::StringCchCatW(webBuildFolder, kPathCapacity, L"\\");
+  if (((folderLength == 0 || webBuildFolder[folderLength - 1] != L'\\') &&
+       FAILED(::StringCchCatW(webBuildFolder, kPathCapacity, L"\\"))) ||
+      FAILED(::StringCchCatW(webBuildFolder, kPathCapacity, L"web\\build"))) {
+    TraceCut(L"Web build folder of", installFolder, kPathCapacity);
+    webBuildFolder[0] = L'\0';
+    return false;
   }
-  ::StringCchCatW(webBuildFolder, kPathCapacity, L"web\\build");
+  return true;
 }
 
 bool BuildConfigFilePath(const wchar_t* installFolder, wchar_t (&configPath)[kPathCapacity]) {
-  return SUCCEEDED(::StringCchPrintfW(configPath, kPathCapacity, L"%s%s%s", installFolder, kConfigFolder,
-                                      kConfigFileName));
+  if (FAILED(::StringCchPrintfW(configPath, kPathCapacity, L"%s%s%s", installFolder, kConfigFolder,
+                                kConfigFileName))) {
+    TraceCut(L"Configuration file of", installFolder, kPathCapacity);
+    configPath[0] = L'\0';
+    return false;
+  }
+  return true;
 }
 
 DWORD ReadConfigString(const wchar_t* configPath, const wchar_t* key, wchar_t (&value)[kPathCapacity]) {
-  return ::GetPrivateProfileStringW(kConfigSection, key, L"", value, kPathCapacity, configPath);
+  value[0] = L'\0';
+  if (configPath == nullptr || configPath[0] == L'\0') {
+    return 0;
+  }
+  // One character more than the value may hold tells a value that fills the buffer exactly
+  // from one that the profile function cut.
+  wchar_t read[kPathCapacity + 1];
+  const DWORD length = ::GetPrivateProfileStringW(kConfigSection, key, L"", read,
+                                                  static_cast<DWORD>(std::size(read)), configPath);
+  if (length >= kPathCapacity) {
+    TraceCut(L"Configuration value", key, kPathCapacity);
+    return 0;
+  }
+  wmemcpy(value, read, length + 1);
+  return length;
 }
 
 int ReadInstallMode(const wchar_t* configPath) {
+  if (configPath == nullptr || configPath[0] == L'\0') {
+    return kInstallModeHidden;
+  }
   const UINT mode = ::GetPrivateProfileIntW(kConfigSection, kKeyInstallMode, kInstallModeHidden, configPath);
   return mode == kInstallModeHidden ? kInstallModeHidden : kInstallModeOffered;
 }
 
-}  // namespace serverpaths
+}  // namespace installation

@@ -7,7 +7,7 @@
 
 #include <cstddef>
 
-namespace serverpaths {
+namespace installation {
 
 inline constexpr size_t kPathCapacity = MAX_PATH;
 inline constexpr wchar_t kAppPathsKey[] =
@@ -30,31 +30,37 @@ inline constexpr int kInstallModeOffered = 1;
 
 // Reads a string value of an opened key into the buffer (capacity in characters). The result is
 // always terminated within the buffer; a value whose text and terminator do not fit fails with
-// ERROR_MORE_DATA. The value's type is not checked. Returns the registry's error code.
+// ERROR_MORE_DATA, is traced as cut and leaves the buffer empty. The value's type is not
+// checked. Returns the registry's error code.
 LONG QueryRegString(HKEY key, const wchar_t* valueName, wchar_t* buffer, size_t capacity);
 
 // Reads one value under HKEY_LOCAL_MACHINE\keyPath into the buffer (emptied first).
 bool GetRegValue(const wchar_t* keyPath, const wchar_t* valueName, wchar_t* buffer, size_t capacity);
 
 // The App Paths key of the console service as the version library maps it for this product
-// version, or the base key path when the library declines.
+// version, or the base key path when the library declines (or answers with a text that does
+// not fit, which is traced).
 void GetAppPathsKey(wchar_t (&keyPath)[kPathCapacity]);
 
 // The server's installation folder as the registry holds it, always ending with a backslash
-// ("\" alone when the lookup fails). `tag` names the caller in the trace.
+// ("\" alone when the lookup fails, or when the folder leaves no room for its backslash). `tag`
+// names the caller in the trace.
 void FindInstallFolder(wchar_t (&installFolder)[kPathCapacity], const wchar_t* tag);
 
 // The long form of the installation folder, ending with a backslash, followed by "web\build".
-// When the long form cannot be had the folder is taken as it stands.
-void BuildWebBuildFolder(const wchar_t* installFolder, wchar_t (&webBuildFolder)[kPathCapacity]);
+// When the long form cannot be had the folder is taken as it stands. A result that does not
+// fit is traced and leaves the buffer empty (false).
+bool BuildWebBuildFolder(const wchar_t* installFolder, wchar_t (&webBuildFolder)[kPathCapacity]);
 
-// installFolder + "config\cnslconf.ini"; false when it does not fit (the buffer then holds what fitted).
+// installFolder + "config\cnslconf.ini"; false when it does not fit (traced; the buffer is
+// then empty, so that nothing is read from a path cut short).
 bool BuildConfigFilePath(const wchar_t* installFolder, wchar_t (&configPath)[kPathCapacity]);
 
-// One key of the console section; empty when missing. Returns the number of characters read.
+// One key of the console section; empty when missing, when the path is empty, or when the value
+// does not fit (traced). Returns the number of characters read.
 DWORD ReadConfigString(const wchar_t* configPath, const wchar_t* key, wchar_t (&value)[kPathCapacity]);
 
-// kInstallModeHidden or kInstallModeOffered from the key hesinstmode.
+// kInstallModeHidden or kInstallModeOffered from the key hesinstmode (hidden for an empty path).
 int ReadInstallMode(const wchar_t* configPath);
 
-}  // namespace serverpaths
+}  // namespace installation

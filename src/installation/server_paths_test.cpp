@@ -1,4 +1,4 @@
-#include "app/server_paths.h"
+#include "installation/server_paths.h"
 
 #include <gtest/gtest.h>
 
@@ -43,33 +43,36 @@ TEST(GetRegValue, TerminatesWithinTheBufferAndFailsWhatDoesNotFit) {
   for (const Row& row : rows) {
     RegistryScope registry(kTestKey);
     registry.SetRaw(L"Path", row.data, row.terminator);
+    TraceCapture trace;
     wchar_t buffer[MAX_PATH + 8];
     wmemset(buffer, L'#', MAX_PATH + 8);
-    EXPECT_EQ(row.ok, serverpaths::GetRegValue(kTestKey.c_str(), L"Path", buffer, MAX_PATH)) << row.name;
+    EXPECT_EQ(row.ok, installation::GetRegValue(kTestKey.c_str(), L"Path", buffer, MAX_PATH)) << row.name;
     if (row.ok) {
       EXPECT_EQ(row.data, std::wstring(buffer)) << row.name;
     } else {
       EXPECT_EQ(L'\0', buffer[0]) << row.name;
     }
     EXPECT_EQ(L'#', buffer[MAX_PATH]) << row.name << ": wrote beyond the capacity";
+    EXPECT_EQ(!row.ok, trace.Contains(L"Registry value Path cut: does not fit 260 characters, not used"))
+        << row.name;
   }
 }
 
 TEST(GetRegValue, TracesEachFailureAndRejectsMissingArguments) {
   TraceCapture trace;
   wchar_t buffer[MAX_PATH] = L"stale";
-  EXPECT_FALSE(serverpaths::GetRegValue(kTestKey.c_str(), L"Path", buffer, MAX_PATH));
+  EXPECT_FALSE(installation::GetRegValue(kTestKey.c_str(), L"Path", buffer, MAX_PATH));
   EXPECT_STREQ(L"", buffer);
   EXPECT_TRUE(trace.Contains(L"GetRegValue RegOpenKeyEx failed"));
 
   RegistryScope registry(kTestKey);
   registry.SetRaw(L"Other", L"x", true);
-  EXPECT_FALSE(serverpaths::GetRegValue(kTestKey.c_str(), L"Path", buffer, MAX_PATH));
+  EXPECT_FALSE(installation::GetRegValue(kTestKey.c_str(), L"Path", buffer, MAX_PATH));
   EXPECT_TRUE(trace.Contains(L"GetRegValue RegQueryValueEx failed"));
 
-  EXPECT_FALSE(serverpaths::GetRegValue(nullptr, L"Path", buffer, MAX_PATH));
-  EXPECT_FALSE(serverpaths::GetRegValue(kTestKey.c_str(), nullptr, buffer, MAX_PATH));
-  EXPECT_FALSE(serverpaths::GetRegValue(kTestKey.c_str(), L"Path", nullptr, MAX_PATH));
+  EXPECT_FALSE(installation::GetRegValue(nullptr, L"Path", buffer, MAX_PATH));
+  EXPECT_FALSE(installation::GetRegValue(kTestKey.c_str(), nullptr, buffer, MAX_PATH));
+  EXPECT_FALSE(installation::GetRegValue(kTestKey.c_str(), L"Path", nullptr, MAX_PATH));
   EXPECT_TRUE(trace.Contains(L"GetRegValue invalid parameter"));
 }
 
@@ -87,16 +90,16 @@ TEST(FindInstallFolder, EndsWithOneBackslashAndFallsBackToTheRoot) {
   };
   for (const Row& row : rows) {
     TraceCapture trace;
-    RegistryScope registry(serverpaths::kAppPathsKey);
+    RegistryScope registry(installation::kAppPathsKey);
     if (row.registered != nullptr) {
       registry.SetRaw(L"Path", row.registered, true);
     }
     wchar_t folder[MAX_PATH];
-    serverpaths::FindInstallFolder(folder, L"Tag");
+    installation::FindInstallFolder(folder, L"Tag");
     EXPECT_STREQ(row.expected, folder) << row.name;
     EXPECT_EQ(row.registered == nullptr, trace.Contains(L"Tag GetRegValue failed")) << row.name;
     wchar_t config[MAX_PATH];
-    ASSERT_TRUE(serverpaths::BuildConfigFilePath(folder, config));
+    ASSERT_TRUE(installation::BuildConfigFilePath(folder, config));
     EXPECT_EQ(std::wstring(row.expected) + L"config\\cnslconf.ini", config) << row.name;
   }
 }
@@ -112,13 +115,53 @@ TEST(BuildWebBuildFolder, UsesTheLongFormOfTheFolder) {
   ASSERT_GT(GetLongPathNameW(folder.c_str(), longForm, MAX_PATH), 0u);
 
   wchar_t web[MAX_PATH];
-  serverpaths::BuildWebBuildFolder((std::wstring(shortForm) + L"\\").c_str(), web);
+  installation::BuildWebBuildFolder((std::wstring(shortForm) + L"\\").c_str(), web);
   EXPECT_EQ(std::wstring(longForm) + L"\\web\\build", web);
-  serverpaths::BuildWebBuildFolder(shortForm, web);
+  installation::BuildWebBuildFolder(shortForm, web);
   EXPECT_EQ(std::wstring(longForm) + L"\\web\\build", web) << "a backslash is added where one is missing";
   // A folder that does not exist has no long form; it is taken as it stands.
-  serverpaths::BuildWebBuildFolder(L"C:\\No Such Folder 7\\", web);
+  installation::BuildWebBuildFolder(L"C:\\No Such Folder 7\\", web);
   EXPECT_STREQ(L"C:\\No Such Folder 7\\web\\build", web);
+}
+
+// A value cut to its buffer would name another folder, file or address: it is traced and none
+// of it is used.
+TEST(ValuesThatDoNotFit, AreTracedAndNotUsed) {
+  TempDir dir;
+  const std::wstring config = dir / L"cnslconf.ini";
+  const std::string fits(259, 'f');
+  const std::string cut(260, 'c');
+  ASSERT_TRUE(testsupport::WriteBytes(
+      config, "[ADMIN_CONSOLE_SECTION]\r\nmac_build_url=" + fits + "\r\nmac_build_url1=" + cut + "\r\n"));
+  TraceCapture trace;
+  wchar_t value[MAX_PATH];
+  EXPECT_EQ(259u, installation::ReadConfigString(config.c_str(), installation::kKeyMacUrl1, value));
+  EXPECT_EQ(std::wstring(259, L'f'), value) << "a value that fills the buffer exactly";
+  EXPECT_EQ(0u, installation::ReadConfigString(config.c_str(), installation::kKeyMacUrl2, value));
+  EXPECT_STREQ(L"", value);
+  EXPECT_TRUE(trace.Contains(L"Configuration value mac_build_url1 cut"));
+
+  // An install folder without room for its backslash counts as not found.
+  {
+    RegistryScope registry(installation::kAppPathsKey);
+    registry.SetRaw(L"Path", L"C:\\" + std::wstring(256, L'd'), true);
+    wchar_t folder[MAX_PATH];
+    installation::FindInstallFolder(folder, L"Tag");
+    EXPECT_STREQ(L"\\", folder);
+    EXPECT_TRUE(trace.Contains(L"Install folder C:\\ddd"));
+  }
+
+  // Paths derived from a folder that leaves no room for their names stay empty.
+  const std::wstring folder = L"C:\\" + std::wstring(250, L'e') + L"\\";
+  wchar_t path[MAX_PATH];
+  EXPECT_FALSE(installation::BuildConfigFilePath(folder.c_str(), path));
+  EXPECT_STREQ(L"", path);
+  EXPECT_TRUE(trace.Contains(L"Configuration file of C:\\eee"));
+  EXPECT_EQ(0u, installation::ReadConfigString(path, installation::kKeyMacUrl1, value)) << "nothing is read";
+  EXPECT_EQ(installation::kInstallModeHidden, installation::ReadInstallMode(path));
+  EXPECT_FALSE(installation::BuildWebBuildFolder(folder.c_str(), path));
+  EXPECT_STREQ(L"", path);
+  EXPECT_TRUE(trace.Contains(L"Web build folder of C:\\eee"));
 }
 
 }  // namespace

@@ -1,0 +1,127 @@
+// av_build_bench SERVER_FOLDER PROGRAM_FOLDER DESTINATION: runs one antivirus EXE build (EXE/32
+// bit, antivirus included, no password) on a laid-out server, and splits its wall time between
+// the child processes (7-Zip and the packer, from their creation to their end, start-up
+// included) and the program's own work (everything else). The children are seen through a job
+// object that this process and everything it starts belong to. Prints key=value lines for
+// bench/av_build_bench.sh.
+
+#include <windows.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <thread>
+
+#include "build/windows_build.h"
+#include "framework/handles.h"
+#include "log/trace_log.h"
+
+namespace {
+
+double Now() {
+  LARGE_INTEGER counter, frequency;
+  ::QueryPerformanceCounter(&counter);
+  ::QueryPerformanceFrequency(&frequency);
+  return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// Yes to the antivirus question, No to the password; messages go to standard error.
+class BenchUi final : public IBuildUi {
+ public:
+  int Show(const wchar_t* text, UINT style) override {
+    fwprintf(stderr, L"shown: %ls\n", text);
+    if ((style & MB_YESNO) == 0) {
+      return IDOK;
+    }
+    return questions_++ == 0 ? IDYES : IDNO;
+  }
+  bool AskPassword(const wchar_t*) override { return false; }
+
+ private:
+  int questions_ = 0;
+};
+
+// Wall time during which at least one child ran, from the job's process notifications.
+class ChildClock {
+ public:
+  explicit ChildClock(HANDLE port) : port_(port) {}
+  void Run() {
+    DWORD message = 0;
+    ULONG_PTR key = 0;
+    LPOVERLAPPED data = nullptr;
+    while (::GetQueuedCompletionStatus(port_, &message, &key, &data, INFINITE)) {
+      const double now = Now();
+      const auto process = reinterpret_cast<ULONG_PTR>(data);
+      if (message == JOB_OBJECT_MSG_NEW_PROCESS && process != ::GetCurrentProcessId()) {
+        if (running_++ == 0) {
+          since_ = now;
+        }
+        ++children_;
+      } else if ((message == JOB_OBJECT_MSG_EXIT_PROCESS ||
+                  message == JOB_OBJECT_MSG_ABNORMAL_EXIT_PROCESS) &&
+                 process != ::GetCurrentProcessId() && running_ > 0) {
+        if (--running_ == 0) {
+          busy_ += now - since_;
+        }
+      } else if (message == 0 && key == 0) {
+        return;  // the end marker posted by the main thread
+      }
+    }
+  }
+  double busy() const { return busy_; }
+  int children() const { return children_; }
+
+ private:
+  HANDLE port_;
+  int running_ = 0;
+  int children_ = 0;
+  double since_ = 0;
+  double busy_ = 0;
+};
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc != 4) {
+    fwprintf(stderr, L"usage: av_build_bench SERVER_FOLDER PROGRAM_FOLDER DESTINATION\n");
+    return 2;
+  }
+  tracelog::GetSettings().enabled = false;
+  fw::UniqueKernelHandle job(::CreateJobObjectW(nullptr, nullptr));
+  fw::UniqueKernelHandle port(::CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1));
+  JOBOBJECT_ASSOCIATE_COMPLETION_PORT association{job.get(), port.get()};
+  if (!job || !port ||
+      !::SetInformationJobObject(job.get(), JobObjectAssociateCompletionPortInformation, &association,
+                                 sizeof(association)) ||
+      !::AssignProcessToJobObject(job.get(), ::GetCurrentProcess())) {
+    fwprintf(stderr, L"cannot watch the children through a job object (%lu)\n", ::GetLastError());
+    return 1;
+  }
+  ChildClock clock(port.get());
+  std::thread watcher([&clock] { clock.Run(); });
+
+  BuildOptions options;
+  options.installFolder = std::wstring(argv[1]) + L"\\";
+  options.webBuildFolder = std::wstring(argv[1]) + L"\\web\\build";
+  options.destination = argv[3];
+  options.groupGuid = L"{5F0C3E2A-8B1D-4C6F-9A2E-1D3B5C7E9F01}";
+  options.installationMode = 1;
+  options.antivirusIndex = kAntivirusYes;
+  options.setupTypeIndex = kSetupExe32;
+  PrepareCreate(options);
+  BenchUi ui;
+  const std::wstring programFolder = std::wstring(argv[2]) + L"\\";
+  const double start = Now();
+  const bool built = CreateClientSetupExe(options, ui, programFolder.c_str());
+  const double total = Now() - start;
+  // Notifications of the last child's end may still be on their way.
+  ::Sleep(500);
+  ::PostQueuedCompletionStatus(port.get(), 0, 0, nullptr);
+  watcher.join();
+  if (!built) {
+    fwprintf(stderr, L"the build failed\n");
+    return 1;
+  }
+  wprintf(L"total_seconds=%.3f\nchildren_seconds=%.3f\nchildren=%d\n", total, clock.busy(), clock.children());
+  return 0;
+}

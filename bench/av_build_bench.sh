@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Benchmark of an antivirus EXE build: the program's own time (working folder, server-info
+# record, payload copies, settings, 7-Zip written out, the move, the clean-up) against the time
+# of its children (7-Zip and the packer, start-up included), in one build on a stand-in server
+# whose desktop component is an incompressible file of PAYLOAD_MIB MiB. Prints both and the
+# program's share of the whole build.
+# Usage: bash bench/av_build_bench.sh [BUILD_TREE PAYLOAD_MIB]   (defaults build/x64 200)
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../scripts/wine-env.sh"
+tree=${1:-$BUILD_DIR/x64}
+payload_mib=${2:-200}
+
+[ -f "$tree/build.ninja" ] || { echo "Build first: bash scripts/test.sh" >&2; exit 1; }
+cmake --build "$tree" --target av_build_bench srvlayout >/dev/null
+ensure_wine_prefix
+start_wine_server
+
+work=$(mktemp -d /tmp/av_bench.XXXXXX)
+trap 'rm -rf "$work"; stop_wine_server' EXIT
+server=$work/server
+mkdir -p "$work/out"
+wine "$tree/bin/srvlayout.exe" "$(winepath -w "$server")" --register none --built "$(winepath -w "$tree/bin")\\" >/dev/null
+head -c $((payload_mib * 1048576)) /dev/urandom >"$server/Web/Build/tmhostsv.exe"
+
+results=$(wine "$tree/bin/av_build_bench.exe" "$(winepath -w "$server")" "$(winepath -w "$server/ClientPackager")" \
+  "$(winepath -w "$work/out")" </dev/null | tr -d '\r')
+eval "$results"  # total_seconds, children_seconds, children
+[ -s "$work/out/wsnoav32.exe" ] || { echo "no installer was built" >&2; exit 1; }
+
+awk -v t="$total_seconds" -v c="$children_seconds" -v n="$children" -v mib="$payload_mib" -v tree="$tree" \
+  -v size="$(stat -c %s "$work/out/wsnoav32.exe")" 'BEGIN {
+  printf "Antivirus EXE build, %d MiB incompressible payload (%s), setup of %.1f MiB\n", mib, tree, size / 1048576
+  printf "  whole build                       %8.3f s\n", t
+  printf "  children (%d: 7-Zip, packer)       %8.3f s\n", n, c
+  printf "  program'\''s own work                %8.3f s\n", t - c
+  printf "Program overhead / whole build: %.2f %% (goal <= 3 %%)\n", 100 * (t - c) / t
+  printf "Program overhead / children:    %.2f %%\n", 100 * (t - c) / c
+}'

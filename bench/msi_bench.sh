@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Benchmark of the MSI package builder: inserts the files of a 50-entry package plan into a copy
+# of the stand-in template MSI with AddBinaryFilesToMsi, with a bare loop of the same Windows
+# Installer calls (both under Wine, same msi.dll) and with msitools' msibuild (native), and prints
+# the times and the ratios. Best of ROUNDS runs each.
+# Usage: bash bench/msi_bench.sh [BUILD_TREE FILES KIB ROUNDS]   (defaults build/x64 50 256 5)
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../scripts/wine-env.sh"
+tree=${1:-$BUILD_DIR/x64}
+files=${2:-50}
+kib=${3:-256}
+rounds=${4:-5}
+
+[ -f "$tree/build.ninja" ] || { echo "Build first: bash scripts/test.sh" >&2; exit 1; }
+cmake --build "$tree" --target msi_bench server_data_files >/dev/null
+ensure_wine_prefix
+start_wine_server
+
+work=$(mktemp -d /tmp/msi_bench.XXXXXX)
+trap 'rm -rf "$work"; stop_wine_server' EXIT
+data=$work/data
+mkdir -p "$data" "$work/msibuild/Binary"
+{
+  printf '[CLIENT_PACKAGE]\r\nFILE_COUNT=%d\r\n' "$files"
+  for i in $(seq 0 $((files - 1))); do printf '%d=file%02d.bin\r\n' "$i" "$i"; done
+} >"$data/pkgplan.ini"
+printf 'Name\tData\r\ns72\tv0\r\nBinary\tName\r\n' >"$work/msibuild/Binary.idt"
+for i in $(seq 0 $((files - 1))); do
+  name=$(printf 'file%02d.bin' "$i")
+  head -c $((kib * 1024)) /dev/urandom >"$data/$name"
+  ln "$data/$name" "$work/msibuild/Binary/$name.ibd"
+  printf '%s\t%s\r\n' "$name" "$name.ibd" >>"$work/msibuild/Binary.idt"
+done
+template=$tree/bin/serverfiles/template.msi
+
+now() { date +%s.%N; }
+msibuild_seconds=1e30
+for _ in $(seq 1 "$rounds"); do
+  cp "$template" "$work/msibuild/native.msi"
+  start=$(now)
+  (cd "$work/msibuild" && msibuild native.msi -i Binary.idt)
+  end=$(now)
+  msibuild_seconds=$(awk -v a="$msibuild_seconds" -v s="$start" -v e="$end" 'BEGIN {b = e - s; print (b < a) ? b : a}')
+done
+rows=$(msiinfo export "$work/msibuild/native.msi" Binary | tail -n +4 | wc -l)
+[ "$rows" -ge "$files" ] || { echo "msibuild stored $rows rows, expected $files" >&2; exit 1; }
+
+results=$(wine "$tree/bin/msi_bench.exe" "$(winepath -w "$data")" "$(winepath -w "$template")" "$rounds" </dev/null |
+  tr -d '\r')
+eval "$results"  # files, ours_seconds, bare_seconds
+
+awk -v n="$files" -v kib="$kib" -v o="$ours_seconds" -v b="$bare_seconds" -v m="$msibuild_seconds" \
+  -v tree="$tree" -v rounds="$rounds" 'BEGIN {
+  printf "Inserted %d files of %d KiB into the template MSI (%s, best of %d runs each)\n", n, kib, tree, rounds
+  printf "  AddBinaryFilesToMsi (Wine msi.dll)   %7.3f s\n", o
+  printf "  bare loop, same calls (Wine msi.dll) %7.3f s\n", b
+  printf "  msibuild -i (msitools, native)       %7.3f s\n", m
+  printf "AddBinaryFilesToMsi / bare loop: %.2f (goal <= 1.2)\n", o / b
+  printf "AddBinaryFilesToMsi / msibuild:  %.2f (report only)\n", o / m
+}'

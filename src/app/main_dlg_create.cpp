@@ -1,0 +1,80 @@
+// The Create button: a snapshot of the options, the derived kind, and the build of that kind.
+
+#include "app/main_dlg.h"
+#include "app/program_folder.h"
+#include "app/resource.h"
+#include "build/tar_client_dispatch.h"
+#include "build/windows_build.h"
+#include "log/trace_log.h"
+#include "password/set_pwd_dialog.h"
+#include "uitext/ui_text.h"
+
+// What a build shows or asks, in windows of this dialog.
+class CtmrovaneDlg::BuildUi final : public IBuildUi {
+ public:
+  explicit BuildUi(CtmrovaneDlg& dialog) : dialog_(dialog) {}
+  int Show(const wchar_t* text, UINT style) override { return dialog_.Prompt().Show(text, style); }
+  bool AskPassword(const wchar_t* programFolder) override {
+    CSetPwdDialog password(programFolder);
+    return password.DoModal(dialog_.hwnd()) == IDOK;
+  }
+  void PaintNow() override {
+    ::SetFocus(dialog_.hwnd());
+    ::UpdateWindow(dialog_.hwnd());
+  }
+
+ private:
+  CtmrovaneDlg& dialog_;
+};
+
+INT_PTR CtmrovaneDlg::OnBnClickedBtnCreate(WPARAM, LPARAM) {
+  static const wchar_t kTag[] = L"CtmrovaneDlg::OnBnClickedBtnCreate";
+  TraceLog(tracelog::kLevelProgress, kTag, L"called");
+  Enable(IDC_BTN_SENDMAIL, false);
+  Enable(IDC_BTN_CLOSE, false);
+  Enable(IDC_BTN_CREATE, false);
+  creating_ = true;
+  const HCURSOR previous = ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
+
+  BuildOptions options;
+  GetBuildOptions(options);
+  const UiText* addressError = PrepareCreate(options);
+  alternateAddress_ = options.alternateAddress;
+  buildKind_ = options.build.kind;
+  BuildUi ui(*this);
+  wchar_t programFolder[MAX_PATH];
+  switch (options.build.kind) {
+    case BuildKind::WinExeAv:
+    case BuildKind::WinExeAgent:
+    case BuildKind::WinMsi:
+      if (GetProgramFolder(programFolder)) {
+        CreateClientSetupExe(options, ui, programFolder);
+      } else {
+        TraceLog(tracelog::kLevelError, kTag, L"GetProgramFolder failed");
+        wchar_t text[kTextCapacity];
+        LoadUiText(uitext::kErrCreateSetup, text);
+        ui.Show(text, MB_OK | MB_ICONERROR);
+      }
+      break;
+    default:
+      // Mac and Linux: an invalid alternate address stops here, before anything is touched.
+      if (addressError != nullptr) {
+        wchar_t text[kTextCapacity];
+        LoadUiText(*addressError, text);
+        ui.Show(text, MB_OK | MB_ICONERROR);
+      } else {
+        CreateTarClientBuild(options, ui);
+      }
+      break;
+  }
+
+  ::SetCursor(previous);
+  const BuildKind kind = buildKind_;
+  if (kind == BuildKind::WinExeAgent || kind == BuildKind::WinMsi || kind == BuildKind::MacAgent) {
+    Enable(IDC_BTN_SENDMAIL, true);
+  }
+  Enable(IDC_BTN_CLOSE, true);
+  Enable(IDC_BTN_CREATE, true);
+  creating_ = false;
+  return TRUE;
+}

@@ -1,0 +1,235 @@
+#include "build/msi_builder.h"
+
+#include <strsafe.h>
+
+#include "framework/handles.h"
+#include "log/trace_log.h"
+
+namespace {
+
+constexpr DWORD kEntryCapacity = MAX_PATH;
+constexpr size_t kMsiErrorCapacity = 4096;
+constexpr wchar_t kInsertQuery[] = L"INSERT INTO `Binary` (`Name`, `Data`) VALUES (?, ?)";
+constexpr wchar_t kSelectQuery[] = L"SELECT `Data` FROM `Binary` WHERE `Name` = ?";
+
+// The row name of a plan entry: its text after the last backslash, or all of it.
+const wchar_t* RowName(const wchar_t* entry) {
+  const wchar_t* slash = wcsrchr(entry, L'\\');
+  return slash != nullptr ? slash + 1 : entry;
+}
+
+// folder + "\" + name into `path` (MAX_PATH); false when it does not fit.
+bool JoinPath(const wchar_t* folder, const wchar_t* name, wchar_t (&path)[MAX_PATH]) {
+  return SUCCEEDED(::StringCchPrintfW(path, MAX_PATH, L"%s\\%s", folder, name));
+}
+
+// Shows the text of the installer's last error record, when there is one and it can be formatted.
+void ShowLastMsiError(fw::IUserPrompt& prompt) {
+  const fw::UniqueMsiHandle error(::MsiGetLastErrorRecord());
+  if (!error) {
+    return;
+  }
+  wchar_t text[kMsiErrorCapacity] = L"";
+  DWORD length = kMsiErrorCapacity;
+  if (::MsiFormatRecordW(0, error.get(), text, &length) == ERROR_SUCCESS) {
+    prompt.Show(text, MB_OK | MB_ICONERROR);
+  }
+}
+
+// Inserts one plan entry as a row and commits it. Traces and reports as AddBinaryFilesToMsi.
+bool InsertEntry(MSIHANDLE database, const wchar_t* workFolder, const wchar_t* entry,
+                 fw::IUserPrompt& prompt) {
+  static const wchar_t kTag[] = L"AddBinaryFilesToMsi";
+  fw::UniqueMsiHandle view;
+  const UINT opened = ::MsiDatabaseOpenViewW(database, kInsertQuery, view.put());
+  if (opened != ERROR_SUCCESS) {
+    if (opened == ERROR_INVALID_HANDLE) {
+      prompt.Show(L"ERROR_INVALID_HANDLE", MB_OK | MB_ICONERROR);
+    } else if (opened == ERROR_BAD_QUERY_SYNTAX) {
+      prompt.Show(L"ERROR_BAD_QUERY_SYNTAX", MB_OK | MB_ICONERROR);
+    }
+    TraceLog(tracelog::kLevelError, kTag, L"MsiDatabaseOpenView faile (Err-> %u)", opened);
+    return false;
+  }
+  wchar_t filePath[MAX_PATH];
+  if (!JoinPath(workFolder, entry, filePath)) {
+    TraceLog(tracelog::kLevelError, kTag, L"File path too long (%s)", entry);
+    return false;
+  }
+  TraceLog(tracelog::kLevelError, kTag, L"Adding file to MSI (%s)", filePath);
+  const fw::UniqueMsiHandle record(::MsiCreateRecord(2));
+  if (!record) {
+    TraceLog(tracelog::kLevelError, kTag, L"MsiCreateRecord failed.");
+    return false;
+  }
+  // The name goes in as a parameter: any character, an apostrophe included, is stored as it is.
+  const UINT named = ::MsiRecordSetStringW(record.get(), 1, RowName(entry));
+  if (named != ERROR_SUCCESS) {
+    TraceLog(tracelog::kLevelError, kTag, L"MsiRecordSetString (%s), (Err -> %u)", RowName(entry), named);
+    return false;
+  }
+  const UINT streamed = ::MsiRecordSetStreamW(record.get(), 2, filePath);
+  TraceLog(tracelog::kLevelError, kTag, L"MsiRecordSetStream FileToAdd (%s), (Err -> %u)", filePath,
+           streamed);
+  if (streamed != ERROR_SUCCESS) {
+    return false;
+  }
+  const UINT executed = ::MsiViewExecute(view.get(), record.get());
+  TraceLog(tracelog::kLevelError, kTag, L"MsiViewExecute FileToAdd (%s), (Err -> %u)", filePath, executed);
+  if (executed != ERROR_SUCCESS) {
+    return false;
+  }
+  ::MsiViewClose(view.get());
+
+  const MSICONDITION persistent = ::MsiDatabaseIsTablePersistentW(database, L"Binary");
+  if (persistent != MSICONDITION_TRUE) {
+    TraceLog(tracelog::kLevelError, kTag, L"MsiDatabaseIsTablePersistent failed (Ret=%u)",
+             static_cast<unsigned>(persistent));
+  }
+  const UINT committed = ::MsiDatabaseCommit(database);
+  if (committed != ERROR_SUCCESS) {
+    TraceLog(tracelog::kLevelError, kTag, L"MsiDatabaseCommit failed (Ret=%u)", committed);
+    ShowLastMsiError(prompt);
+  }
+  TraceLog(tracelog::kLevelError, kTag, L"MsiDatabaseCommit (Err=%u)", committed);
+  if (committed != ERROR_SUCCESS) {
+    TraceLog(tracelog::kLevelError, kTag, L"MsiDatabaseCommit (Err=%u)", committed);
+    return false;
+  }
+  return true;
+}
+
+// The Data stream length of the row `name`; false when there is no such row.
+bool StreamSize(MSIHANDLE database, const wchar_t* name, UINT* size) {
+  fw::UniqueMsiHandle view;
+  if (::MsiDatabaseOpenViewW(database, kSelectQuery, view.put()) != ERROR_SUCCESS) {
+    return false;
+  }
+  const fw::UniqueMsiHandle key(::MsiCreateRecord(1));
+  if (!key || ::MsiRecordSetStringW(key.get(), 1, name) != ERROR_SUCCESS ||
+      ::MsiViewExecute(view.get(), key.get()) != ERROR_SUCCESS) {
+    return false;
+  }
+  fw::UniqueMsiHandle row;
+  const bool found = ::MsiViewFetch(view.get(), row.put()) == ERROR_SUCCESS;
+  if (found) {
+    *size = ::MsiRecordDataSize(row.get(), 1);
+  }
+  ::MsiViewClose(view.get());
+  return found;
+}
+
+}  // namespace
+
+bool GetTotalFileCount(const wchar_t* planPath, const wchar_t* section, int* count) {
+  static const wchar_t kTag[] = L"GetTotalFileCount";
+  TraceLog(tracelog::kLevelProgress, kTag, L"called");
+  if (planPath == nullptr || section == nullptr || count == nullptr) {
+    TraceLog(tracelog::kLevelProgress, kTag, L"Invalid parameter");
+    return false;
+  }
+  *count = static_cast<int>(::GetPrivateProfileIntW(section, L"FILE_COUNT", 0, planPath));
+  if (*count == 0) {
+    TraceLog(tracelog::kLevelProgress, kTag, L"GetPrivateProfileInt failed.");
+    return false;
+  }
+  TraceLog(tracelog::kLevelProgress, kTag, L"called");
+  return true;
+}
+
+bool GetFileName(const wchar_t* planPath, const wchar_t* section, int index, wchar_t* buffer,
+                 DWORD capacity) {
+  static const wchar_t kTag[] = L"GetFileName";
+  TraceLog(tracelog::kLevelProgress, kTag, L"called");
+  if (planPath == nullptr || section == nullptr || buffer == nullptr || capacity == 0) {
+    TraceLog(tracelog::kLevelProgress, kTag, L"invalid parameter");
+    return false;
+  }
+  wchar_t key[16];
+  ::StringCchPrintfW(key, 16, L"%d", index);
+  ::GetPrivateProfileStringW(section, key, L"", buffer, capacity, planPath);
+  if (buffer[0] == L'\0') {
+    TraceLog(tracelog::kLevelProgress, kTag, L"GetPrivateProfileString failed.");
+    return false;
+  }
+  TraceLog(tracelog::kLevelProgress, kTag, L"success.");
+  return true;
+}
+
+bool AddBinaryFilesToMsi(const wchar_t* workFolder, const wchar_t* outputName, fw::IUserPrompt& prompt) {
+  static const wchar_t kTag[] = L"AddBinaryFilesToMsi";
+  TraceLog(tracelog::kLevelProgress, kTag, L"Entry.");
+  if (workFolder == nullptr || outputName == nullptr) {
+    TraceLog(tracelog::kLevelProgress, kTag, L"NULL Params.");
+    return false;
+  }
+  wchar_t planPath[MAX_PATH];
+  int count = 0;
+  if (!JoinPath(workFolder, kPackagePlanFileName, planPath) ||
+      !GetTotalFileCount(planPath, kPlanPackageSection, &count)) {
+    TraceLog(tracelog::kLevelError, kTag, L"GetTotalFileCount failed.");
+    return false;
+  }
+  wchar_t databasePath[MAX_PATH];
+  if (!JoinPath(workFolder, outputName, databasePath)) {
+    TraceLog(tracelog::kLevelError, kTag, L"MsiOpenDatabase failed");
+    return false;
+  }
+  fw::UniqueMsiHandle database;
+  const UINT opened = ::MsiOpenDatabaseW(databasePath, MSIDBOPEN_TRANSACT, database.put());
+  TraceLog(tracelog::kLevelError, kTag, L"MsiOpenDatabase (Err=%u)", opened);
+  if (opened != ERROR_SUCCESS) {
+    TraceLog(tracelog::kLevelError, kTag, L"MsiOpenDatabase failed");
+    return false;
+  }
+  for (int index = 0; index < count; ++index) {
+    wchar_t entry[kEntryCapacity];
+    if (!GetFileName(planPath, kPlanPackageSection, index, entry, kEntryCapacity)) {
+      TraceLog(tracelog::kLevelError, kTag, L"GetFileName failed (iLoop = %d)", index);
+      return false;
+    }
+    TraceLog(tracelog::kLevelError, kTag, L"GetFileName (iLoop = %d) returned (%s)", index, entry);
+    if (!InsertEntry(database.get(), workFolder, entry, prompt)) {
+      return false;
+    }
+  }
+  TraceLog(tracelog::kLevelError, kTag, L"Exit.");
+  return true;
+}
+
+bool VerifyMsiBinaryRows(const wchar_t* workFolder, const wchar_t* outputName) {
+  static const wchar_t kTag[] = L"VerifyMsiBinaryRows";
+  wchar_t planPath[MAX_PATH];
+  wchar_t databasePath[MAX_PATH];
+  int count = 0;
+  if (!JoinPath(workFolder, kPackagePlanFileName, planPath) ||
+      !JoinPath(workFolder, outputName, databasePath) ||
+      !GetTotalFileCount(planPath, kPlanPackageSection, &count)) {
+    return false;
+  }
+  fw::UniqueMsiHandle database;
+  const UINT opened = ::MsiOpenDatabaseW(databasePath, MSIDBOPEN_READONLY, database.put());
+  if (opened != ERROR_SUCCESS) {
+    TraceLog(tracelog::kLevelError, kTag, L"MsiOpenDatabase failed (Err=%u)", opened);
+    return false;
+  }
+  for (int index = 0; index < count; ++index) {
+    wchar_t entry[kEntryCapacity];
+    wchar_t filePath[MAX_PATH];
+    WIN32_FILE_ATTRIBUTE_DATA file{};
+    UINT stored = 0;
+    if (!GetFileName(planPath, kPlanPackageSection, index, entry, kEntryCapacity) ||
+        !JoinPath(workFolder, entry, filePath) ||
+        !::GetFileAttributesExW(filePath, GetFileExInfoStandard, &file)) {
+      TraceLog(tracelog::kLevelError, kTag, L"Plan entry %d unreadable", index);
+      return false;
+    }
+    if (!StreamSize(database.get(), RowName(entry), &stored) || file.nFileSizeHigh != 0 ||
+        stored != file.nFileSizeLow) {
+      TraceLog(tracelog::kLevelError, kTag, L"Binary row (%s) missing or not of its file's size",
+               RowName(entry));
+      return false;
+    }
+  }
+  return true;
+}

@@ -1,0 +1,116 @@
+#include "build/msi_builder.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "framework/handles.h"
+#include "support/msi_rows.h"
+#include "support/scripted_prompt.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using testsupport::BinaryRows;
+using testsupport::WriteBytes;
+
+std::wstring BuiltTemplate() {
+  wchar_t module[MAX_PATH];
+  ::GetModuleFileNameW(nullptr, module, MAX_PATH);
+  std::wstring path = module;
+  return path.substr(0, path.find_last_of(L'\\')) + L"\\serverfiles\\template.msi";
+}
+
+class MsiBuilderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(::CopyFileW(BuiltTemplate().c_str(), (dir_ / kDatabase).c_str(), FALSE))
+        << "template.msi built?";
+    ::CreateDirectoryW((dir_ / L"sub").c_str(), nullptr);
+  }
+  void WritePlan(const std::string& plan) { ASSERT_TRUE(WriteBytes(dir_ / L"pkgplan.ini", plan)); }
+  void WriteFiles(const std::vector<std::pair<std::wstring, std::string>>& files) {
+    for (const auto& [name, content] : files) {
+      ASSERT_TRUE(WriteBytes(dir_ / name, content));
+    }
+  }
+  std::map<std::wstring, std::string> AddedRows() {
+    auto rows = BinaryRows(dir_ / kDatabase);
+    rows.erase(L"TemplateBanner");
+    return rows;
+  }
+
+  static constexpr wchar_t kDatabase[] = L"wsnode32.msi";
+  testsupport::TempDir dir_;
+  testsupport::ScriptedPrompt prompt_;
+};
+
+TEST_F(MsiBuilderTest, InsertsEveryPlanEntryUnderItsFileNameWithItsContent) {
+  WriteFiles({{L"NODESETP.EXE", "setup bytes"},
+              {L"it's.dll", "apostrophe"},
+              {L"sub\\deep.bin", std::string(70000, 'x')},
+              {L"empty.txt", ""}});
+  WritePlan(
+      "[CLIENT_PACKAGE]\r\nFILE_COUNT=4\r\n0=NODESETP.EXE\r\n1=it's.dll\r\n2=sub\\deep.bin\r\n3=.\\empty."
+      "txt\r\n");
+  ASSERT_TRUE(AddBinaryFilesToMsi(dir_.path().c_str(), kDatabase, prompt_));
+  const std::map<std::wstring, std::string> expected = {{L"NODESETP.EXE", "setup bytes"},
+                                                        {L"it's.dll", "apostrophe"},
+                                                        {L"deep.bin", std::string(70000, 'x')},
+                                                        {L"empty.txt", ""}};
+  EXPECT_EQ(AddedRows(), expected);
+  EXPECT_TRUE(BinaryRows(dir_ / kDatabase).count(L"TemplateBanner")) << "the template's own row stays";
+  EXPECT_TRUE(prompt_.shown.empty());
+  EXPECT_TRUE(VerifyMsiBinaryRows(dir_.path().c_str(), kDatabase));
+
+  // A file that changed after insertion no longer matches its row.
+  WriteFiles({{L"it's.dll", "apostrophe!"}});
+  EXPECT_FALSE(VerifyMsiBinaryRows(dir_.path().c_str(), kDatabase));
+}
+
+TEST_F(MsiBuilderTest, FailuresKeepWhatWasCommittedBefore) {
+  WriteFiles({{L"a.bin", "A"}, {L"c.bin", "C"}});
+  const struct {
+    const char* name;
+    std::string plan;
+    std::vector<std::wstring> committed;
+  } cases[] = {
+      {"count missing", "[CLIENT_PACKAGE]\r\n0=a.bin\r\n", {}},
+      {"count zero", "[CLIENT_PACKAGE]\r\nFILE_COUNT=0\r\n0=a.bin\r\n", {}},
+      {"key 1 missing", "[CLIENT_PACKAGE]\r\nFILE_COUNT=3\r\n0=a.bin\r\n2=c.bin\r\n", {L"a.bin"}},
+      {"leading zero key", "[CLIENT_PACKAGE]\r\nFILE_COUNT=2\r\n0=a.bin\r\n01=c.bin\r\n", {L"a.bin"}},
+      {"file missing", "[CLIENT_PACKAGE]\r\nFILE_COUNT=2\r\n0=a.bin\r\n1=none.bin\r\n", {L"a.bin"}},
+      {"name the template holds", "[CLIENT_PACKAGE]\r\nFILE_COUNT=1\r\n0=sub\\TemplateBanner\r\n", {}},
+  };
+  WriteFiles({{L"sub\\TemplateBanner", "clash"}});
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    WritePlan(c.plan);
+    EXPECT_FALSE(AddBinaryFilesToMsi(dir_.path().c_str(), kDatabase, prompt_));
+    std::vector<std::wstring> names;
+    for (const auto& [name, content] : AddedRows()) {
+      names.push_back(name);
+    }
+    EXPECT_EQ(names, c.committed);
+    EXPECT_FALSE(VerifyMsiBinaryRows(dir_.path().c_str(), kDatabase));
+  }
+  EXPECT_FALSE(AddBinaryFilesToMsi(nullptr, kDatabase, prompt_));
+  EXPECT_TRUE(prompt_.shown.empty());
+}
+
+TEST_F(MsiBuilderTest, ADatabaseWithoutABinaryTableIsReportedAsABadQuery) {
+  fw::UniqueMsiHandle db;
+  ASSERT_EQ(::MsiOpenDatabaseW((dir_ / L"bare.msi").c_str(), MSIDBOPEN_CREATE, db.put()), 0u);
+  ASSERT_EQ(::MsiDatabaseCommit(db.get()), 0u);
+  db.reset();
+  WriteFiles({{L"a.bin", "A"}});
+  WritePlan("[CLIENT_PACKAGE]\r\nFILE_COUNT=1\r\n0=a.bin\r\n");
+  EXPECT_FALSE(AddBinaryFilesToMsi(dir_.path().c_str(), L"bare.msi", prompt_));
+  ASSERT_EQ(prompt_.shown.size(), 1u);
+  EXPECT_EQ(prompt_.shown[0].text, L"ERROR_BAD_QUERY_SYNTAX");
+}
+
+}  // namespace

@@ -1,0 +1,396 @@
+#include "build/tar_client_build.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <share.h>
+#include <strsafe.h>
+
+#include <cstring>
+
+#include "build/file_utils.h"
+#include "build/tar_writer.h"
+#include "framework/handles.h"
+#include "log/trace_log.h"
+
+namespace {
+
+constexpr size_t kBlockSize = 512;
+
+// The value of a size field: spaces, octal digits, then spaces or NUL bytes.
+bool ParseOctal(const unsigned char* field, size_t length, uint64_t* value) {
+  size_t i = 0;
+  while (i < length && field[i] == ' ') {
+    ++i;
+  }
+  if (i == length || field[i] < '0' || field[i] > '7') {
+    return false;
+  }
+  uint64_t result = 0;
+  for (; i < length && field[i] >= '0' && field[i] <= '7'; ++i) {
+    result = result * 8 + (field[i] - '0');
+  }
+  for (; i < length; ++i) {
+    if (field[i] != ' ' && field[i] != '\0') {
+      return false;
+    }
+  }
+  *value = result;
+  return true;
+}
+
+bool ChecksumMatches(const unsigned char* block) {
+  unsigned sum = 0;
+  for (size_t i = 0; i < kBlockSize; ++i) {
+    sum += (i >= 148 && i < 156) ? ' ' : block[i];
+  }
+  uint64_t stored = 0;
+  return ParseOctal(block + 148, 8, &stored) && stored == sum;
+}
+
+bool IsZeroBlock(const unsigned char* block) {
+  for (size_t i = 0; i < kBlockSize; ++i) {
+    if (block[i] != 0) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ReadBlock(int fd, unsigned char* block) {
+  return ::_read(fd, block, kBlockSize) == static_cast<int>(kBlockSize);
+}
+
+std::string ToAnsi(const std::wstring& text) {
+  char buffer[MAX_PATH * 2];
+  const int written = ::WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, buffer,
+                                            static_cast<int>(sizeof(buffer)), nullptr, nullptr);
+  return written > 0 ? std::string(buffer) : std::string();
+}
+
+// Reads one entry's header, following a long-name header to the full name.
+bool ReadEntry(int fd, unsigned char* header, std::string* name) {
+  if (!ReadBlock(fd, header) || IsZeroBlock(header) || !ChecksumMatches(header)) {
+    return false;
+  }
+  if (header[156] != 'L') {
+    *name = std::string(reinterpret_cast<const char*>(header),
+                        strnlen(reinterpret_cast<const char*>(header), 100));
+    return true;
+  }
+  uint64_t length = 0;
+  unsigned char longName[kBlockSize];
+  if (!ParseOctal(header + 124, 12, &length) || length == 0 || length > kBlockSize ||
+      !ReadBlock(fd, longName) || longName[length - 1] != '\0' || !ReadBlock(fd, header) ||
+      !ChecksumMatches(header)) {
+    return false;
+  }
+  *name = reinterpret_cast<const char*>(longName);
+  return true;
+}
+
+}  // namespace
+
+bool VerifyTarListing(const wchar_t* tarPath, const wchar_t* folderName,
+                      const std::vector<ExpectedTarFile>& files) {
+  static const wchar_t kTag[] = L"VerifyTarListing";
+  fw::UniqueCrtFile archive;
+  if (::_wsopen_s(archive.put(), tarPath, _O_BINARY | _O_RDONLY, _SH_DENYNO, 0) != 0) {
+    TraceLog(tracelog::kLevelError, kTag, L"Cannot open %s", tarPath);
+    return false;
+  }
+  const long long archiveLength = ::_filelengthi64(archive.get());
+  const std::string folder = ToAnsi(folderName) + "/";
+
+  unsigned char header[kBlockSize];
+  std::string name;
+  uint64_t size = 1;
+  if (!ReadEntry(archive.get(), header, &name) || name != folder || header[156] != '5' ||
+      !ParseOctal(header + 124, 12, &size) || size != 0) {
+    TraceLog(tracelog::kLevelError, kTag, L"%s does not start with the folder entry of %s", tarPath,
+             folderName);
+    return false;
+  }
+  std::vector<bool> seen(files.size(), false);
+  size_t found = 0;
+  while (found < files.size()) {
+    if (!ReadEntry(archive.get(), header, &name) || header[156] != '0' ||
+        !ParseOctal(header + 124, 12, &size)) {
+      TraceLog(tracelog::kLevelError, kTag, L"%s: entry %u missing or damaged", tarPath,
+               static_cast<unsigned>(found + 1));
+      return false;
+    }
+    size_t index = 0;
+    while (index < files.size() && (seen[index] || folder + ToAnsi(files[index].name) != name)) {
+      ++index;
+    }
+    if (index == files.size() || files[index].size != size) {
+      TraceLog(tracelog::kLevelError, kTag, L"%s: unexpected entry or size (%llu bytes) at entry %u", tarPath,
+               static_cast<unsigned long long>(size), static_cast<unsigned>(found + 1));
+      return false;
+    }
+    seen[index] = true;
+    ++found;
+    const uint64_t contentBlocks = (size + kBlockSize - 1) / kBlockSize;
+    if (::_lseeki64(archive.get(), static_cast<long long>(contentBlocks * kBlockSize), SEEK_CUR) < 0) {
+      return false;
+    }
+  }
+  unsigned char marker[2][kBlockSize];
+  const long long markerAt = ::_lseeki64(archive.get(), 0, SEEK_CUR);
+  if (!ReadBlock(archive.get(), marker[0]) || !ReadBlock(archive.get(), marker[1]) ||
+      !IsZeroBlock(marker[0]) || !IsZeroBlock(marker[1]) ||
+      markerAt + static_cast<long long>(2 * kBlockSize) != archiveLength) {
+    TraceLog(tracelog::kLevelError, kTag, L"%s: no end marker after the last entry, or more entries",
+             tarPath);
+    return false;
+  }
+  return true;
+}
+
+bool ComposePath(wchar_t (&out)[MAX_PATH], const wchar_t* bufferName, const wchar_t* tag,
+                 std::initializer_list<const wchar_t*> parts) {
+  bool first = true;
+  for (const wchar_t* part : parts) {
+    const HRESULT result =
+        first ? ::StringCchCopyW(out, MAX_PATH, part) : ::StringCchCatW(out, MAX_PATH, part);
+    if (FAILED(result)) {
+      TraceLog(tracelog::kLevelError, tag,
+               first ? L"StringCchCopyW(%s) failed, Error:%lu" : L"StringCchCatW(%s) failed, Error:%lu",
+               bufferName, static_cast<unsigned long>(result));
+      return false;
+    }
+    first = false;
+  }
+  return true;
+}
+
+bool TarClientBuild::ShowError(const UiText& text) const {
+  wchar_t message[1024];
+  LoadUiText(text, message);
+  prompt_.Show(message, MB_OK | MB_ICONERROR);
+  return false;
+}
+
+bool TarClientBuild::CheckDiskSpace(const std::wstring& installFolder) const {
+  wchar_t root[MAX_PATH];
+  if (!ComposePath(root, L"szSetupFolder", tag_, {installFolder.c_str()})) {
+    return ShowError(uitext::kErrCreateSetup);
+  }
+  if (wchar_t* slash = wcschr(root, L'\\')) {
+    slash[1] = L'\0';
+  }
+  if (!IsDiskSpaceAvailable(root, kTarBuildRequiredMb)) {
+    TraceLog(tracelog::kLevelError, tag_, L"IsDiskSpaceAvailable returns FALSE");
+    return ShowError(uitext::kErrDiskSpace);
+  }
+  return true;
+}
+
+bool TarClientBuild::SetPaths(const wchar_t* sourceFolder, const wchar_t* workingFolder,
+                              const wchar_t* tarPath) {
+  if (!ComposePath(sourceFolder_, L"szBuildPath", tag_, {sourceFolder}) ||
+      !ComposePath(workingFolder_, L"szBuildPath", tag_, {workingFolder}) ||
+      !ComposePath(tarPath_, L"szBuildPath", tag_, {tarPath}) ||
+      !ComposePath(temporaryTarPath_, L"szBuildPath", tag_, {tarPath, kTemporaryTarSuffix})) {
+    return ShowError(uitext::kErrCreateSetup);
+  }
+  return true;
+}
+
+bool TarClientBuild::ConfirmRebuild() const {
+  if (::GetFileAttributesW(tarPath_) == INVALID_FILE_ATTRIBUTES) {
+    return true;
+  }
+  TraceLog(tracelog::kLevelProgress, tag_, L"TAR file already present.");
+  wchar_t question[1024];
+  LoadUiText(uitext::kAskRebuildTar, question);
+  return prompt_.Show(question, MB_YESNO | MB_ICONQUESTION) == IDYES;
+}
+
+void TarClientBuild::RecoverLeftovers(const wchar_t* folder,
+                                      std::initializer_list<const wchar_t*> names) const {
+  for (const wchar_t* name : names) {
+    wchar_t leftover[MAX_PATH];
+    wchar_t source[MAX_PATH];
+    if (!ComposePath(leftover, L"szSourceFile", tag_, {folder, L"\\", name}) ||
+        !ComposePath(source, L"szDestFile", tag_, {sourceFolder_, name}) ||
+        ::GetFileAttributesW(leftover) == INVALID_FILE_ATTRIBUTES ||
+        ::GetFileAttributesW(source) != INVALID_FILE_ATTRIBUTES) {
+      continue;
+    }
+    if (::MoveFileW(leftover, source)) {
+      TraceLog(tracelog::kLevelError, tag_, L"Recovered %s from an interrupted build into %s", leftover,
+               source);
+    } else {
+      TraceLog(tracelog::kLevelError, tag_, L"Cannot recover %s into %s (Error -> %lu)", leftover, source,
+               static_cast<unsigned long>(::GetLastError()));
+    }
+  }
+}
+
+bool TarClientBuild::SourceFileExists(const wchar_t* name) const {
+  wchar_t path[MAX_PATH];
+  return ComposePath(path, L"szBuildPath", tag_, {sourceFolder_, name}) &&
+         ::GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool TarClientBuild::PrepareWorkingFolder() {
+  // A temporary archive left by an interrupted build is never served: it goes first.
+  if (::GetFileAttributesW(temporaryTarPath_) != INVALID_FILE_ATTRIBUTES) {
+    ::SetFileAttributesW(temporaryTarPath_, FILE_ATTRIBUTE_ARCHIVE);
+    if (!::DeleteFileW(temporaryTarPath_)) {
+      TraceLog(tracelog::kLevelError, tag_, L"Cannot remove the temporary TAR %s (Error -> %lu)",
+               temporaryTarPath_, static_cast<unsigned long>(::GetLastError()));
+      return ShowError(uitext::kErrCreateSetup);
+    }
+    TraceLog(tracelog::kLevelError, tag_, L"Removed the temporary TAR %s of an interrupted build",
+             temporaryTarPath_);
+  }
+  if (!::CreateDirectoryW(workingFolder_, nullptr)) {
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_ALREADY_EXISTS) {
+      TraceLog(tracelog::kLevelError, tag_, L"CreateDirectory failed (Error -> %u)",
+               static_cast<unsigned>(error));
+      return ShowError(uitext::kErrCreateSetup);
+    }
+  }
+  // Whatever an earlier run left there would otherwise end up in the new archive.
+  if (!EmptyFolderTree(workingFolder_)) {
+    TraceLog(tracelog::kLevelError, tag_, L"Cannot empty the working folder %s", workingFolder_);
+    return ShowError(uitext::kErrCreateSetup);
+  }
+  return true;
+}
+
+bool TarClientBuild::WorkingFile(const wchar_t* name, wchar_t (&out)[MAX_PATH]) {
+  return ComposePath(out, L"szDestFile", tag_, {workingFolder_, L"\\", name}) || Abort();
+}
+
+bool TarClientBuild::CopyIn(const wchar_t* folder, const wchar_t* name, const wchar_t* failureFormat) {
+  wchar_t source[MAX_PATH];
+  wchar_t target[MAX_PATH];
+  if (!ComposePath(source, L"szSourceFile", tag_, {folder, name})) {
+    return Abort();
+  }
+  if (!WorkingFile(name, target)) {
+    return false;
+  }
+  TraceLog(tracelog::kLevelProgress, tag_, L"CopyFile Src (%s), Dst (%s).", source, target);
+  if (!::CopyFileW(source, target, FALSE)) {
+    TraceLog(tracelog::kLevelError, tag_, failureFormat, static_cast<unsigned long>(::GetLastError()));
+    return Abort();
+  }
+  return true;
+}
+
+bool TarClientBuild::MoveIn(const wchar_t* name, const wchar_t* failureFormat) {
+  wchar_t source[MAX_PATH];
+  wchar_t target[MAX_PATH];
+  if (!ComposePath(source, L"szSourceFile", tag_, {sourceFolder_, name})) {
+    return Abort();
+  }
+  if (!WorkingFile(name, target)) {
+    return false;
+  }
+  TraceLog(tracelog::kLevelProgress, tag_, L"MoveFile Src (%s), Dst (%s).", source, target);
+  if (!::MoveFileExW(source, target, MOVEFILE_REPLACE_EXISTING)) {
+    TraceLog(tracelog::kLevelError, tag_, failureFormat, static_cast<unsigned long>(::GetLastError()));
+    return Abort();
+  }
+  borrowed_.push_back(name);
+  return true;
+}
+
+bool TarClientBuild::WriteTar(std::initializer_list<const wchar_t*> names, bool consumeBorrowed,
+                              const wchar_t* failureFormat) {
+  std::vector<ExpectedTarFile> expected;
+  for (const wchar_t* name : names) {
+    wchar_t path[MAX_PATH];
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!WorkingFile(name, path)) {
+      return false;
+    }
+    if (!::GetFileAttributesExW(path, GetFileExInfoStandard, &data)) {
+      TraceLog(tracelog::kLevelError, tag_, L"%s is missing from the working folder", path);
+      return Abort();
+    }
+    expected.push_back({name, (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow});
+  }
+  const wchar_t* folderName = wcsrchr(workingFolder_, L'\\');
+  folderName = folderName != nullptr ? folderName + 1 : workingFolder_;
+
+  TraceLog(tracelog::kLevelProgress, tag_, L"Before creating TAR file. Folder Path (%s), TAR file path (%s)",
+           workingFolder_, tarPath_);
+  DWORD error = 0;
+  if (!CreateTarFile(workingFolder_, temporaryTarPath_, &error)) {
+    TraceLog(tracelog::kLevelError, tag_, failureFormat, static_cast<unsigned long>(error));
+    return Abort();
+  }
+  if (!VerifyTarListing(temporaryTarPath_, folderName, expected)) {
+    TraceLog(tracelog::kLevelError, tag_, L"The new TAR file %s does not hold the build's files",
+             temporaryTarPath_);
+    return Abort();
+  }
+  // Files that go back on success go back before the old archive is replaced, so that a file
+  // that cannot go back leaves the previous archive in place too.
+  if (!consumeBorrowed && !ReturnBorrowed()) {
+    ::DeleteFileW(temporaryTarPath_);
+    return ShowNotReturned();
+  }
+  if (!::MoveFileExW(temporaryTarPath_, tarPath_, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    TraceLog(tracelog::kLevelError, tag_, L"Replacing %s with %s failed (Error -> %lu)", tarPath_,
+             temporaryTarPath_, static_cast<unsigned long>(::GetLastError()));
+    return Abort();
+  }
+  // What stayed borrowed now lives on inside the archive.
+  borrowed_.clear();
+  CleanFolder(workingFolder_);
+  ::RemoveDirectoryW(workingFolder_);
+  return true;
+}
+
+bool TarClientBuild::Abort() {
+  if (::GetFileAttributesW(temporaryTarPath_) != INVALID_FILE_ATTRIBUTES) {
+    ::DeleteFileW(temporaryTarPath_);
+  }
+  if (!ReturnBorrowed()) {
+    return ShowNotReturned();
+  }
+  ShowError(uitext::kErrCreateSetup);
+  CleanFolder(workingFolder_);
+  ::RemoveDirectoryW(workingFolder_);
+  return false;
+}
+
+bool TarClientBuild::ReturnBorrowed() {
+  // Later moves first, so the files go back in the reverse order of their borrowing.
+  std::vector<std::wstring> kept;
+  for (auto name = borrowed_.rbegin(); name != borrowed_.rend(); ++name) {
+    wchar_t working[MAX_PATH];
+    wchar_t source[MAX_PATH];
+    const bool composed =
+        ComposePath(working, L"szSourceFile", tag_, {workingFolder_, L"\\", name->c_str()}) &&
+        ComposePath(source, L"szDestFile", tag_, {sourceFolder_, name->c_str()});
+    if (composed && ::MoveFileW(working, source)) {
+      continue;
+    }
+    TraceLog(tracelog::kLevelError, tag_, L"MoveFile FAILED For %s (Error -> %lu)", name->c_str(),
+             static_cast<unsigned long>(::GetLastError()));
+    TraceLog(tracelog::kLevelError, tag_, L"%s stays in %s; the working folder is kept", name->c_str(),
+             workingFolder_);
+    kept.insert(kept.begin(), *name);
+  }
+  borrowed_ = kept;
+  if (!kept.empty() && notReturned_.empty()) {
+    notReturned_ = kept.front();
+  }
+  return kept.empty();
+}
+
+bool TarClientBuild::ShowNotReturned() const {
+  wchar_t message[1024];
+  FormatUiText(uitext::kErrFileNotReturned.id, uitext::kErrFileNotReturned.fallback, message, 1024,
+               notReturned_.c_str(), sourceFolder_, workingFolder_);
+  prompt_.Show(message, MB_OK | MB_ICONERROR);
+  return false;
+}

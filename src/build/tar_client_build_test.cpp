@@ -1,0 +1,430 @@
+#include "build/tar_client_build.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "build/tar_client_dispatch.h"
+#include "build/tar_writer.h"
+#include "common/standin_files.h"
+#include "framework/handles.h"
+#include "layout/server_layout.h"
+#include "support/scripted_prompt.h"
+#include "support/temp_dir.h"
+#include "support/trace_capture.h"
+
+namespace {
+
+using testsupport::FileExists;
+using testsupport::ReadBytes;
+using testsupport::WriteBytes;
+
+constexpr wchar_t kMacAgentTar[] = L"cnmac\\MCWSNODE.TAR";
+constexpr wchar_t kMacAvTar[] = L"cnmac\\MCWSNOAV.TAR";
+constexpr wchar_t kLinux32Tar[] = L"heslin32\\LINUXWSNO32.TAR";
+constexpr wchar_t kLinux64Tar[] = L"heslin64\\LINUXWSNO64.TAR";
+const std::string kPreviousTar = "previous archive";
+
+std::wstring Text(const UiText& text) { return text.fallback; }
+
+// Holds a file open without any sharing, as another program may.
+fw::UniqueKernelHandle Lock(const std::wstring& path) {
+  fw::UniqueKernelHandle handle(::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                              FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  EXPECT_TRUE(handle.valid()) << "cannot lock " << standin::ToUtf8(path);
+  return handle;
+}
+
+struct KindFiles {
+  BuildKind kind;
+  const wchar_t* tar;                  // relative to the web build folder
+  const wchar_t* workingFolder;        // relative to the web build folder
+  std::vector<std::wstring> borrowed;  // relative to the web build folder
+};
+
+const KindFiles& Files(BuildKind kind) {
+  static const std::map<BuildKind, KindFiles> files = {
+      {BuildKind::MacAv, {BuildKind::MacAv, kMacAvTar, L"MCWSNOAV", {L"MACHOST.DMG", L"MWSNODE.DMG"}}},
+      {BuildKind::MacAgent, {BuildKind::MacAgent, kMacAgentTar, L"MCWSNODE", {L"MWSNODE.DMG"}}},
+      {BuildKind::Linux32,
+       {BuildKind::Linux32, kLinux32Tar, L"heslin32\\LinuxSetup32", {L"heslin32\\heslin32.tar.gz"}}},
+      {BuildKind::Linux64,
+       {BuildKind::Linux64, kLinux64Tar, L"heslin64\\LinuxSetup64", {L"heslin64\\heslin64.tar.gz"}}},
+  };
+  return files.at(kind);
+}
+
+bool IsMac(BuildKind kind) { return kind == BuildKind::MacAv || kind == BuildKind::MacAgent; }
+
+class TarBuildTest : public ::testing::Test {
+ public:
+  void LayOut(serverlayout::Options options = {}) {
+    options.serverFolder = dir_ / L"Server";
+    options.registration = serverlayout::Registration::kNone;
+    options.layOutProgram = false;
+    serverlayout::Result result;
+    ASSERT_TRUE(serverlayout::LayOutServer(options, &result)) << standin::ToUtf8(result.error);
+    options_.installFolder = result.serverFolder + L"\\";
+    options_.webBuildFolder = result.serverFolder + L"\\web\\build";
+    options_.groupGuid = L"{5F0C3E2A-8B1D-4C6F-9A2E-1D3B5C7E9F01}";
+    options_.installationMode = 2;
+    server_ = result.serverFolder;
+  }
+
+  std::wstring Web(const std::wstring& name) const { return options_.webBuildFolder + L"\\" + name; }
+
+  // Remembers the bytes of every file the build may borrow, to prove none is lost.
+  void RememberBorrowable() {
+    for (const wchar_t* name :
+         {L"MWSNODE.DMG", L"MACHOST.DMG", L"heslin32\\heslin32.tar.gz", L"heslin64\\heslin64.tar.gz"}) {
+      if (FileExists(Web(name))) {
+        borrowable_[name] = ReadBytes(Web(name));
+      }
+    }
+  }
+  void ExpectBorrowableBack(const std::vector<std::wstring>& consumed = {}) const {
+    for (const auto& [name, bytes] : borrowable_) {
+      const bool gone = std::find(consumed.begin(), consumed.end(), name) != consumed.end();
+      if (gone) {
+        EXPECT_FALSE(FileExists(Web(name))) << standin::ToUtf8(name) << " was not consumed";
+      } else {
+        EXPECT_TRUE(ReadBytes(Web(name)) == bytes) << standin::ToUtf8(name) << " is not back as it was";
+      }
+    }
+  }
+
+  bool Run(BuildKind kind, std::deque<int> answers = {}) {
+    options_.build.kind = kind;
+    options_.build.bitness = kind == BuildKind::Linux32 ? 32 : 64;
+    prompt_ = testsupport::ScriptedPrompt(std::move(answers));
+    return CreateTarClientBuild(options_, prompt_);
+  }
+
+  std::vector<std::wstring> Shown() const {
+    std::vector<std::wstring> texts;
+    for (const auto& shown : prompt_.shown) {
+      texts.push_back(shown.text);
+    }
+    return texts;
+  }
+
+  testsupport::TraceCapture trace_;
+  testsupport::TempDir dir_;
+  std::wstring server_;
+  BuildOptions options_;
+  testsupport::ScriptedPrompt prompt_;
+  std::map<std::wstring, std::string> borrowable_;
+};
+
+TEST_F(TarBuildTest, EveryKindBuildsItsArchiveAndReportsWhereItIs) {
+  ASSERT_NO_FATAL_FAILURE(LayOut());
+  for (BuildKind kind : {BuildKind::MacAv, BuildKind::MacAgent, BuildKind::Linux32, BuildKind::Linux64}) {
+    const KindFiles& files = Files(kind);
+    SCOPED_TRACE(standin::ToUtf8(files.tar));
+    RememberBorrowable();
+    ASSERT_TRUE(Run(kind));
+
+    const std::wstring tarRelative = files.tar;
+    const size_t slash = tarRelative.find(L'\\');
+    EXPECT_EQ(
+        std::vector<std::wstring>{tarRelative.substr(slash + 1) + L" has been created successfully at " +
+                                  options_.webBuildFolder + L"\\" + tarRelative.substr(0, slash) + L"."},
+        Shown());
+    EXPECT_EQ(static_cast<UINT>(MB_ICONINFORMATION), prompt_.shown.at(0).style & MB_ICONMASK);
+    const std::wstring working = files.workingFolder;
+    const std::string folderEntry = standin::ToUtf8(working.substr(working.find_last_of(L'\\') + 1)) + "/";
+    EXPECT_EQ(folderEntry, ReadBytes(Web(files.tar)).substr(0, folderEntry.size()));
+    EXPECT_FALSE(FileExists(Web(files.tar) + kTemporaryTarSuffix));
+    EXPECT_FALSE(FileExists(Web(files.workingFolder)));
+    // Disk images go back; the Linux package archive now lives only inside the archive.
+    ExpectBorrowableBack(IsMac(kind) ? std::vector<std::wstring>{} : files.borrowed);
+    borrowable_.clear();
+  }
+}
+
+TEST_F(TarBuildTest, RebuildQuestionNoChangesNothingAndYesReplacesTheArchive) {
+  ASSERT_NO_FATAL_FAILURE(LayOut());
+  for (BuildKind kind : {BuildKind::MacAgent, BuildKind::Linux64}) {
+    const KindFiles& files = Files(kind);
+    SCOPED_TRACE(standin::ToUtf8(files.tar));
+    ASSERT_TRUE(WriteBytes(Web(files.tar), kPreviousTar));
+    // A leftover working folder and stray file stay as they are after No.
+    ASSERT_TRUE(::CreateDirectoryW(Web(files.workingFolder).c_str(), nullptr));
+    ASSERT_TRUE(WriteBytes(Web(files.workingFolder) + L"\\stray.txt", "stray"));
+    RememberBorrowable();
+
+    EXPECT_FALSE(Run(kind, {IDNO}));
+    ASSERT_EQ(1u, prompt_.shown.size());
+    EXPECT_EQ(Text(uitext::kAskRebuildTar), prompt_.shown[0].text);
+    EXPECT_EQ(static_cast<UINT>(MB_YESNO | MB_ICONQUESTION), prompt_.shown[0].style);
+    EXPECT_EQ(kPreviousTar, ReadBytes(Web(files.tar)));
+    EXPECT_TRUE(FileExists(Web(files.workingFolder) + L"\\stray.txt"));
+    ExpectBorrowableBack();
+
+    EXPECT_TRUE(Run(kind, {IDYES}));
+    EXPECT_EQ(2u, prompt_.shown.size());
+    EXPECT_NE(kPreviousTar, ReadBytes(Web(files.tar)));
+    EXPECT_FALSE(FileExists(Web(files.workingFolder)));
+    borrowable_.clear();
+  }
+}
+
+// Each required file missing, with a previous archive and the answer Yes: the message, and the
+// previous archive and every other file as they were.
+TEST_F(TarBuildTest, MissingRequiredFileStopsBeforeAnythingChanges) {
+  const struct {
+    BuildKind kind;
+    const wchar_t* missing;
+    UiText message;
+  } rows[] = {
+      {BuildKind::MacAv, L"MACHOST.DMG", uitext::kErrMacFilesMissing},
+      {BuildKind::MacAv, L"macndef.ini", uitext::kErrMacFilesMissing},
+      {BuildKind::MacAv, L"MWSNODE.DMG", uitext::kErrMacFilesMissing},
+      {BuildKind::MacAgent, L"MWSNODE.DMG", uitext::kErrMacFilesMissing},
+      {BuildKind::Linux32, L"heslin32\\heslin32.tar.gz", uitext::kErrLinuxFilesMissing},
+      {BuildKind::Linux32, L"heslin32\\wsnode.ini", uitext::kErrLinuxFilesMissing},
+      {BuildKind::Linux64, L"heslin64\\readme.txt", uitext::kErrLinuxFilesMissing},
+      {BuildKind::Linux64, L"heslin64\\install", uitext::kErrLinuxFilesMissing},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(standin::ToUtf8(row.missing));
+    const KindFiles& files = Files(row.kind);
+    ASSERT_NO_FATAL_FAILURE(LayOut());
+    ASSERT_TRUE(::DeleteFileW(Web(row.missing).c_str()));
+    ASSERT_TRUE(WriteBytes(Web(files.tar), kPreviousTar));
+    RememberBorrowable();
+
+    EXPECT_FALSE(Run(row.kind, {IDYES}));
+    EXPECT_EQ((std::vector<std::wstring>{Text(uitext::kAskRebuildTar), Text(row.message)}), Shown());
+    EXPECT_EQ(kPreviousTar, ReadBytes(Web(files.tar)));
+    EXPECT_FALSE(FileExists(Web(files.workingFolder)));
+    ExpectBorrowableBack();
+    ::DeleteFileW(Web(files.tar).c_str());
+    borrowable_.clear();
+  }
+}
+
+// Faults before and after the first move. Whatever fails, every borrowed file is back as it was,
+// the previous archive is untouched, and no temporary archive or working folder remains.
+TEST_F(TarBuildTest, FaultsLoseNoBorrowedFileAndKeepThePreviousArchive) {
+  using Setup = std::function<fw::UniqueKernelHandle(TarBuildTest&)>;
+  const struct {
+    const char* name;
+    BuildKind kind;
+    std::vector<std::string> failingDataCalls;
+    const wchar_t* dataLibrary;
+    Setup setup;
+    const wchar_t* trace;
+  } rows[] = {
+      {"failing data library, Mac",
+       BuildKind::MacAv,
+       {"GetDataByType"},
+       L"",
+       nullptr,
+       L"CreateRPInfoDatFileForClientPackager failed."},
+      {"failing data library, Linux",
+       BuildKind::Linux32,
+       {"OpenDatabase"},
+       L"",
+       nullptr,
+       L"GetRPDatFileInfoFromDB failed, Error:0"},
+      {"data library without an export",
+       BuildKind::Linux64,
+       {},
+       L"cnsldata_no_GetGenericData.dll",
+       nullptr,
+       L"GetRPDatFileInfoFromDB failed, Error:0"},
+      {"no cnmac folder",
+       BuildKind::MacAv,
+       {},
+       L"",
+       [](TarBuildTest& t) {
+         EXPECT_TRUE(::DeleteFileW(t.Web(kMacAvTar).c_str()));
+         EXPECT_TRUE(::RemoveDirectoryW(t.Web(L"cnmac").c_str()));
+         return fw::UniqueKernelHandle();
+       },
+       L"CreateTarFile failed for Mac build. Error = 0)"},
+      {"a file where the cnmac folder should be",
+       BuildKind::MacAgent,
+       {},
+       L"",
+       [](TarBuildTest& t) {
+         ::DeleteFileW(t.Web(kMacAgentTar).c_str());
+         EXPECT_TRUE(::RemoveDirectoryW(t.Web(L"cnmac").c_str()));
+         EXPECT_TRUE(WriteBytes(t.Web(L"cnmac"), "not a folder"));
+         return fw::UniqueKernelHandle();
+       },
+       L"CreateTarFile failed for Mac build. Error = 0)"},
+      {"agent image locked after the antivirus image moved",
+       BuildKind::MacAv,
+       {},
+       L"",
+       [](TarBuildTest& t) { return Lock(t.Web(L"MWSNODE.DMG")); },
+       L"MoveFileEx FAILED For Mac build"},
+      {"previous Mac archive locked",
+       BuildKind::MacAv,
+       {},
+       L"",
+       [](TarBuildTest& t) { return Lock(t.Web(kMacAvTar)); },
+       L"Replacing"},
+      {"previous Linux archive locked",
+       BuildKind::Linux32,
+       {},
+       L"",
+       [](TarBuildTest& t) { return Lock(t.Web(kLinux32Tar)); },
+       L"Replacing"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const KindFiles& files = Files(row.kind);
+    serverlayout::Options layout;
+    layout.failingDataCalls = row.failingDataCalls;
+    if (*row.dataLibrary != L'\0') {
+      layout.cnsldataLibrary = row.dataLibrary;
+    }
+    ASSERT_NO_FATAL_FAILURE(LayOut(layout));
+    ASSERT_TRUE(WriteBytes(Web(files.tar), kPreviousTar));
+    RememberBorrowable();
+    trace_.Clear();
+    {
+      const fw::UniqueKernelHandle held = row.setup ? row.setup(*this) : fw::UniqueKernelHandle();
+      EXPECT_FALSE(Run(row.kind, {IDYES}));
+    }
+    const std::vector<std::wstring> shown = Shown();
+    EXPECT_EQ(Text(uitext::kErrCreateSetup), shown.empty() ? L"" : shown.back());
+    EXPECT_LE(shown.size(), 2u);
+    EXPECT_TRUE(trace_.Contains(row.trace)) << standin::ToUtf8(trace_.Text());
+    if (FileExists(Web(files.tar)) &&
+        !(::GetFileAttributesW(Web(files.tar).c_str()) & FILE_ATTRIBUTE_DIRECTORY)) {
+      EXPECT_EQ(kPreviousTar, ReadBytes(Web(files.tar)));
+    }
+    EXPECT_FALSE(FileExists(Web(files.tar) + kTemporaryTarSuffix));
+    EXPECT_FALSE(FileExists(Web(files.workingFolder)));
+    ExpectBorrowableBack();
+    borrowable_.clear();
+    testsupport::RemoveTree(server_);
+  }
+}
+
+// An interrupted build left both Mac working folders: disk images (the only copies), a stray
+// file, a sub-folder and a temporary archive. The images go home, the stray things do not reach
+// the new archive, and the temporary archive is gone.
+TEST_F(TarBuildTest, LeftoverWorkingFolderIsRecovered) {
+  ASSERT_NO_FATAL_FAILURE(LayOut());
+  const std::string agentImage = ReadBytes(Web(L"MWSNODE.DMG"));
+  const std::string antivirusImage = ReadBytes(Web(L"MACHOST.DMG"));
+  ASSERT_TRUE(::CreateDirectoryW(Web(L"MCWSNODE").c_str(), nullptr));
+  ASSERT_TRUE(::CreateDirectoryW(Web(L"MCWSNODE\\sub").c_str(), nullptr));
+  ASSERT_TRUE(::CreateDirectoryW(Web(L"MCWSNOAV").c_str(), nullptr));
+  ASSERT_TRUE(::MoveFileW(Web(L"MWSNODE.DMG").c_str(), Web(L"MCWSNODE\\MWSNODE.DMG").c_str()));
+  ASSERT_TRUE(::MoveFileW(Web(L"MACHOST.DMG").c_str(), Web(L"MCWSNOAV\\MACHOST.DMG").c_str()));
+  ASSERT_TRUE(WriteBytes(Web(L"MCWSNODE\\stray.txt"), "stray"));
+  ASSERT_TRUE(WriteBytes(Web(L"MCWSNODE\\sub\\deeper.txt"), "deeper"));
+  ASSERT_TRUE(WriteBytes(Web(kMacAgentTar) + kTemporaryTarSuffix, "partial"));
+
+  ASSERT_TRUE(Run(BuildKind::MacAgent)) << standin::ToUtf8(trace_.Text());
+  EXPECT_EQ(agentImage, ReadBytes(Web(L"MWSNODE.DMG")));
+  EXPECT_EQ(antivirusImage, ReadBytes(Web(L"MACHOST.DMG")));
+  EXPECT_FALSE(FileExists(Web(L"MCWSNODE")));
+  EXPECT_FALSE(FileExists(Web(kMacAgentTar) + kTemporaryTarSuffix));
+  const std::string tar = ReadBytes(Web(kMacAgentTar));
+  EXPECT_EQ(std::string::npos, tar.find("stray")) << "a stale file reached the archive";
+  EXPECT_EQ(std::string::npos, tar.find("deeper"));
+
+  // The Linux package archive comes home the same way and then goes into the archive.
+  const std::string package = ReadBytes(Web(L"heslin32\\heslin32.tar.gz"));
+  ASSERT_TRUE(::CreateDirectoryW(Web(L"heslin32\\LinuxSetup32").c_str(), nullptr));
+  ASSERT_TRUE(::MoveFileW(Web(L"heslin32\\heslin32.tar.gz").c_str(),
+                          Web(L"heslin32\\LinuxSetup32\\heslin32.tar.gz").c_str()));
+  ASSERT_TRUE(Run(BuildKind::Linux32)) << standin::ToUtf8(trace_.Text());
+  EXPECT_NE(std::string::npos, ReadBytes(Web(kLinux32Tar)).find(package));
+  EXPECT_FALSE(FileExists(Web(L"heslin32\\heslin32.tar.gz")));
+}
+
+// A borrowed file that cannot go back (its name was taken in the source folder meanwhile) keeps
+// the working folder with the file in it, and the message says where it is; the previous
+// archive stays, whether the new archive was written or not.
+TEST(TarClientBuildTest, FileThatCannotGoBackKeepsTheWorkingFolder) {
+  for (const bool tarFolderExists : {true, false}) {
+    SCOPED_TRACE(tarFolderExists ? "archive written" : "archive failed");
+    testsupport::TraceCapture trace;
+    testsupport::TempDir dir;
+    const std::wstring source = dir.path() + L"\\";
+    const std::wstring working = dir / L"Work";
+    const std::wstring tar = dir / L"out\\A.TAR";
+    if (tarFolderExists) {
+      ASSERT_TRUE(::CreateDirectoryW((dir / L"out").c_str(), nullptr));
+      ASSERT_TRUE(WriteBytes(tar, kPreviousTar));
+    }
+    ASSERT_TRUE(WriteBytes(dir / L"image.dmg", "the only copy"));
+    testsupport::ScriptedPrompt prompt;
+    TarClientBuild build(prompt, L"test");
+    ASSERT_TRUE(build.SetPaths(source.c_str(), working.c_str(), tar.c_str()));
+    ASSERT_TRUE(build.PrepareWorkingFolder());
+    ASSERT_TRUE(build.MoveIn(L"image.dmg", L"move in failed (%lu)"));
+    ASSERT_TRUE(WriteBytes(dir / L"image.dmg", "a new download"));
+
+    EXPECT_FALSE(build.WriteTar({L"image.dmg"}, false, L"archive failed (%lu)"));
+    ASSERT_EQ(1u, prompt.shown.size());
+    EXPECT_EQ(L"image.dmg could not be moved back to " + source + L". It is kept in " + working +
+                  L"; move it back there before building again.",
+              prompt.shown[0].text);
+    EXPECT_EQ("the only copy", ReadBytes(working + L"\\image.dmg"));
+    EXPECT_EQ("a new download", ReadBytes(dir / L"image.dmg"));
+    EXPECT_TRUE(trace.Contains(L"image.dmg stays in " + working));
+    EXPECT_FALSE(FileExists(tar + kTemporaryTarSuffix));
+    if (tarFolderExists) {
+      EXPECT_EQ(kPreviousTar, ReadBytes(tar));
+    }
+  }
+}
+
+// The check before success: the folder entry, exactly the expected files with their sizes, sound
+// headers and the end marker closing the file.
+TEST(VerifyTarListingTest, AcceptsOnlyTheFolderEntryAndExactlyTheExpectedFiles) {
+  testsupport::TempDir dir;
+  ASSERT_TRUE(::CreateDirectoryW((dir / L"F").c_str(), nullptr));
+  ASSERT_TRUE(WriteBytes(dir / L"F\\a", std::string(10, 'a')));
+  ASSERT_TRUE(WriteBytes(dir / L"F\\b", std::string(600, 'b')));
+  const std::wstring good = dir / L"good.tar";
+  DWORD error = 0;
+  ASSERT_TRUE(CreateTarFile((dir / L"F").c_str(), good.c_str(), &error));
+  const std::string bytes = ReadBytes(good);
+  ASSERT_EQ(512u * 8, bytes.size());  // folder, a, its content, b, two content blocks, end marker
+  const size_t aHeader = bytes.find("F/a") != std::string::npos ? bytes.find("F/a") : 0;
+  std::string damaged = bytes;
+  damaged[aHeader + 2] = 'x';  // the name changes, the checksum does not
+
+  const std::vector<ExpectedTarFile> both = {{L"a", 10}, {L"b", 600}};
+  const struct {
+    const char* name;
+    std::string archive;
+    const wchar_t* folder;
+    std::vector<ExpectedTarFile> files;
+    bool valid;
+  } rows[] = {
+      {"exact", bytes, L"F", both, true},
+      {"any order", bytes, L"F", {{L"b", 600}, {L"a", 10}}, true},
+      {"a file more than expected", bytes, L"F", {{L"a", 10}}, false},
+      {"an expected file missing", bytes, L"F", {{L"a", 10}, {L"b", 600}, {L"c", 0}}, false},
+      {"a size differs", bytes, L"F", {{L"a", 10}, {L"b", 601}}, false},
+      {"another folder", bytes, L"G", both, false},
+      {"end marker cut", bytes.substr(0, bytes.size() - 512), L"F", both, false},
+      {"a block after the end marker", bytes + std::string(512, '\0'), L"F", both, false},
+      {"damaged header", damaged, L"F", both, false},
+      {"empty file", "", L"F", both, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::wstring path = dir / L"row.tar";
+    ASSERT_TRUE(WriteBytes(path, row.archive));
+    EXPECT_EQ(row.valid, VerifyTarListing(path.c_str(), row.folder, row.files));
+  }
+}
+
+}  // namespace

@@ -1,0 +1,447 @@
+#include "build/windows_build.h"
+
+#include <cwctype>
+
+#include "build/archive_pack.h"
+#include "build/build_settings.h"
+#include "build/file_utils.h"
+#include "build/msi_builder.h"
+#include "framework/handles.h"
+#include "log/trace_log.h"
+#include "serverinfo/rpinfo_create.h"
+
+namespace {
+
+constexpr wchar_t kTag[] = L"CreateClientSetupExe";
+constexpr size_t kMaxDomainLength = 255;
+constexpr size_t kMessageCapacity = 1024;
+constexpr wchar_t kBlankIp[] = L"0.0.0.0";
+constexpr wchar_t kArchiveName[] = L"root.7z";
+constexpr wchar_t kSetup64[] = L"NDSETP64.EXE";
+constexpr DWORD kAntivirusSpaceMb = 1024;
+constexpr DWORD kOtherSpaceMb = 30;
+constexpr uint32_t kBasePackSize = 15;
+constexpr long long kBytesPerMb = 1048576;
+
+// Outputs of earlier builds that must never be taken for this build's result.
+constexpr const wchar_t* kOldOutputs[] = {L"wsnode32.exe", L"wsnode64.exe", L"wsnoav32.exe", L"wsnoav64.exe",
+                                          L"wsnode32.msi", L"wsnode64.msi", L"rmtsetup.exe"};
+
+// Which builds take a payload file.
+enum class When { kMinimal, kNotMinimal, kAlways, kNotMsi, kAntivirus, kMsi };
+// Where it comes from.
+enum class From { kPacker, kWebBuild, kUiLibrary };
+// What follows the copy.
+enum class Then { kNothing, kSettings, kBasePackSize, kAntivirusPackSize, kPlanFor64Bit };
+
+struct PlanCopy {
+  const wchar_t* name32;
+  const wchar_t* name64;  // null: the same as name32
+  From from;
+  When when;
+  Then then;
+  // Trace line of a failed copy: with the system error (%lu), or, for the MSI files, with the
+  // source, the destination and the error.
+  const wchar_t* failure;
+};
+
+constexpr wchar_t kMsiCopyFailure[] = L"File Copy failed. Source (%s), Destination (%s) (Err -> %u)";
+
+// The payload plan in its copy order. The template MSI (last) is copied under the output name.
+constexpr PlanCopy kPlan[] = {
+    {L"netkit.dll", nullptr, From::kPacker, When::kMinimal, Then::kNothing,
+     L"Copyfile failed for netkit.dll. Error = %lu"},
+    {L"regshim.dll", nullptr, From::kPacker, When::kMinimal, Then::kNothing,
+     L"Copyfile failed for regshim.dll. Error = %lu"},
+    {L"msvcr90.dll", nullptr, From::kPacker, When::kMinimal, Then::kNothing,
+     L"Copyfile failed for msvcr90.dll. Error = %lu"},
+    {L"Microsoft.VC90.CRT.manifest", nullptr, From::kPacker, When::kMinimal, Then::kNothing,
+     L"Copyfile failed for Microsoft.VC90.CRT.manifest. Error = %lu"},
+    {L"NODESETP.EXE", kSetup64, From::kWebBuild, When::kNotMinimal, Then::kNothing,
+     L"Copyfile failed for nodesetp"},
+    {kSettingsFileName, nullptr, From::kWebBuild, When::kAlways, Then::kSettings,
+     L"Copyfile failed for ini file"},
+    {L"Deploy.exe", nullptr, From::kPacker, When::kNotMsi, Then::kNothing, L"Copyfile failed for deploy.exe"},
+    {L"sysprobe.dll", nullptr, From::kPacker, When::kAlways, Then::kNothing, L"Copyfile failed for sysprobe"},
+    {L"verkit.dll", nullptr, From::kPacker, When::kAlways, Then::kNothing, L"Copyfile failed for verkit.dll"},
+    {L"build.cnf", nullptr, From::kPacker, When::kAlways, Then::kNothing, L"Copyfile failed for build.cnf"},
+    {L"uistr.dll", nullptr, From::kUiLibrary, When::kAlways, Then::kBasePackSize,
+     L"Copyfile failed for uistr.dll"},
+    {L"nodedef.ini", nullptr, From::kWebBuild, When::kAntivirus, Then::kNothing,
+     L"Copyfile failed for nodedef.ini"},
+    {L"tmhostsv.exe", L"tmhost64.exe", From::kWebBuild, When::kAntivirus, Then::kAntivirusPackSize,
+     L"Copyfile failed for tmhostsv.exe"},
+    {L"purge.exe", nullptr, From::kWebBuild, When::kAntivirus, Then::kNothing, L"Copyfile failed."},
+    {kPackagePlanFileName, nullptr, From::kWebBuild, When::kMsi, Then::kPlanFor64Bit, kMsiCopyFailure},
+    {L"nodehelp.dll", nullptr, From::kPacker, When::kMsi, Then::kNothing, kMsiCopyFailure},
+    {L"instctl.dll", nullptr, From::kPacker, When::kMsi, Then::kNothing, kMsiCopyFailure},
+    {L"afterins.exe", nullptr, From::kPacker, When::kMsi, Then::kNothing, kMsiCopyFailure},
+    {L"template.msi", nullptr, From::kPacker, When::kMsi, Then::kNothing, kMsiCopyFailure},
+};
+constexpr size_t kFirstMsiCopy = 14;  // index of pkgplan.ini: the MSI files trace in their own style
+
+bool Applies(When when, const BuildKindInfo& build) {
+  switch (when) {
+    case When::kMinimal:
+      return build.minimal;
+    case When::kNotMinimal:
+      return !build.minimal;
+    case When::kAlways:
+      return true;
+    case When::kNotMsi:
+      return build.kind != BuildKind::WinMsi;
+    case When::kAntivirus:
+      return build.kind == BuildKind::WinExeAv;
+    case When::kMsi:
+      return build.kind == BuildKind::WinMsi;
+  }
+  return false;
+}
+
+bool Fits(const std::wstring& path) { return path.size() < MAX_PATH; }
+
+void ShowText(IBuildUi& ui, const UiText& text, UINT style) {
+  wchar_t message[kMessageCapacity];
+  LoadUiText(text, message);
+  ui.Show(message, style);
+}
+
+// The folders of one Windows build, without trailing backslashes.
+struct Folders {
+  std::wstring webBuild;
+  std::wstring packer;
+  std::wstring work;
+  std::wstring program;
+};
+
+class WindowsBuild {
+ public:
+  WindowsBuild(const BuildOptions& options, IBuildUi& ui, const Folders& folders,
+               const wchar_t* programFolder, const wchar_t* outputName)
+      : options_(options), ui_(ui), folders_(folders), programFolder_(programFolder), output_(outputName) {}
+
+  bool Run(const std::wstring& destinationPath);
+
+ private:
+  bool CopyPayload();
+  bool AfterCopy(Then then, const std::wstring& source, const std::wstring& target);
+  uint32_t AntivirusPackSize(const std::wstring& source) const;
+  bool SetupIsNotEmpty(const std::wstring& path) const;
+  // Shows "Error in creating setup", cleans up and returns false.
+  bool Abort();
+  void CleanUp() const;
+
+  const BuildOptions& options_;
+  IBuildUi& ui_;
+  const Folders& folders_;
+  const wchar_t* programFolder_;
+  const wchar_t* output_;
+  uint32_t packSize_ = 0;
+};
+
+bool WindowsBuild::Run(const std::wstring& destinationPath) {
+  if (!EmptyFolderTree(folders_.work.c_str())) {
+    TraceLog(tracelog::kLevelError, kTag, L"Cannot empty the working folder %s", folders_.work.c_str());
+    return Abort();
+  }
+  const std::wstring recordPath = folders_.work + L"\\rpinfo.dat";
+  uint32_t recordError = 0;
+  if (!CreateRPInfoDatFileForClientPackager(options_, recordPath.c_str(), &recordError)) {
+    TraceLog(tracelog::kLevelError, kTag, L"CreateRPInfoDatFileForClientPackager failed.");
+    return Abort();
+  }
+  if (!CopyPayload()) {
+    return Abort();
+  }
+  for (const wchar_t* old : kOldOutputs) {
+    ::DeleteFileW((folders_.packer + L"\\" + old).c_str());
+  }
+
+  std::wstring result;
+  if (options_.build.kind != BuildKind::WinMsi) {
+    ArchivePackInputs inputs;
+    inputs.workFolder = folders_.work;
+    inputs.packerFolder = folders_.packer;
+    inputs.programFolder = programFolder_;
+    inputs.outputName = output_;
+    inputs.packSize = packSize_;
+    if (!ArchiveAndPack(inputs, ui_)) {
+      // Reported already; what the step may have left in the packer folder goes as well.
+      CleanUp();
+      return false;
+    }
+    result = folders_.packer + L"\\" + output_;
+    if (!SetupIsNotEmpty(result)) {
+      TraceLog(tracelog::kLevelError, kTag, L"Setup %s missing or empty after packing", result.c_str());
+      return Abort();
+    }
+  } else {
+    TraceLog(tracelog::kLevelProgress, kTag, L"Creating MSI setup file ...");
+    if (!AddBinaryFilesToMsi(folders_.work.c_str(), output_, ui_) ||
+        !VerifyMsiBinaryRows(folders_.work.c_str(), output_)) {
+      TraceLog(tracelog::kLevelProgress, kTag, L"MSI setup file creation... failed");
+      return Abort();
+    }
+    TraceLog(tracelog::kLevelProgress, kTag, L"MSI setup creation success.");
+    result = folders_.work + L"\\" + output_;
+  }
+
+  const bool moved =
+      ::MoveFileExW(result.c_str(), destinationPath.c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH) != 0;
+  if (!moved) {
+    TraceLog(tracelog::kLevelProgress, kTag,
+             L"MoveFileEx failed for tmrovane.exe (Error = %lu) :: source :: %s \t dest :: %s",
+             ::GetLastError(), result.c_str(), destinationPath.c_str());
+    // A copy across volumes that ran out of space leaves a partial file behind: it goes, unless
+    // the destination still holds a whole file (one the move could not replace).
+    WIN32_FILE_ATTRIBUTE_DATA source{}, target{};
+    if (::GetFileAttributesExW(destinationPath.c_str(), GetFileExInfoStandard, &target) &&
+        (!::GetFileAttributesExW(result.c_str(), GetFileExInfoStandard, &source) ||
+         source.nFileSizeLow != target.nFileSizeLow || source.nFileSizeHigh != target.nFileSizeHigh)) {
+      ::DeleteFileW(destinationPath.c_str());
+    }
+    return Abort();
+  }
+  wchar_t message[kMessageCapacity];
+  FormatUiText(uitext::kSetupCreated.id, uitext::kSetupCreated.fallback, message, kMessageCapacity, output_);
+  ui_.Show(message, MB_OK | MB_ICONINFORMATION);
+  CleanUp();
+  TraceLog(tracelog::kLevelProgress, kTag, L"OnBnClickedBtnCreate success");
+  return true;
+}
+
+bool WindowsBuild::CopyPayload() {
+  const bool is64 = options_.build.bitness == 64;
+  for (size_t index = 0; index < std::size(kPlan); ++index) {
+    const PlanCopy& copy = kPlan[index];
+    if (!Applies(copy.when, options_.build)) {
+      continue;
+    }
+    const wchar_t* name = is64 && copy.name64 != nullptr ? copy.name64 : copy.name32;
+    const std::wstring& folder = copy.from == From::kWebBuild             ? folders_.webBuild
+                                 : copy.from == From::kUiLibrary && !is64 ? folders_.program
+                                                                          : folders_.packer;
+    const std::wstring source = folder + L"\\" + name;
+    const bool isTemplate = index + 1 == std::size(kPlan);
+    const std::wstring target = folders_.work + L"\\" + (isTemplate ? output_ : name);
+    const bool msiStyle = index >= kFirstMsiCopy;
+    if (!Fits(source) || !Fits(target) || !::CopyFileW(source.c_str(), target.c_str(), FALSE)) {
+      const DWORD error = Fits(source) && Fits(target) ? ::GetLastError() : ERROR_FILENAME_EXCED_RANGE;
+      if (msiStyle) {
+        TraceLog(tracelog::kLevelError, kTag, copy.failure, source.c_str(), target.c_str(), error);
+      } else {
+        TraceLog(tracelog::kLevelError, kTag, copy.failure, static_cast<unsigned long>(error));
+      }
+      return false;
+    }
+    if (msiStyle) {
+      TraceLog(tracelog::kLevelProgress, kTag, L"File Copy success. Source (%s), Destination (%s)",
+               source.c_str(), target.c_str());
+    } else {
+      TraceLog(tracelog::kLevelProgress, kTag, L"File Copy Success ..... source=>%-70s \t Destination=>%s",
+               source.c_str(), target.c_str());
+    }
+    if (!AfterCopy(copy.then, source, target)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool WindowsBuild::AfterCopy(Then then, const std::wstring& source, const std::wstring& target) {
+  switch (then) {
+    case Then::kNothing:
+      return true;
+    case Then::kSettings:
+      return WriteBuildSettings(
+          target.c_str(), BuildSettingsFor(options_.build.kind, options_, options_.alternateAddress.c_str()),
+          kTag);
+    case Then::kBasePackSize:
+      packSize_ = kBasePackSize;
+      return true;
+    case Then::kAntivirusPackSize:
+      packSize_ = AntivirusPackSize(source);
+      return true;
+    case Then::kPlanFor64Bit:
+      if (options_.build.bitness != 64) {
+        return true;
+      }
+      TraceLog(
+          tracelog::kLevelProgress, kTag,
+          L"Change pkgplan.ini [CLIENT_PACKAGE] & [CLIENT_INSTALLER] section setup name to NDSETP64.EXE");
+      if (!::WritePrivateProfileStringW(kPlanPackageSection, L"0", kSetup64, target.c_str()) ||
+          !::WritePrivateProfileStringW(kPlanInstallerSection, L"SETUP", kSetup64, target.c_str())) {
+        TraceLog(tracelog::kLevelProgress, kTag, L"WritePrivateProfileString failed (Err -> %u)",
+                 ::GetLastError());
+        return false;
+      }
+      return true;
+  }
+  return false;
+}
+
+// Twice the desktop component's whole megabytes, plus the base; 0 when it cannot be read.
+uint32_t WindowsBuild::AntivirusPackSize(const std::wstring& source) const {
+  const fw::UniqueKernelHandle file(::CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER size{};
+  if (!file || !::GetFileSizeEx(file.get(), &size)) {
+    TraceLog(tracelog::kLevelError, kTag, L"open file failed for tmhostsv.exe");
+    return 0;
+  }
+  return static_cast<uint32_t>(size.QuadPart / kBytesPerMb) * 2 + kBasePackSize;
+}
+
+bool WindowsBuild::SetupIsNotEmpty(const std::wstring& path) const {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  return ::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) &&
+         !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+         (data.nFileSizeLow != 0 || data.nFileSizeHigh != 0);
+}
+
+bool WindowsBuild::Abort() {
+  ShowText(ui_, uitext::kErrCreateSetup, MB_OK | MB_ICONERROR);
+  CleanUp();
+  return false;
+}
+
+void WindowsBuild::CleanUp() const {
+  EmptyFolderTree(folders_.work.c_str());
+  ::RemoveDirectoryW(folders_.work.c_str());
+  ::DeleteFileW((folders_.packer + L"\\" + kArchiveName).c_str());
+  if (options_.build.kind != BuildKind::WinMsi) {
+    ::DeleteFileW((folders_.packer + L"\\" + output_).c_str());
+  }
+}
+
+bool IsValidDomainName(const std::wstring& domain) {
+  if (domain.empty() || domain.size() > kMaxDomainLength) {
+    return false;
+  }
+  for (const wchar_t c : domain) {
+    if (std::iswspace(c) || std::iswcntrl(c)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Step checks before any file work. True when the build may go on; false after the message.
+bool CheckDestination(const BuildOptions& options, IBuildUi& ui, const wchar_t* outputName,
+                      std::wstring* destinationPath) {
+  const std::wstring& destination = options.destination;
+  if (destination.empty()) {
+    TraceLog(tracelog::kLevelError, kTag, L"Destination path not specified");
+    ShowText(ui, uitext::kErrInvalidPath, MB_OK | MB_ICONERROR);
+    return false;
+  }
+  *destinationPath = destination + (destination.back() == L'\\' ? L"" : L"\\") + outputName;
+  if (!Fits(*destinationPath)) {
+    TraceLog(tracelog::kLevelError, kTag, L"Destn path %s too long", destination.c_str());
+    ShowText(ui, uitext::kErrInvalidPath, MB_OK | MB_ICONERROR);
+    return false;
+  }
+  const DWORD attributes = ::GetFileAttributesW(destination.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    TraceLog(tracelog::kLevelError, kTag, L"Destn path %s not found", destination.c_str());
+    ShowText(ui, uitext::kErrInvalidPath, MB_OK | MB_ICONERROR);
+    return false;
+  }
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    TraceLog(tracelog::kLevelError, kTag, L"Destn path %s is not a folder", destination.c_str());
+    ShowText(ui, uitext::kErrInvalidPath, MB_OK | MB_ICONERROR);
+    return false;
+  }
+  return true;
+}
+
+bool HasDiskSpace(const BuildOptions& options) {
+  const size_t slash = options.destination.find(L'\\');
+  const std::wstring root =
+      slash == std::wstring::npos ? options.destination : options.destination.substr(0, slash + 1);
+  if (::GetDriveTypeW(root.c_str()) == DRIVE_REMOTE) {
+    return true;
+  }
+  return IsDiskSpaceAvailable(root.c_str(),
+                              options.build.kind == BuildKind::WinExeAv ? kAntivirusSpaceMb : kOtherSpaceMb);
+}
+
+}  // namespace
+
+const UiText* ValidateAlternateAddress(const BuildOptions& options, std::wstring* address) {
+  address->clear();
+  if (!options.alternateConnection) {
+    return nullptr;
+  }
+  if (options.alternateByDomainName) {
+    if (!IsValidDomainName(options.alternateDomain)) {
+      return &uitext::kErrInvalidDomain;
+    }
+    *address = options.alternateDomain;
+    return nullptr;
+  }
+  if (options.alternateIp == kBlankIp) {
+    return &uitext::kErrInvalidIp;
+  }
+  *address = options.alternateIp;
+  return nullptr;
+}
+
+const UiText* PrepareCreate(BuildOptions& options) {
+  const UiText* error = ValidateAlternateAddress(options, &options.alternateAddress);
+  options.build = DeriveBuildKind(options.packageIndex, options.platformIndex, options.setupTypeIndex,
+                                  options.antivirusIndex);
+  return error;
+}
+
+bool CreateClientSetupExe(const BuildOptions& options, IBuildUi& ui, const wchar_t* programFolder) {
+  TraceLog(tracelog::kLevelProgress, kTag, L"called");
+  const wchar_t* outputName = BuildOutputName(options.build);
+  std::wstring destinationPath;
+  if (!CheckDestination(options, ui, outputName, &destinationPath)) {
+    return false;
+  }
+  std::wstring address;
+  if (const UiText* error = ValidateAlternateAddress(options, &address)) {
+    ShowText(ui, *error, MB_OK | MB_ICONERROR);
+    return false;
+  }
+  if (!HasDiskSpace(options)) {
+    ShowText(ui, uitext::kErrDiskSpace, MB_OK | MB_ICONERROR);
+    return false;
+  }
+  if (options.build.kind == BuildKind::WinExeAv) {
+    wchar_t brand[kMessageCapacity];
+    wchar_t question[kMessageCapacity];
+    LoadUiText(uitext::kBrandWord, brand);
+    FormatUiText(uitext::kAskSlowAvBuild.id, uitext::kAskSlowAvBuild.fallback, question, kMessageCapacity,
+                 brand);
+    if (ui.Show(question, MB_YESNO | MB_ICONQUESTION) != IDYES) {
+      return false;
+    }
+  }
+  ui.PaintNow();
+
+  Folders folders;
+  const std::wstring packerRoot = options.installFolder + L"Tools\\clPacker";
+  folders.webBuild = options.installFolder + L"Web\\Build";
+  folders.packer = options.build.bitness == 64 ? packerRoot + L"\\64" : packerRoot;
+  folders.work = packerRoot + L"\\Build";
+  folders.program = programFolder != nullptr ? programFolder : L"";
+  if (!folders.program.empty() && folders.program.back() == L'\\') {
+    folders.program.pop_back();
+  }
+  TraceLog(tracelog::kLevelProgress, kTag, L"Web build path: %s", folders.webBuild.c_str());
+  TraceLog(tracelog::kLevelProgress, kTag, L"Client packer: %s", folders.packer.c_str());
+  TraceLog(tracelog::kLevelProgress, kTag, L"Creating directory: %s", folders.work.c_str());
+  // The longest path below the working folder is a payload name of up to 27 characters.
+  if (programFolder == nullptr || !Fits(folders.work + L"\\Microsoft.VC90.CRT.manifest") ||
+      (!::CreateDirectoryW(folders.work.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)) {
+    TraceLog(tracelog::kLevelError, kTag, L"CreateDirectory failed");
+    ShowText(ui, uitext::kErrCreateSetup, MB_OK | MB_ICONERROR);
+    return false;
+  }
+  WindowsBuild build(options, ui, folders, programFolder, outputName);
+  return build.Run(destinationPath);
+}

@@ -1,0 +1,139 @@
+#!/usr/bin/env bash
+# Builds every Windows installer kind on a stand-in server whose folder has spaces and
+# parentheses, and reads each result back with tools that share no code with the program: 7zz
+# lists exactly the payload of the kind, the settings file and server-info record inside are
+# checked, msitools read the MSI's Binary rows; one setup is run and unpacks itself. Then a
+# destination on a small full drive: the move fails, is reported, and leaves nothing behind.
+# Usage: windows_installers_test.sh BIN_DIR (winbuild_tool.exe, srvlayout.exe and the built server)
+set -euo pipefail
+bin=$1
+source "$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/scripts/wine-env.sh"
+
+work=$(mktemp -d /tmp/wininst.XXXXXX)
+mnt=
+letter=
+cleanup() {
+  [ -n "$letter" ] && rm -f "$WINEPREFIX/dosdevices/$letter:"
+  if [ -n "$mnt" ]; then umount "$mnt" 2>/dev/null || umount -l "$mnt"; rmdir "$mnt"; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+server="$work/Server (x86) Folder"
+program="$server/ClientPackager"
+out="$work/out dir"
+mkdir -p "$out"
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+win() { winepath -w "$1"; }
+
+wine "$bin/srvlayout.exe" "$(win "$server")" --register none --built "$(win "$bin")\\" >/dev/null
+
+common="build.cnf rpinfo.dat sysprobe.dll uistr.dll verkit.dll wsnode.ini"
+# name package platform setup antivirus answers output files-besides-the-common-ones
+cases=(
+  "av32 0 0 0 0 YN wsnoav32.exe Deploy.exe NODESETP.EXE nodedef.ini purge.exe tmhostsv.exe"
+  "av64 0 0 1 0 YN wsnoav64.exe Deploy.exe NDSETP64.EXE nodedef.ini purge.exe tmhost64.exe"
+  "agent32 0 0 0 1 N wsnode32.exe Deploy.exe NODESETP.EXE"
+  "agent64 0 0 1 1 N wsnode64.exe Deploy.exe NDSETP64.EXE"
+  "minimal 1 1 3 0 N rmtsetup.exe Deploy.exe Microsoft.VC90.CRT.manifest msvcr90.dll netkit.dll regshim.dll"
+  "msi32 0 0 2 0 - wsnode32.msi NODESETP.EXE afterins.exe instctl.dll nodehelp.dll TemplateBanner"
+  "msi64 0 0 3 1 - wsnode64.msi NDSETP64.EXE afterins.exe instctl.dll nodehelp.dll TemplateBanner"
+)
+# Pack size parameter the packer must have received: twice the desktop component's megabytes + 15.
+declare -A pack_size=([av32]=21 [av64]=23)
+
+sorted() { tr ' ' '\n' | { grep -v '^$' || true; } | sort | tr '\n' ' '; }
+
+for entry in "${cases[@]}"; do
+  read -r name package platform setup antivirus answers output files <<<"$entry"
+  expected=$(echo "$common $files" | sorted)
+  echo "== $name: $output"
+  # What an interrupted earlier run left in the working folder never reaches the installer.
+  mkdir -p "$server/Tools/clPacker/Build/stale"
+  echo stale >"$server/Tools/clPacker/Build/stale.txt"
+  echo stale >"$server/Tools/clPacker/Build/stale/old.txt"
+  shown=$(wine "$bin/winbuild_tool.exe" "$(win "$server")" "$(win "$program")" "$(win "$out")" \
+    "$package" "$platform" "$setup" "$antivirus" --ip 10.20.30.40 --answers "$answers" </dev/null) ||
+    { fail "$name: the build failed: $shown"; continue; }
+  grep -q "shown: $output has been created successfully." <<<"$shown" || fail "$name: no success message: $shown"
+  [ ! -e "$server/Tools/clPacker/Build" ] || fail "$name: the working folder remains"
+  [ -z "$(find "$server/Tools/clPacker" -name root.7z)" ] || fail "$name: root.7z remains"
+  result="$out/$output"
+  [ -s "$result" ] || { fail "$name: $output missing at the destination"; continue; }
+  x="$work/x_$name"
+  mkdir -p "$x"
+  if [[ $output == *.msi ]]; then
+    (cd "$x" && msiinfo export "$result" Binary >Binary.idt)
+    # msiinfo writes each row's stream as Binary/Binary.NAME.
+    listed=$(ls "$x/Binary" | sed 's/^Binary\.//' | sorted)
+    [ "$listed" = "$expected" ] || fail "$name: Binary rows are '$listed', expected '$expected'"
+    setup_name=$(echo "$files" | cut -d' ' -f1)
+    cmp -s "$x/Binary/Binary.$setup_name" "$server/Web/Build/$setup_name" || fail "$name: $setup_name row differs from its file"
+    msiinfo tables "$result" | grep -qx Property || fail "$name: the template's tables are gone"
+    cp "$x/Binary/Binary.wsnode.ini" "$x/wsnode.ini"
+    cp "$x/Binary/Binary.rpinfo.dat" "$x/rpinfo.dat"
+  else
+    listed=$(7zz l -slt "$result" | sed -n 's/^Path = //p' | tail -n +2 | sed 's/.*[\\/]//' | sorted)
+    [ "$listed" = "$expected" ] || fail "$name: setup lists '$listed', expected '$expected'"
+    7zz t "$result" >/dev/null || fail "$name: 7zz t fails"
+    7zz e -y -o"$x" "$result" wsnode.ini rpinfo.dat -r >/dev/null || fail "$name: cannot extract"
+    packer="$server/Tools/clPacker"
+    [[ $name == *64 ]] && packer="$packer/64"
+    want=${pack_size[$name]:-15}
+    grep -qx "size=$want"$'\r' "$packer/pack.log" || fail "$name: pack size is not $want: $(cat "$packer/pack.log")"
+  fi
+  settings=$(iconv -f UTF-16 -t UTF-8 "$x/wsnode.ini" | tr -d '\r')
+  for line in "preset_group_id={5F0C3E2A-8B1D-4C6F-9A2E-1D3B5C7E9F01}" SERVER_IP=10.20.30.40 clntinstnetwk=2 \
+    SERVER_NAME=HESSRV01 PLATFORM=windows; do
+    grep -qxF "$line" <<<"$settings" || fail "$name: wsnode.ini lacks $line"
+  done
+  # rpinfo.dat: four zero bytes and the CRC-32 of the 7355-byte record that follows.
+  python3 -c 'import sys, zlib, struct; d = open(sys.argv[1], "rb").read()
+sys.exit(not (len(d) == 8 + 7355 and d[:4] == bytes(4) and struct.unpack("<I", d[4:8])[0] == zlib.crc32(d[8:])))' \
+    "$x/rpinfo.dat" || fail "$name: rpinfo.dat is not a valid record file"
+done
+
+# The agent setup unpacks itself silently under Wine. Its self-extracting module is a 32-bit
+# program (emulated where the kernel runs no 32-bit code: a minute or more), and its process does
+# not end by itself under Wine once it has unpacked, so it is ended when everything is there.
+if [ -s "$out/wsnode32.exe" ]; then
+  want_unpacked=$(echo "$common Deploy.exe NODESETP.EXE" | sorted)
+  timeout 300 wine "$(win "$out/wsnode32.exe")" -y -o"$(win "$work/unpacked")" </dev/null >/dev/null 2>&1 &
+  sfx=$!
+  unpacked=
+  for _ in $(seq 1 600); do
+    unpacked=$({ ls "$work/unpacked" 2>/dev/null || true; } | sorted)
+    [ "$unpacked" = "$want_unpacked" ] && cmp -s "$work/unpacked/uistr.dll" "$program/uistr.dll" && break
+    sleep 0.5
+  done
+  sleep 1
+  kill $sfx 2>/dev/null || true
+  wait $sfx 2>/dev/null || true
+  [ "$unpacked" = "$want_unpacked" ] || fail "the setup unpacked '$unpacked'"
+  cmp -s "$work/unpacked/NODESETP.EXE" "$server/Web/Build/NODESETP.EXE" || fail "the unpacked agent setup differs"
+fi
+
+# A destination drive too small for an incompressible MSI: the move fails with the error
+# message and nothing is left at the destination or in the server's folders.
+mnt=$(mktemp -d /tmp/wininst_drive.XXXXXX)
+if mount -t tmpfs -o size=31m tmpfs "$mnt" 2>/dev/null; then
+  for l in t u v w x y; do
+    if [ ! -e "$WINEPREFIX/dosdevices/$l:" ]; then letter=$l; break; fi
+  done
+  ln -s "$mnt" "$WINEPREFIX/dosdevices/$letter:"
+  head -c 40000000 /dev/urandom >"$server/Web/Build/NODESETP.EXE"
+  status=0
+  shown=$(wine "$bin/winbuild_tool.exe" "$(win "$server")" "$(win "$program")" "${letter^^}:\\" 0 0 2 0 </dev/null |
+    tr -d '\r') || status=$?
+  [ $status = 1 ] || fail "full drive: the build did not fail ($status): $shown"
+  [ "$shown" = "shown: Error in creating setup" ] || fail "full drive: shown '$shown'"
+  [ -z "$(ls -A "$mnt")" ] || fail "full drive: left $(ls -A "$mnt")"
+  [ ! -e "$server/Tools/clPacker/Build" ] || fail "full drive: the working folder remains"
+else
+  echo "cannot mount a tmpfs here; the full drive case is skipped"
+  rmdir "$mnt"
+  mnt=
+fi
+
+[ $failures = 0 ] || { echo "$failures failure(s)"; exit 1; }
+echo "all installers read back"
