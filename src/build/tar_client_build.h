@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ui_text.h"
+#include "uitext/ui_text.h"
 #include "framework/prompt.h"
 
 // Appended to the TAR path for the archive while it is written.

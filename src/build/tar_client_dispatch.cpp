@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/ui_text.h"
+#include "uitext/ui_text.h"
 #include "build/file_utils.h"
 #include "build/linux_build.h"
 #include "build/mac_build.h"
