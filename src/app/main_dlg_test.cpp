@@ -1008,6 +1008,8 @@ TEST_F(MainDialogTest, DuringASlowPackerTheDialogRepaintsAndIgnoresCloses) {
 
 }  // namespace
 
+namespace {
+
 // One opening of the group dialog from the main dialog: what to do in it, and what the main
 // dialog shows and hands to the next build afterwards.
 struct GroupChoice {
