@@ -30,6 +30,8 @@ if ! wintool wait "$title" 300; then
   exit 1
 fi
 window=$(xdotool search --name "^$title\$" | head -n 1)
+# The first paint of a freshly started program can lag behind its window on a busy machine.
+sleep 5
 
 shoot() {
   sleep 0.5
