@@ -193,11 +193,13 @@ TEST_F(FileUtilsTest, ExecFileRepaintsWindowsWhileItWaitsAndLeavesInputQueued) {
   ::InvalidateRect(window.get(), nullptr, TRUE);
   ::PostMessageW(window.get(), WM_USER + 7, 0, 0);
 
+  // A child that runs for a moment, so that the wait sees the pending paint before the exit.
   wchar_t system[MAX_PATH];
   ::GetSystemDirectoryW(system, MAX_PATH);
   DWORD exitCode = 0;
-  EXPECT_TRUE(
-      ExecFile((L"\"" + std::wstring(system) + L"\\cmd.exe\" /c exit 3").c_str(), SW_HIDE, true, &exitCode));
+  EXPECT_TRUE(ExecFile(
+      (L"\"" + std::wstring(system) + L"\\cmd.exe\" /c (for /l %i in (1,1,3000) do @cd .) & exit 3").c_str(),
+      SW_HIDE, true, &exitCode));
   EXPECT_EQ(3u, exitCode);
   EXPECT_EQ(1, paints);
   MSG message;
