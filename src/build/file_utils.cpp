@@ -15,6 +15,26 @@ namespace {
 
 constexpr unsigned long long kBytesPerMb = 1048576ull;
 
+// Waits for `object` without a time limit. Meanwhile the calling thread's windows are repainted
+// when they need it, so a long child never leaves them blank; every other posted message (input
+// included) stays queued until the wait ends. Sent messages are delivered by the wait itself.
+bool WaitPaintingWindows(HANDLE object) {
+  for (;;) {
+    // Input available, not only new input: a window invalidated before the wait is painted too.
+    const DWORD woken = ::MsgWaitForMultipleObjectsEx(1, &object, INFINITE, QS_PAINT, MWMO_INPUTAVAILABLE);
+    if (woken == WAIT_OBJECT_0) {
+      return true;
+    }
+    if (woken != WAIT_OBJECT_0 + 1) {
+      return false;
+    }
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE)) {
+      ::DispatchMessageW(&message);
+    }
+  }
+}
+
 }  // namespace
 
 DiskSpaceQueries SystemDiskSpaceQueries() {
@@ -185,7 +205,7 @@ bool ExecFile(const wchar_t* commandLine, WORD showWindow, bool wait, DWORD* exi
 
   DWORD code = STILL_ACTIVE;
   if (wait) {
-    if (::WaitForSingleObject(process.get(), INFINITE) != WAIT_OBJECT_0) {
+    if (!WaitPaintingWindows(process.get())) {
       TraceLog(tracelog::kLevelError, kTag, L"WaitForSingleObject failed (Err -> %u)", ::GetLastError());
     } else if (!::GetExitCodeProcess(process.get(), &code)) {
       TraceLog(tracelog::kLevelError, kTag, L"GetExitCodeProcess failed (Err -> %u)", ::GetLastError());

@@ -41,10 +41,11 @@ inline constexpr size_t kExecCommandCapacity = 3000;  // characters, terminator 
 
 // Starts `commandLine` (no application name, handles not inherited, the caller's environment
 // and current folder) with the given show-window value; when `wait` is true, waits for it to end
-// without a time limit. Returns true when the process was started. `exitCode` (optional)
-// receives the child's exit code once it has been waited for; it holds STILL_ACTIVE when the
-// child was not waited for or its code could not be read, and 0xFFFFFFFF when it never started.
-// A command line that does not fit in kExecCommandCapacity is refused, never shortened.
+// without a time limit, repainting the calling thread's windows meanwhile (no other input is handled).
+// Returns true when the process was started. `exitCode` (optional) receives the child's exit code once it has
+// been waited for; it holds STILL_ACTIVE when the child was not waited for or its code could not be read, and
+// 0xFFFFFFFF when it never started. A command line that does not fit in kExecCommandCapacity is refused,
+// never shortened.
 bool ExecFile(const wchar_t* commandLine, WORD showWindow, bool wait, DWORD* exitCode);
 
 // Writes the program's own resource `resourceId` of type `resourceType` (e.g. L"EXE") to
