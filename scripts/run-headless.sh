@@ -46,7 +46,12 @@ else
   status=1
 fi
 log="$program_dir/tmrovane.log"
-wintool close "$title"
+# The dialog ignores a close while Create is still ending (after its last message box); ask
+# again until the window is gone.
+for _ in $(seq 1 60); do
+  wintool close "$title" || break
+  wintool gone "$title" 5 && break
+done
 wait "$program"
 if [ -e "$log" ]; then
   echo "The trace log is still there after exit." >&2
