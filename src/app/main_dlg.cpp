@@ -23,13 +23,7 @@ constexpr wchar_t kInitTag[] = L"CtmrovaneDlg::OnInitDialog";
 constexpr wchar_t kDefaultGuidTag[] = L"CtmrovaneDlg::GetDefaultGUID";
 constexpr wchar_t kBrowseGroupTag[] = L"CtmrovaneDlg::OnBnClickedBtnBrowsegroup";
 
-struct Placement {
-  int id;
-  int x;
-  int y;
-  int width;
-  int height;
-};
+using Placement = fw::ControlPlacement;
 
 // Window order is tab order: each control goes after the one before it, the first to the top.
 constexpr Placement kFixedLayout[] = {
@@ -264,14 +258,7 @@ void CtmrovaneDlg::GetDefaultGUID(wchar_t* guid, int capacity) {
 }
 
 void CtmrovaneDlg::ApplyFixedLayout() {
-  HWND previous = HWND_TOP;
-  for (const Placement& place : kFixedLayout) {
-    HWND control = Item(place.id);
-    ::SetWindowPos(control, previous, place.x, place.y, place.width, place.height, SWP_NOACTIVATE);
-    previous = control;
-  }
-  ::SetWindowPos(hwnd(), nullptr, 0, 0, kDialogWidth, kDialogClientHeight + ::GetSystemMetrics(SM_CYCAPTION),
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  PlaceControls(kFixedLayout, kDialogWidth, kDialogClientHeight);
   for (const NotePlacement& note : kNoteLayout) {
     const Placement& place = note.placement;
     PlaceAfter(place.id, note.after, place.x, place.y, place.width, place.height);

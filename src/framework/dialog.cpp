@@ -138,4 +138,15 @@ INT_PTR Dialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
   return FALSE;
 }
 
+void Dialog::PlaceControls(std::span<const ControlPlacement> layout, int width, int clientHeight) const {
+  HWND previous = HWND_TOP;
+  for (const ControlPlacement& place : layout) {
+    HWND control = Item(place.id);
+    ::SetWindowPos(control, previous, place.x, place.y, place.width, place.height, SWP_NOACTIVATE);
+    previous = control;
+  }
+  ::SetWindowPos(hwnd_, nullptr, 0, 0, width, clientHeight + ::GetSystemMetrics(SM_CYCAPTION),
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 }  // namespace fw

@@ -8,6 +8,15 @@
 
 namespace fw {
 
+// Where a fixed layout puts one control, in pixels of the dialog's client area.
+struct ControlPlacement {
+  int id;
+  int x;
+  int y;
+  int width;
+  int height;
+};
+
 class Dialog {
  public:
   using Handler = INT_PTR (Dialog::*)(WPARAM, LPARAM);
@@ -36,6 +45,10 @@ class Dialog {
 
   HWND hwnd() const { return hwnd_; }
   HWND Item(int id) const { return ::GetDlgItem(hwnd_, id); }
+  // Places the controls as listed, each after the one before it in window (tab) order, the first
+  // at the top, and sizes the dialog to `width` and a client area `clientHeight` high below its
+  // caption.
+  void PlaceControls(std::span<const ControlPlacement> layout, int width, int clientHeight) const;
   HINSTANCE instance() const { return instance_; }
   bool IsModal() const { return modal_; }
 

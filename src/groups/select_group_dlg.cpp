@@ -20,13 +20,7 @@ constexpr wchar_t kInfoTag[] = L"CSelectGroupDlg::GetSelectedGroupInfo";
 // The group library's flag that asks for the groups of every level.
 constexpr uint32_t kAllLevels = 1;
 
-struct Placement {
-  int id;
-  int x;
-  int y;
-  int width;
-  int height;
-};
+using Placement = fw::ControlPlacement;
 // Window order is tab order: each control goes after the one before it, the first to the top.
 constexpr Placement kLayout[] = {
     {IDC_STATIC_SELECTGROUP, 14, 13, 294, 13},
@@ -109,16 +103,7 @@ BOOL CSelectGroupDlg::OnInitDialog() {
   return TRUE;
 }
 
-void CSelectGroupDlg::ApplyLayout() const {
-  HWND previous = HWND_TOP;
-  for (const Placement& place : kLayout) {
-    HWND control = Item(place.id);
-    ::SetWindowPos(control, previous, place.x, place.y, place.width, place.height, SWP_NOACTIVATE);
-    previous = control;
-  }
-  ::SetWindowPos(hwnd(), nullptr, 0, 0, kDialogWidth, kDialogClientHeight + ::GetSystemMetrics(SM_CYCAPTION),
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
+void CSelectGroupDlg::ApplyLayout() const { PlaceControls(kLayout, kDialogWidth, kDialogClientHeight); }
 
 void CSelectGroupDlg::SetTexts() const {
   wchar_t text[1024];
