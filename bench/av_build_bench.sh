@@ -23,8 +23,8 @@ wine "$tree/bin/srvlayout.exe" "$(winepath -w "$server")" --register none --buil
 head -c $((payload_mib * 1048576)) /dev/urandom >"$server/Web/Build/tmhostsv.exe"
 
 results=$(wine "$tree/bin/av_build_bench.exe" "$(winepath -w "$server")" "$(winepath -w "$server/ClientPackager")" \
-  "$(winepath -w "$work/out")" </dev/null | tr -d '\r')
-eval "$results"  # total_seconds, children_seconds, children
+  "$(winepath -w "$work/out")" </dev/null | tr -d '\r' | grep -E '^(total_seconds|children_seconds|children)=')
+eval "$results"  # total_seconds, children_seconds, children; the children's own output is dropped
 [ -s "$work/out/wsnoav32.exe" ] || { echo "no installer was built" >&2; exit 1; }
 
 awk -v t="$total_seconds" -v c="$children_seconds" -v n="$children" -v mib="$payload_mib" -v tree="$tree" \
