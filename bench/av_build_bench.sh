@@ -6,16 +6,12 @@
 # program's share of the whole build.
 # Usage: bash bench/av_build_bench.sh [BUILD_TREE PAYLOAD_MIB]   (defaults build/x64 200)
 set -euo pipefail
-source "$(dirname "${BASH_SOURCE[0]}")/../scripts/wine-env.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 tree=${1:-$BUILD_DIR/x64}
 payload_mib=${2:-200}
 
-[ -f "$tree/build.ninja" ] || { echo "Build first: bash scripts/test.sh" >&2; exit 1; }
-cmake --build "$tree" --target av_build_bench srvlayout >/dev/null
-ensure_wine_prefix
-start_wine_server
-
-work=$(mktemp -d /tmp/av_bench.XXXXXX)
+bench_build "$tree" av_build_bench srvlayout
+work=$(bench_workdir av_bench $((5 * payload_mib)))
 trap 'rm -rf "$work"; stop_wine_server' EXIT
 server=$work/server
 mkdir -p "$work/out"

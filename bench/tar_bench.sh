@@ -4,23 +4,14 @@
 # ratio, with a plain copy of the same bytes under Wine (the writer's limit) and natively.
 # Usage: bash bench/tar_bench.sh [LARGE_FILES LARGE_MB SMALL_FILES ROUNDS]   (defaults 4 64 2000 5)
 set -euo pipefail
-source "$(dirname "${BASH_SOURCE[0]}")/../scripts/wine-env.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 large_files=${1:-4}
 large_mb=${2:-64}
 small_files=${3:-2000}
 rounds=${4:-5}
 
-[ -f "$BUILD_DIR/build.ninja" ] || { echo "Build first: bash scripts/test.sh" >&2; exit 1; }
-cmake --build "$BUILD_DIR" --target tar_bench >/dev/null
-ensure_wine_prefix
-start_wine_server
-
-# In memory when possible, so that the disk's write-back does not decide the figures.
-base=/tmp
-if [ -w /dev/shm ] && [ "$(df -Pk /dev/shm | awk 'NR == 2 {print $4}')" -gt $((4 * (large_files * large_mb + 100) * 1024)) ]; then
-  base=/dev/shm
-fi
-work=$(mktemp -d "$base/tar_bench.XXXXXX")
+bench_build "$BUILD_DIR" tar_bench
+work=$(bench_workdir tar_bench $((4 * (large_files * large_mb + 100))))
 trap 'rm -rf "$work"; stop_wine_server' EXIT
 data=$work/data
 mkdir -p "$data" "$work/out"

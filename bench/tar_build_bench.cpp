@@ -10,16 +10,12 @@
 #include <psapi.h>
 // clang-format on
 
-#include <fcntl.h>
-#include <io.h>
-#include <share.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "build/tar_client_dispatch.h"
 #include "framework/handles.h"
 #include "log/trace_log.h"
@@ -36,43 +32,11 @@ class YesPrompt final : public fw::IUserPrompt {
   }
 };
 
-double Seconds(LARGE_INTEGER from, LARGE_INTEGER to) {
-  LARGE_INTEGER frequency;
-  ::QueryPerformanceFrequency(&frequency);
-  return static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
 PROCESS_MEMORY_COUNTERS Memory() {
   PROCESS_MEMORY_COUNTERS counters{};
   counters.cb = sizeof(counters);
   ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof(counters));
   return counters;
-}
-
-// Concatenates the files into `target` with 1 MiB reads and writes; returns the bytes copied or
-// -1.
-long long PlainCopy(const std::vector<std::wstring>& files, const std::wstring& target) {
-  fw::UniqueCrtFile out;
-  if (_wsopen_s(out.put(), target.c_str(), _O_BINARY | _O_CREAT | _O_TRUNC | _O_WRONLY, _SH_DENYNO,
-                _S_IREAD | _S_IWRITE) != 0) {
-    return -1;
-  }
-  static char buffer[1 << 20];
-  long long total = 0;
-  for (const std::wstring& file : files) {
-    fw::UniqueCrtFile in;
-    if (_wsopen_s(in.put(), file.c_str(), _O_BINARY | _O_RDONLY, _SH_DENYNO, 0) != 0) {
-      return -1;
-    }
-    int read;
-    while ((read = _read(in.get(), buffer, sizeof(buffer))) > 0) {
-      if (_write(out.get(), buffer, static_cast<unsigned>(read)) != read) {
-        return -1;
-      }
-      total += read;
-    }
-  }
-  return _close(out.release()) == 0 ? total : -1;
 }
 
 }  // namespace
@@ -111,7 +75,7 @@ int wmain(int argc, wchar_t** argv) {
       return 1;
     }
     ::QueryPerformanceCounter(&end);
-    bestBuild = std::min(bestBuild, Seconds(start, end));
+    bestBuild = std::min(bestBuild, bench::Seconds(start, end));
   }
   const PROCESS_MEMORY_COUNTERS after = Memory();
 
@@ -119,13 +83,13 @@ int wmain(int argc, wchar_t** argv) {
   for (int round = 0; round < rounds; ++round) {
     LARGE_INTEGER start, end;
     ::QueryPerformanceCounter(&start);
-    bytes = PlainCopy(sources, copyPath);
+    bytes = bench::PlainCopy(sources, copyPath);
     ::QueryPerformanceCounter(&end);
     if (bytes < 0) {
       fwprintf(stderr, L"the plain copy failed\n");
       return 1;
     }
-    bestCopy = std::min(bestCopy, Seconds(start, end));
+    bestCopy = std::min(bestCopy, bench::Seconds(start, end));
   }
   ::DeleteFileW(copyPath.c_str());
   printf(

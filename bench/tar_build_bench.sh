@@ -6,23 +6,13 @@
 # Usage: [BENCH_TREE=BUILD_TREE] [BENCH_BASE=FOLDER] bash bench/tar_build_bench.sh [IMAGE_MB ROUNDS]
 # (defaults: the 64-bit test build, 256 MiB, 3 rounds)
 set -euo pipefail
-source "$(dirname "${BASH_SOURCE[0]}")/../scripts/wine-env.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 image_mb=${1:-256}
 rounds=${2:-3}
 tree=${BENCH_TREE:-$BUILD_DIR/x64}
 [ -f "$tree/build.ninja" ] || tree=$BUILD_DIR
-[ -f "$tree/build.ninja" ] || { echo "Build first: bash scripts/test.sh" >&2; exit 1; }
-cmake --build "$tree" --target tar_build_bench srvlayout >/dev/null
-ensure_wine_prefix
-start_wine_server
-
-# In memory when possible, so that the disk's write-back does not decide the figures; BENCH_BASE
-# chooses the folder instead.
-base=${BENCH_BASE:-/tmp}
-if [ -z "${BENCH_BASE:-}" ] && [ -w /dev/shm ] && [ "$(df -Pk /dev/shm | awk 'NR == 2 {print $4}')" -gt $((6 * (image_mb + 16) * 1024)) ]; then
-  base=/dev/shm
-fi
-work=$(mktemp -d "$base/tar_build_bench.XXXXXX")
+bench_build "$tree" tar_build_bench srvlayout
+work=$(bench_workdir tar_build_bench $((6 * (image_mb + 16))))
 # Reached through drive C:, whose root has the free space the build asks for.
 link=$WINEPREFIX/drive_c/$(basename "$work")
 ln -s "$work" "$link"

@@ -8,7 +8,7 @@ program_dir=$1
 screenshot=$2
 destination=$3
 title="Halvane Endpoint Security Client Packager"
-wintool() { wine "$TOOLS_DIR/wintool.exe" "$@"; }
+source "$PROJECT_ROOT/scripts/window.sh"
 # Control IDs of the main dialog; message box buttons.
 edit_destination=1001 combo_antivirus=1046 button_create=1006
 IDOK=1 IDNO=7
@@ -46,12 +46,7 @@ else
   status=1
 fi
 log="$program_dir/tmrovane.log"
-# The dialog ignores a close while Create is still ending (after its last message box); ask
-# again until the window is gone.
-for _ in $(seq 1 60); do
-  wintool close "$title" || break
-  wintool gone "$title" 5 && break
-done
+close_window "$title"
 wait "$program"
 if [ -e "$log" ]; then
   echo "The trace log is still there after exit." >&2

@@ -14,7 +14,7 @@ fi
 
 title="Halvane Endpoint Security Client Packager"
 docs=$PROJECT_ROOT/docs
-wintool() { wine "$TOOLS_DIR/wintool.exe" "$@"; }
+source "$PROJECT_ROOT/scripts/window.sh"
 # Control IDs of the main dialog and of the password dialog; message box buttons.
 package=1044 platform=1045 validity=1048 antivirus=1046 destination=1001 create=1006
 password=1053 confirm=1054
@@ -75,22 +75,23 @@ wintool press "$title" $create
 wintool answer "$title" $IDYES 600 >/dev/null
 wintool wait "Set Password" 300
 sleep 0.5
-import -window root -crop "$(wintool rect "Set Password" | tr -d '\r')" "$docs/password-dialog.png"
+import -window "$(xdotool search --onlyvisible --name "^Set Password\$" | head -n 1)" "$docs/password-dialog.png"
 echo "docs/password-dialog.png"
 wintool settext "Set Password" $password "Secret1"
 wintool settext "Set Password" $confirm "Secret1"
 wintool press "Set Password" $IDOK
 # The program (emulated where the kernel runs no 32-bit code) runs 7-Zip and the packer.
 # The success message is a second window of the program's title.
+message_box=
 for _ in $(seq 1 900); do
-  [ "$(xdotool search --onlyvisible --name "^$title\$" | wc -l)" -ge 2 ] && break
+  message_box=$(xdotool search --onlyvisible --name "^$title\$" | grep -vx "$window" | head -n 1) && break
   sleep 1
 done
 sleep 0.5
-import -window root -crop "$(wintool rect "$title" | tr -d '\r')" "$docs/build-success.png"
+import -window "$message_box" "$docs/build-success.png"
 echo "docs/build-success.png"
 wintool answer "$title" $IDOK 60 >/dev/null
 rm -rf "$out_dir"
 
-wintool close "$title"
+close_window "$title"
 wait "$program"

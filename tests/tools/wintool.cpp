@@ -10,9 +10,6 @@
 //                                    and returns at once, while its handler runs (exit 0)
 //   wintool settext <title> <id> <text>
 //                                    sets the text of the control <id> of that dialog
-//   wintool rect <title>             prints "WIDTHxHEIGHT+X+Y" of the dialog of that title
-//                                    owned by another window (a message box), else of the one
-//                                    without owner
 //                                    (press and settext prefer the dialog without owner, the main
 //                                    window, over a message box of the same title)
 //   wintool answer <title> <button> [seconds]
@@ -76,10 +73,9 @@ int WaitFor(const wchar_t* title, double seconds, bool present) {
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 3) {
-    fwprintf(
-        stderr,
-        L"usage: wintool wait|close|gone <title> [seconds] | select <title> <id> <index> | click|press "
-        L"<title> <id> | settext <title> <id> <text> | answer <title> <button> [seconds] | rect <title>\n");
+    fwprintf(stderr,
+             L"usage: wintool wait|close|gone <title> [seconds] | select <title> <id> <index> | click|press "
+             L"<title> <id> | settext <title> <id> <text> | answer <title> <button> [seconds]\n");
     return 2;
   }
   const double seconds = argc > 3 ? _wtof(argv[3]) : 30.0;
@@ -137,16 +133,6 @@ int wmain(int argc, wchar_t** argv) {
     wprintf(L"%ls\n", text);
     fflush(stdout);
     return PostMessageW(box, WM_COMMAND, MAKEWPARAM(_wtoi(argv[3]), BN_CLICKED), 0) ? 0 : 1;
-  }
-  if (wcscmp(argv[1], L"rect") == 0) {
-    HWND window = FindDialog(argv[2], true);
-    window = window != nullptr ? window : FindDialog(argv[2], false);
-    RECT rect;
-    if (window == nullptr || !GetWindowRect(window, &rect)) {
-      return 1;
-    }
-    wprintf(L"%ldx%ld+%ld+%ld\n", rect.right - rect.left, rect.bottom - rect.top, rect.left, rect.top);
-    return 0;
   }
   if (wcscmp(argv[1], L"close") == 0) {
     HWND window = Find(argv[2]);
