@@ -195,4 +195,26 @@ std::wstring VersionedName(const std::wstring& base, const std::wstring& version
   return base + L"_" + version;
 }
 
+std::string JournalEscaped(const std::string& bytes) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte == '\\') {
+      out += "\\\\";
+    } else if (byte == '\r') {
+      out += "\\r";
+    } else if (byte == '\n') {
+      out += "\\n";
+    } else if (byte >= 0x20 && byte < 0x7F) {
+      out += c;
+    } else {
+      out += "\\x";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 15];
+    }
+  }
+  return out;
+}
+
 }  // namespace standin

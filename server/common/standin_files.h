@@ -50,6 +50,10 @@ std::wstring VersionedName(const std::wstring& base, const std::wstring& version
 // journal must never change what a call returns.
 void AppendJournal(const std::wstring& journalPath, const std::string& line);
 
+// Text made fit for one journal line: printable ASCII as it is, a backslash doubled, CR and LF
+// as \r and \n, every other byte as \xHH.
+std::string JournalEscaped(const std::string& bytes);
+
 // Records one finished call: "<call> ok" or "<call> fail <status>", then each detail. Status 0
 // is success. Best effort like AppendJournal.
 void JournalCall(const std::wstring& journalPath, const char* call, uint32_t status,

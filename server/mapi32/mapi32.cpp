@@ -32,29 +32,7 @@ std::wstring BesideLibrary(const wchar_t* name) { return standin::BesideModule(g
 
 void Journal(const std::string& line) { standin::AppendJournal(BesideLibrary(L"mapi32.journal"), line); }
 
-std::string Escaped(const char* text) {
-  if (text == nullptr) {
-    return "(null)";
-  }
-  std::string out;
-  for (const char* at = text; *at != '\0'; ++at) {
-    const auto byte = static_cast<unsigned char>(*at);
-    if (byte == '\\') {
-      out += "\\\\";
-    } else if (byte == '\r') {
-      out += "\\r";
-    } else if (byte == '\n') {
-      out += "\\n";
-    } else if (byte >= 0x20 && byte < 0x7F) {
-      out += static_cast<char>(byte);
-    } else {
-      char hex[5];
-      std::snprintf(hex, sizeof(hex), "\\x%02X", byte);
-      out += hex;
-    }
-  }
-  return out;
-}
+std::string Escaped(const char* text) { return text == nullptr ? "(null)" : standin::JournalEscaped(text); }
 
 std::string Number(unsigned long long value) { return std::to_string(value); }
 

@@ -21,14 +21,10 @@ bool CreateLinuxClientBuildFile(const BuildOptions& options, fw::IUserPrompt& pr
   TraceLog(tracelog::kLevelProgress, kTag, L"Entry.");
   TarClientBuild build(prompt, kTag);
   const BuildKind kind = options.build.kind;
-  if (kind != BuildKind::Linux32 && kind != BuildKind::Linux64) {
-    TraceLog(tracelog::kLevelError, kTag, L"Invalid Parameter.");
-    return build.ShowError(uitext::kErrCreateSetup);
-  }
-  const bool is64 = kind == BuildKind::Linux64;
-  if (!build.CheckDiskSpace(options.installFolder)) {
+  if (!build.CheckStart(kind, BuildKind::Linux32, BuildKind::Linux64, options.installFolder)) {
     return false;
   }
+  const bool is64 = kind == BuildKind::Linux64;
 
   // The server must answer its data query, although the Linux build carries no record.
   ServerInfoRecord scratch;

@@ -26,14 +26,10 @@ bool CreateMacClientBuildFile(const BuildOptions& options, fw::IUserPrompt& prom
   TraceLog(tracelog::kLevelProgress, kTag, L"Entry.");
   TarClientBuild build(prompt, kTag);
   const BuildKind kind = options.build.kind;
-  if (kind != BuildKind::MacAv && kind != BuildKind::MacAgent) {
-    TraceLog(tracelog::kLevelError, kTag, L"Invalid Parameter.");
-    return build.ShowError(uitext::kErrCreateSetup);
-  }
-  const bool antivirus = kind == BuildKind::MacAv;
-  if (!build.CheckDiskSpace(options.installFolder)) {
+  if (!build.CheckStart(kind, BuildKind::MacAv, BuildKind::MacAgent, options.installFolder)) {
     return false;
   }
+  const bool antivirus = kind == BuildKind::MacAv;
 
   const wchar_t* folderName = antivirus ? kAntivirusFolder : kAgentFolder;
   wchar_t buildPath[MAX_PATH];

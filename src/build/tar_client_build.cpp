@@ -171,7 +171,12 @@ bool TarClientBuild::ShowError(const UiText& text) const {
   return false;
 }
 
-bool TarClientBuild::CheckDiskSpace(const std::wstring& installFolder) const {
+bool TarClientBuild::CheckStart(BuildKind kind, BuildKind first, BuildKind second,
+                                const std::wstring& installFolder) const {
+  if (kind != first && kind != second) {
+    TraceLog(tracelog::kLevelError, tag_, L"Invalid Parameter.");
+    return ShowError(uitext::kErrCreateSetup);
+  }
   wchar_t root[MAX_PATH];
   if (!ComposePath(root, L"szSetupFolder", tag_, {installFolder.c_str()})) {
     return ShowError(uitext::kErrCreateSetup);

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "build/build_kind.h"
 #include "framework/prompt.h"
 #include "uitext/ui_text.h"
 
@@ -54,9 +55,11 @@ class TarClientBuild {
   // Shows a text with the error icon. Always false, so that failures can end with it.
   bool ShowError(const UiText& text) const;
 
-  // 700 MB free on the drive of `installFolder` (its text up to the first backslash). Otherwise
-  // traces "IsDiskSpaceAvailable returns FALSE" and shows 3025.
-  bool CheckDiskSpace(const std::wstring& installFolder) const;
+  // The checks a build starts with. `kind` must be one of the platform's two kinds, or the build
+  // traces "Invalid Parameter." and shows 3018. The drive of `installFolder` (its text up to the
+  // first backslash) must have 700 MB free, or it traces "IsDiskSpaceAvailable returns FALSE"
+  // and shows 3025.
+  bool CheckStart(BuildKind kind, BuildKind first, BuildKind second, const std::wstring& installFolder) const;
 
   // The source folder (ending with a backslash), the working folder inside it and the TAR path.
   // False, with 3018 shown, when a derived path does not fit.

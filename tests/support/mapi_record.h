@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/standin_files.h"
 #include "support/temp_dir.h"
 
 namespace testsupport {
@@ -71,25 +72,7 @@ class MapiRecord {
     const int written = ::WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, narrow.data(),
                                               static_cast<int>(narrow.size()), nullptr, nullptr);
     narrow.resize(written > 0 ? static_cast<size_t>(written - 1) : 0);
-    std::string out;
-    for (const char c : narrow) {
-      const auto byte = static_cast<unsigned char>(c);
-      if (byte == '\\') {
-        out += "\\\\";
-      } else if (byte == '\r') {
-        out += "\\r";
-      } else if (byte == '\n') {
-        out += "\\n";
-      } else if (byte >= 0x20 && byte < 0x7F) {
-        out += c;
-      } else {
-        static const char kHex[] = "0123456789ABCDEF";
-        out += "\\x";
-        out += kHex[byte >> 4];
-        out += kHex[byte & 15];
-      }
-    }
-    return out;
+    return standin::JournalEscaped(narrow);
   }
 
  private:
