@@ -11,7 +11,9 @@ tree=${1:-$BUILD_DIR/x64}
 payload_mib=${2:-200}
 
 bench_build "$tree" av_build_bench srvlayout
-work=$(bench_workdir av_bench $((5 * payload_mib)))
+# On disk: the server layout tool needs the long form of its folder, which Wine cannot give
+# under /dev.
+work=$(BENCH_BASE=/tmp bench_workdir av_bench 0)
 trap 'rm -rf "$work"; stop_wine_server' EXIT
 server=$work/server
 mkdir -p "$work/out"
