@@ -284,30 +284,17 @@ TEST_F(MainDialogTest, InstallationModeDecidesBetweenNotesAndAlternateConnection
   }
 }
 
-// The tooltip control whose tool is control `id`, and the tool's text.
+// The tooltip control whose tool is control `id`.
 HWND FindToolTip(int id) {
-  struct Search {
-    int id;
-    HWND found;
-  } search{id, nullptr};
-  EnumThreadWindows(
-      GetCurrentThreadId(),
-      [](HWND window, LPARAM data) CALLBACK -> BOOL {
-        auto* s = reinterpret_cast<Search*>(data);
-        wchar_t className[64] = L"";
-        GetClassNameW(window, className, 64);
-        TOOLINFOW info{};
-        info.cbSize = sizeof(info);
-        if (wcscmp(className, TOOLTIPS_CLASSW) == 0 &&
-            SendMessageW(window, TTM_ENUMTOOLSW, 0, reinterpret_cast<LPARAM>(&info)) &&
-            info.uId == static_cast<UINT_PTR>(s->id)) {
-          s->found = window;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
+  return testsupport::FindThreadWindow([id](HWND window) {
+    wchar_t className[64] = L"";
+    GetClassNameW(window, className, 64);
+    TOOLINFOW info{};
+    info.cbSize = sizeof(info);
+    return wcscmp(className, TOOLTIPS_CLASSW) == 0 &&
+           SendMessageW(window, TTM_ENUMTOOLSW, 0, reinterpret_cast<LPARAM>(&info)) &&
+           info.uId == static_cast<UINT_PTR>(id);
+  });
 }
 
 TEST_F(MainDialogTest, TooltipsCarryTheNotesAndTheLinkAddresses) {

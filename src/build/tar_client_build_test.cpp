@@ -17,6 +17,7 @@
 #include "support/scripted_prompt.h"
 #include "support/temp_dir.h"
 #include "support/trace_capture.h"
+#include "tests/standin_fixture.h"
 
 namespace {
 
@@ -61,19 +62,15 @@ const KindFiles& Files(BuildKind kind) {
 
 bool IsMac(BuildKind kind) { return kind == BuildKind::MacAv || kind == BuildKind::MacAgent; }
 
-class TarBuildTest : public ::testing::Test {
+class TarBuildTest : public standintest::ServerFolderTest {
  public:
+  // Lays out the server and points the build's options at it.
   void LayOut(serverlayout::Options options = {}) {
-    options.serverFolder = dir_ / L"Server";
-    options.registration = serverlayout::Registration::kNone;
-    options.layOutProgram = false;
-    serverlayout::Result result;
-    ASSERT_TRUE(serverlayout::LayOutServer(options, &result)) << standin::ToUtf8(result.error);
-    options_.installFolder = result.serverFolder + L"\\";
-    options_.webBuildFolder = result.serverFolder + L"\\web\\build";
+    ServerFolderTest::LayOut(options);
+    options_.installFolder = server_ + L"\\";
+    options_.webBuildFolder = server_ + L"\\web\\build";
     options_.groupGuid = L"{5F0C3E2A-8B1D-4C6F-9A2E-1D3B5C7E9F01}";
     options_.installationMode = 2;
-    server_ = result.serverFolder;
   }
 
   std::wstring Web(const std::wstring& name) const { return options_.webBuildFolder + L"\\" + name; }
@@ -114,8 +111,6 @@ class TarBuildTest : public ::testing::Test {
   }
 
   testsupport::TraceCapture trace_;
-  testsupport::TempDir dir_;
-  std::wstring server_;
   BuildOptions options_;
   testsupport::ScriptedPrompt prompt_;
   std::map<std::wstring, std::string> borrowable_;

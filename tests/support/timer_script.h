@@ -1,6 +1,6 @@
 #pragma once
 // Drives windows of this thread from inside whatever modal loop runs on it: a script of steps
-// run from a timer, and a finder for the dialogs a window owns.
+// run from a timer, and finders for this thread's windows and the dialogs a window owns.
 
 #include <windows.h>
 
@@ -58,20 +58,17 @@ TimerScript::Step Do(F action) {
   };
 }
 
-// A window of this thread's class #32770 owned by `owner`, other than `owner` itself.
-inline HWND FindOwnedDialog(HWND owner) {
+// The first top-level window of this thread that `matches`, or nullptr.
+inline HWND FindThreadWindow(const std::function<bool(HWND)>& matches) {
   struct Search {
-    HWND owner;
+    const std::function<bool(HWND)>* matches;
     HWND found;
-  } search{owner, nullptr};
+  } search{&matches, nullptr};
   EnumThreadWindows(
       GetCurrentThreadId(),
       [](HWND window, LPARAM data) CALLBACK -> BOOL {
         auto* s = reinterpret_cast<Search*>(data);
-        wchar_t className[32] = L"";
-        GetClassNameW(window, className, 32);
-        if (window != s->owner && wcscmp(className, L"#32770") == 0 &&
-            GetWindow(window, GW_OWNER) == s->owner && IsWindowVisible(window)) {
+        if ((*s->matches)(window)) {
           s->found = window;
           return FALSE;
         }
@@ -79,6 +76,16 @@ inline HWND FindOwnedDialog(HWND owner) {
       },
       reinterpret_cast<LPARAM>(&search));
   return search.found;
+}
+
+// A window of this thread's class #32770 owned by `owner`, other than `owner` itself.
+inline HWND FindOwnedDialog(HWND owner) {
+  return FindThreadWindow([owner](HWND window) {
+    wchar_t className[32] = L"";
+    GetClassNameW(window, className, 32);
+    return window != owner && wcscmp(className, L"#32770") == 0 && GetWindow(window, GW_OWNER) == owner &&
+           IsWindowVisible(window);
+  });
 }
 
 // The text of a message box (its static text control has ID 0xFFFF).
