@@ -1,31 +1,106 @@
-# Sourced by run.sh and test.sh: installs what is missing, quickly when nothing is.
-install_deps() {
-  local root
-  root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-  local -A need=(
-    [i686-w64-mingw32-g++-posix]=g++-mingw-w64-i686-posix
-    [i686-w64-mingw32-dlltool]=binutils-mingw-w64-i686
-    [i686-w64-mingw32-widl]=mingw-w64-tools
-    [cmake]=cmake [ninja]=ninja-build
-    [wine]="wine wine64"
-    [xvfb-run]=xvfb [xauth]=xauth [import]=imagemagick [xdotool]=xdotool
-    [7zz]=7zip [bsdtar]=libarchive-tools [tar]=tar
-    [msiinfo]=msitools [wixl]=wixl
-    [npm]=npm [qemu-i386]=qemu-user
-  )
-  local missing=() cmd
-  for cmd in "${!need[@]}"; do
-    command -v "$cmd" >/dev/null 2>&1 || missing+=(${need[$cmd]})
+# Sourced by run.sh, test.sh and the benchmarks: installs what is missing, quickly when nothing is.
+#
+# What is missing is decided from the package database, never from a command name: the project
+# puts its own wrappers (scripts/bin) first on PATH, so a name such as "wine" is found even where
+# the package that the wrapper runs was never installed.
+
+# Each package and the commands of it that the scripts and tests call ("-" where they call none
+# by name: a library, sources, or a 32-bit half that other commands load). "A|B" accepts either
+# package when it provides the commands, and installs A when neither does: npm comes with some
+# builds of nodejs, which then conflict with the distribution's npm package.
+DEPS_PACKAGES=(
+  "g++-mingw-w64-i686-posix i686-w64-mingw32-g++-posix i686-w64-mingw32-gcc-posix"
+  "g++-mingw-w64-x86-64-posix x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-gcc-posix"
+  "binutils-mingw-w64-i686 i686-w64-mingw32-windres i686-w64-mingw32-dlltool i686-w64-mingw32-objdump"
+  "mingw-w64-tools i686-w64-mingw32-widl"
+  "cmake cmake ctest"
+  "ninja-build ninja"
+  "googletest -"
+  "wine wine wineserver wineboot winepath"
+  "wine64 /usr/lib/wine/wine64"
+  "wine32:i386 /usr/lib/wine/wine"
+  "xvfb xvfb-run Xvfb"
+  "xauth xauth"
+  "imagemagick import"
+  "xdotool xdotool"
+  "7zip 7zz"
+  "libarchive-tools bsdtar"
+  "tar tar"
+  "gzip gzip"
+  "msitools msiinfo msibuild"
+  "wixl wixl"
+  "npm|nodejs npm"
+  "python3 python3"
+  "time /usr/bin/time"
+  "qemu-user qemu-i386"
+)
+
+# The real command, looked up outside the project's wrappers; absolute names are files.
+deps_real_command() {
+  case $1 in
+    /*) [ -x "$1" ] ;;
+    *) PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin command -v "$1" >/dev/null 2>&1 ;;
+  esac
+}
+
+deps_installed() {
+  [ "$(dpkg-query -W -f='${db:Status-Abbrev}' "$1" 2>/dev/null)" = "ii " ]
+}
+
+# deps_satisfied "A|B" COMMANDS...: prints the first alternative that is installed and provides
+# every command; fails when none does.
+deps_satisfied() {
+  local alternatives=$1 package command
+  shift
+  for package in ${alternatives//|/ }; do
+    deps_installed "$package" || continue
+    for command in "$@"; do
+      [ "$command" = - ] || deps_real_command "$command" || continue 2
+    done
+    echo "$package"
+    return 0
   done
-  [ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
-  # 32-bit programs run under the win64 prefix through Wine's 32-bit half (WoW64).
-  dpkg -s wine32:i386 >/dev/null 2>&1 || missing+=(wine32:i386)
+  return 1
+}
+
+# Fails, naming the package, when a package is not installed or a command it should provide is
+# not there.
+check_deps() {
+  local entry package commands command status=0
+  for entry in "${DEPS_PACKAGES[@]}"; do
+    read -r package commands <<<"$entry"
+    # shellcheck disable=SC2086 # the commands are words
+    deps_satisfied "$package" $commands >/dev/null && continue
+    status=1
+    package=${package%%|*}
+    if ! deps_installed "$package"; then
+      echo "Missing package: $package (not installed)" >&2
+      continue
+    fi
+    for command in $commands; do
+      [ "$command" = - ] || deps_real_command "$command" ||
+        echo "Missing command: $command (package $package is installed but does not provide it)" >&2
+    done
+  done
+  return $status
+}
+
+install_deps() {
+  local root entry package commands missing=()
+  root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+  for entry in "${DEPS_PACKAGES[@]}"; do
+    read -r package commands <<<"$entry"
+    # shellcheck disable=SC2086 # the commands are words
+    deps_satisfied "$package" $commands >/dev/null || missing+=("${package%%|*}")
+  done
   if [ ${#missing[@]} -gt 0 ]; then
     echo "Installing: ${missing[*]}"
+    # 32-bit programs run under the win64 prefix through Wine's 32-bit half (WoW64).
     dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
     apt-get update -qq
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
   fi
+  check_deps || { echo "Some required packages are missing; see above." >&2; return 1; }
   if [ ! -f "$root/node_modules/.package-lock.json" ] ||
      ! cmp -s "$root/package-lock.json" "$root/node_modules/.lock-copy" 2>/dev/null; then
     (cd "$root" && npm ci --ignore-scripts --no-audit --no-fund >/dev/null && cp package-lock.json node_modules/.lock-copy)
