@@ -4,17 +4,18 @@
 # of its children (7-Zip and the packer, start-up included), in one build on a stand-in server
 # whose desktop component is an incompressible file of PAYLOAD_MIB MiB. Prints both and the
 # program's share of the whole build.
-# Usage: bash bench/av_build_bench.sh [BUILD_TREE PAYLOAD_MIB]   (defaults build/x64 200)
+# Usage: [BENCH_TREE=BUILD_TREE] bash bench/av_build_bench.sh [PAYLOAD_MIB]   (default 200 MiB; the
+# tree: the shipping 32-bit build where the kernel runs 32-bit code, else the 64-bit test build)
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
-tree=${1:-$BUILD_DIR/x64}
-payload_mib=${2:-200}
+tree=${BENCH_TREE:-$(bench_default_tree)}
+payload_mib=${1:-200}
 
 bench_build "$tree" av_build_bench srvlayout
 # On disk: the server layout tool needs the long form of its folder, which Wine cannot give
 # under /dev.
 work=$(BENCH_BASE=/tmp bench_workdir av_bench 0)
-trap 'rm -rf "$work"; stop_wine_server' EXIT
+trap 'rm -rf "$work"; bench_stop_wine_server' EXIT
 server=$work/server
 mkdir -p "$work/out"
 wine "$tree/bin/srvlayout.exe" "$(winepath -w "$server")" --register none --built "$(winepath -w "$tree/bin")\\" >/dev/null

@@ -3,19 +3,20 @@
 # of the stand-in template MSI with AddBinaryFilesToMsi, with a bare loop of the same Windows
 # Installer calls (both under Wine, same msi.dll) and with msitools' msibuild (native), and prints
 # the times and the ratios. Best of ROUNDS runs each.
-# Usage: bash bench/msi_bench.sh [BUILD_TREE FILES KIB ROUNDS]   (defaults build/x64 50 256 5)
+# Usage: [BENCH_TREE=BUILD_TREE] bash bench/msi_bench.sh [FILES KIB ROUNDS]   (defaults 50 256 5; the
+# tree: the shipping 32-bit build where the kernel runs 32-bit code, else the 64-bit test build)
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
-tree=${1:-$BUILD_DIR/x64}
-files=${2:-50}
-kib=${3:-256}
-rounds=${4:-5}
+tree=${BENCH_TREE:-$(bench_default_tree)}
+files=${1:-50}
+kib=${2:-256}
+rounds=${3:-5}
 
 bench_build "$tree" msi_bench server_data_files
 work=$(bench_workdir msi_bench $((4 * files * kib / 1024 + 64)))
-trap 'rm -rf "$work"; stop_wine_server' EXIT
+trap 'rm -rf "$work"; bench_stop_wine_server' EXIT
 data=$work/data
-mkdir -p "$data" "$work/msibuild/Binary"
+mkdir -p "$data" "$work/msibuild/Binary" "$work/export"
 {
   printf '[CLIENT_PACKAGE]\r\nFILE_COUNT=%d\r\n' "$files"
   for i in $(seq 0 $((files - 1))); do printf '%d=file%02d.bin\r\n' "$i" "$i"; done
@@ -38,7 +39,8 @@ for _ in $(seq 1 "$rounds"); do
   end=$(now)
   msibuild_seconds=$(awk -v a="$msibuild_seconds" -v s="$start" -v e="$end" 'BEGIN {b = e - s; print (b < a) ? b : a}')
 done
-rows=$(msiinfo export "$work/msibuild/native.msi" Binary | tail -n +4 | wc -l)
+# The export writes every stream into ./Binary/ of the current folder: the benchmark's own.
+rows=$(cd "$work/export" && msiinfo export "$work/msibuild/native.msi" Binary | tail -n +4 | wc -l)
 [ "$rows" -ge "$files" ] || { echo "msibuild stored $rows rows, expected $files" >&2; exit 1; }
 
 results=$(wine "$tree/bin/msi_bench.exe" "$(winepath -w "$data")" "$(winepath -w "$template")" "$rounds" </dev/null |

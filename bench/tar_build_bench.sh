@@ -4,19 +4,19 @@
 # program's peak working set during the builds, and the build's throughput against a plain copy
 # of the same bytes under the same Wine and against GNU tar archiving the same folder natively.
 # Usage: [BENCH_TREE=BUILD_TREE] [BENCH_BASE=FOLDER] bash bench/tar_build_bench.sh [IMAGE_MB ROUNDS]
-# (defaults: the 64-bit test build, 256 MiB, 3 rounds)
+# (defaults 256 MiB, 3 rounds; the tree: the shipping 32-bit build where the kernel runs 32-bit
+# code, else the 64-bit test build)
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 image_mb=${1:-256}
 rounds=${2:-3}
-tree=${BENCH_TREE:-$BUILD_DIR/x64}
-[ -f "$tree/build.ninja" ] || tree=$BUILD_DIR
+tree=${BENCH_TREE:-$(bench_default_tree)}
 bench_build "$tree" tar_build_bench srvlayout
 work=$(bench_workdir tar_build_bench $((6 * (image_mb + 16))))
 # Reached through drive C:, whose root has the free space the build asks for.
 link=$WINEPREFIX/drive_c/$(basename "$work")
 ln -s "$work" "$link"
-trap 'rm -rf "$work" "$link"; stop_wine_server' EXIT
+trap 'rm -rf "$work" "$link"; bench_stop_wine_server' EXIT
 winwork="C:\\$(basename "$work")"
 wine "$tree/bin/srvlayout.exe" "$winwork\\Server" --register none --no-program \
   --disk-image-mb "$image_mb" </dev/null >/dev/null
@@ -40,9 +40,9 @@ for _ in $(seq 1 "$rounds"); do
 done
 
 awk -v b="$bytes" -v ws="$working_set_before" -v pb="$peak_before" -v pa="$peak_after" -v t="$build_seconds" \
-  -v c="$copy_seconds" -v g="$best" 'BEGIN {
+  -v c="$copy_seconds" -v g="$best" -v where="$work" -v rounds="$rounds" -v image_mb="$image_mb" 'BEGIN {
   mib = 1048576; mb = b / mib
-  printf "Mac antivirus build, two %d MiB disk images, %.1f MiB archived, in '"$base"' (best of '"$rounds"')\n", '"$image_mb"', mb
+  printf "Mac antivirus build, two %d MiB disk images, %.1f MiB archived, in %s (best of %d)\n", image_mb, mb, where, rounds
   printf "  working set before the build  %7.1f MiB (peak so far %.1f MiB)\n", ws / mib, pb / mib
   printf "  peak working set afterwards   %7.1f MiB\n", pa / mib
   printf "  growth during the builds      %7.1f MiB (goal < 16)\n", (pa - ws) / mib

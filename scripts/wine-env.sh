@@ -35,20 +35,29 @@ ensure_wine_prefix() {
 # loader runs under qemu's user-mode emulator, registered for 32-bit x86 programs with
 # binfmt_misc (needs root). Sets X86_NATIVE to 1 when the kernel runs 32-bit code itself.
 QEMU_I386_ENTRY=/proc/sys/fs/binfmt_misc/qemu-i386
+
+# Whether the kernel itself runs 32-bit x86 code. The probe is a minimal 32-bit program (it only
+# exits) whose ELF header has ABI version 1: binfmt_misc entries for 32-bit x86 programs (ours
+# and the distribution's) match only version 0, so the probe never runs under an emulator,
+# while the kernel's own loader ignores that byte. No binfmt entry is switched off to ask.
+kernel_runs_x86() {
+  local probe status=0
+  probe=$(mktemp /tmp/x86probe.XXXXXX)
+  printf '\x7fELF\x01\x01\x01\x00\x01\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08\x5d\x00\x00\x00\x5d\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00\xb8\x01\x00\x00\x00\x31\xdb\xcd\x80' \
+    >"$probe"
+  chmod +x "$probe"
+  "$probe" 2>/dev/null || status=1
+  rm -f "$probe"
+  return $status
+}
+
 ensure_x86_runtime() {
-  local was_enabled=0
-  if [ -f "$QEMU_I386_ENTRY" ] && grep -qx enabled "$QEMU_I386_ENTRY"; then
-    was_enabled=1
-    echo 0 >"$QEMU_I386_ENTRY"
-  fi
-  if /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+  if kernel_runs_x86; then
     X86_NATIVE=1
-    [ $was_enabled = 0 ] || echo 1 >"$QEMU_I386_ENTRY"
     return
   fi
   X86_NATIVE=0
-  if [ $was_enabled = 1 ]; then
-    echo 1 >"$QEMU_I386_ENTRY"
+  if [ -f "$QEMU_I386_ENTRY" ] && grep -qx enabled "$QEMU_I386_ENTRY"; then
     return
   fi
   [ -f /proc/sys/fs/binfmt_misc/register ] || mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
@@ -61,8 +70,13 @@ ensure_x86_runtime() {
 }
 
 # A running server keeps every later Wine start short; the dummy command forces its start-up now.
+# WINE_SERVER_STARTED tells whether this call started it (1) or found one running (0), so that
+# a caller inside someone else's run (a benchmark inside the suite) leaves that one running.
 start_wine_server() {
-  wineserver -p 2>/dev/null || true  # one may be running already
+  local status=0
+  wineserver -p 2>/dev/null || status=$?
+  WINE_SERVER_STARTED=1
+  [ $status != 2 ] || WINE_SERVER_STARTED=0  # 2: one is running already
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 
