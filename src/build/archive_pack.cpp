@@ -84,6 +84,16 @@ bool Abort(const ArchivePackInputs& inputs, const StepFiles& files, IBuildUi& ui
 
 }  // namespace
 
+SevenZipRelease NativeSevenZipRelease() {
+  if constexpr (sizeof(void*) == 8) {
+    return SevenZipRelease::kX64;
+  }
+  // IsWow64Process exists on every Windows the program runs on; IsWow64Process2 does not.
+  BOOL wow64 = FALSE;
+  return ::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64 ? SevenZipRelease::kX64
+                                                                  : SevenZipRelease::kIa32;
+}
+
 bool ArchiveAndPack(const ArchivePackInputs& inputs, IBuildUi& ui) {
   const StepFiles files(inputs);
 
@@ -103,13 +113,14 @@ bool ArchiveAndPack(const ArchivePackInputs& inputs, IBuildUi& ui) {
     }
   }
 
+  const bool x64 = inputs.sevenZip == SevenZipRelease::kX64;
   ::DeleteFileW(files.sevenZipDll.c_str());
-  if (!ExtractExeToDisk(files.sevenZipDll.c_str(), IDR_SEVENZIP_DLL, L"DLL")) {
+  if (!ExtractExeToDisk(files.sevenZipDll.c_str(), x64 ? IDR_SEVENZIP_X64_DLL : IDR_SEVENZIP_DLL, L"DLL")) {
     TraceLog(tracelog::kLevelError, kTag, L"ExtractResourceToDisk(7z.dll) failed");
     return Abort(inputs, files, ui);
   }
   ::DeleteFileW(files.sevenZipExe.c_str());
-  if (!ExtractExeToDisk(files.sevenZipExe.c_str(), IDR_SEVENZIP_EXE, L"EXE")) {
+  if (!ExtractExeToDisk(files.sevenZipExe.c_str(), x64 ? IDR_SEVENZIP_X64_EXE : IDR_SEVENZIP_EXE, L"EXE")) {
     TraceLog(tracelog::kLevelError, kTag, L"ExtractResourceToDisk(7z.exe) failed");
     return Abort(inputs, files, ui);
   }
@@ -122,6 +133,9 @@ bool ArchiveAndPack(const ArchivePackInputs& inputs, IBuildUi& ui) {
   TraceLog(tracelog::kLevelProgress, kTag, L"7z parameters: %s", archiveArguments.c_str());
   const std::wstring archiveCommand = Argument(files.sevenZipExe) + L" " + archiveArguments;
   TraceLog(tracelog::kLevelProgress, kTag, L"Calling ExeFile..");
+  if (inputs.beforeArchiveRun) {
+    inputs.beforeArchiveRun(files.sevenZipExe);
+  }
   DWORD exitCode = 0;
   if (!ExecFile(archiveCommand.c_str(), SW_HIDE, true, &exitCode)) {
     TraceLog(tracelog::kLevelError, kTag, L"failed to create root.7z");

@@ -3,9 +3,17 @@
 // resources, the working folder archived into root.7z and the server's packer run on it.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "build/build_ui.h"
+
+// Which of the two 7-Zip releases among the program's resources the step writes out and runs.
+enum class SevenZipRelease { kIa32, kX64 };
+
+// The release that runs natively on this process's Windows: x64 for a 64-bit process or for a
+// 32-bit one under WoW64, ia32 on 32-bit Windows (and when WoW64 cannot be asked about).
+SevenZipRelease NativeSevenZipRelease();
 
 struct ArchivePackInputs {
   std::wstring workFolder;     // the working folder (no trailing backslash)
@@ -13,6 +21,9 @@ struct ArchivePackInputs {
   std::wstring programFolder;  // short form, trailing backslash
   std::wstring outputName;     // e.g. L"wsnode32.exe" or L"rmtsetup.exe"
   uint32_t packSize = 15;      // 0: left off the command line
+  SevenZipRelease sevenZip = NativeSevenZipRelease();
+  // Called with the path of the written-out 7z.exe right before it runs; may be empty.
+  std::function<void(const std::wstring& sevenZipExe)> beforeArchiveRun;
 };
 
 // Asks for a password, writes 7-Zip out of the program's resources, archives the working folder

@@ -91,6 +91,19 @@ class ArchivePackTest : public ::testing::Test {
   std::wstring packer_, program_, work_;
 };
 
+// The machine field of a PE file's header (0x14C x86, 0x8664 x64); 0 when it is no PE file.
+unsigned PeMachine(const std::wstring& path) {
+  const std::string bytes = ReadBytes(path);
+  if (bytes.size() < 0x40 || bytes.compare(0, 2, "MZ") != 0) {
+    return 0;
+  }
+  const uint32_t header = *reinterpret_cast<const uint32_t*>(bytes.data() + 0x3C);
+  if (bytes.size() < header + 6 || bytes.compare(header, 4, std::string("PE\0\0", 4)) != 0) {
+    return 0;
+  }
+  return static_cast<unsigned char>(bytes[header + 4]) | static_cast<unsigned char>(bytes[header + 5]) << 8;
+}
+
 std::wstring ShortPath(const std::wstring& path) {
   wchar_t shortPath[MAX_PATH] = L"";
   EXPECT_GT(GetShortPathNameW(path.c_str(), shortPath, MAX_PATH), 0u);
@@ -110,17 +123,18 @@ TEST_F(ArchivePackTest, PacksWithTheAnsweredPasswordAndQuotesOnlyPathsWithSpaces
     Password password;
     bool shortPaths;
     uint32_t packSize;
+    SevenZipRelease sevenZip;
     std::wstring output, commandLine;  // as traced
     std::string record;                // as the packer received it, after "archive=root.7z\r\n"
   } rows[] = {
-      {"No", IDNO, Password::kWrite, false, 15, L"wsnode32.exe", quotedPack + L"wsnode32.exe 15",
-       "output=wsnode32.exe\r\nsize=15\r\n"},
-      {"Yes", IDYES, Password::kWrite, false, 21, L"wsnoav64.exe",
+      {"No", IDNO, Password::kWrite, false, 15, SevenZipRelease::kIa32, L"wsnode32.exe",
+       quotedPack + L"wsnode32.exe 15", "output=wsnode32.exe\r\nsize=15\r\n"},
+      {"Yes", IDYES, Password::kWrite, false, 21, SevenZipRelease::kX64, L"wsnoav64.exe",
        quotedPack + L"wsnoav64.exe /PWD=\"" + program_ + L"pwd.dat\" 21",
        "output=wsnoav64.exe\r\nsize=21\r\n" + password + ToUtf8(program_) + "pwd.dat\r\n"},
-      {"Yes then Cancel", IDYES, Password::kCancel, false, 15, L"rmtsetup.exe",
+      {"Yes then Cancel", IDYES, Password::kCancel, false, 15, SevenZipRelease::kIa32, L"rmtsetup.exe",
        quotedPack + L"rmtsetup.exe 15", "output=rmtsetup.exe\r\nsize=15\r\n"},
-      {"short paths, pack size 0", IDYES, Password::kWrite, true, 0, L"wsnode64.exe",
+      {"short paths, pack size 0", IDYES, Password::kWrite, true, 0, SevenZipRelease::kX64, L"wsnode64.exe",
        shortPacker + L"\\pack.exe root.7z wsnode64.exe /PWD=" + shortProgram + L"pwd.dat ",
        "output=wsnode64.exe\r\nsize=\r\n" + password + ToUtf8(shortProgram) + "pwd.dat\r\n"},
   };
@@ -132,9 +146,16 @@ TEST_F(ArchivePackTest, PacksWithTheAnsweredPasswordAndQuotesOnlyPathsWithSpaces
     // Left by an interrupted run: updating it instead of replacing it would make 7-Zip fail.
     ASSERT_TRUE(WriteBytes(packer_ + L"\\root.7z", "not an archive"));
     ScriptedBuildUi ui(row.answer, row.password);
-    const ArchivePackInputs inputs{work_, row.shortPaths ? shortPacker : packer_,
-                                   row.shortPaths ? shortProgram : program_, row.output, row.packSize};
+    unsigned machine = 0;
+    const ArchivePackInputs inputs{work_,
+                                   row.shortPaths ? shortPacker : packer_,
+                                   row.shortPaths ? shortProgram : program_,
+                                   row.output,
+                                   row.packSize,
+                                   row.sevenZip,
+                                   [&](const std::wstring& exe) { machine = PeMachine(exe); }};
     EXPECT_TRUE(ArchiveAndPack(inputs, ui));
+    EXPECT_EQ(row.sevenZip == SevenZipRelease::kX64 ? 0x8664u : 0x14Cu, machine) << "the 7z.exe that ran";
     EXPECT_EQ(std::vector<std::wstring>{kQuestion}, ui.shown);
     EXPECT_TRUE(trace_.Contains(L"pack parameters: " + row.commandLine + L"\r\n")) << ToUtf8(trace_.Text());
     EXPECT_EQ("archive=root.7z\r\n" + row.record + "exit=0\r\n", ReadBytes(packer_ + L"\\pack.log"));
@@ -144,6 +165,11 @@ TEST_F(ArchivePackTest, PacksWithTheAnsweredPasswordAndQuotesOnlyPathsWithSpaces
     EXPECT_TRUE(ReadBytes(packer_ + L"\\" + row.output) == module + archive);
     ExpectNoStepFiles();
   }
+}
+
+TEST(SevenZipReleaseTest, SixtyFourBitWindowsGetsTheX64Release) {
+  // The suite runs as a 64-bit process or as a 32-bit one under WoW64 in a 64-bit prefix.
+  EXPECT_EQ(SevenZipRelease::kX64, NativeSevenZipRelease());
 }
 
 TEST_F(ArchivePackTest, EveryFailureReportsOnceAndLeavesNothingBehind) {
@@ -177,7 +203,12 @@ TEST_F(ArchivePackTest, EveryFailureReportsOnceAndLeavesNothingBehind) {
     if (row.fault == Fault::kNoSevenZipFolder) {
       ASSERT_TRUE(RemoveDirectoryW((program_ + L"clPacker").c_str()));
     }
-    EXPECT_FALSE(ArchiveAndPack({work_, packer_, program_, L"wsnode32.exe", 15}, ui));
+    ArchivePackInputs inputs;
+    inputs.workFolder = work_;
+    inputs.packerFolder = packer_;
+    inputs.programFolder = program_;
+    inputs.outputName = L"wsnode32.exe";
+    EXPECT_FALSE(ArchiveAndPack(inputs, ui));
     EXPECT_EQ((std::vector<std::wstring>{kQuestion, kFailed}), ui.shown);
     EXPECT_TRUE(trace_.Contains(row.traced)) << ToUtf8(trace_.Text());
     ExpectNoStepFiles();
