@@ -21,6 +21,7 @@
 #include "support/timer_script.h"
 #include "support/trace_capture.h"
 #include "support/tree_items.h"
+#include "support/window_report.h"
 
 namespace {
 
@@ -79,7 +80,7 @@ class MainDialogTest : public ::testing::Test {
 
   void Open() {
     dialog_ = std::make_unique<CtmrovaneDlg>(GetModuleHandleW(nullptr), prompt_);
-    ASSERT_TRUE(dialog_->Create(nullptr));
+    ASSERT_TRUE(testsupport::WindowCreated([&] { return dialog_->Create(nullptr); }, IDD_TMROVANE_DIALOG));
     ASSERT_NE(nullptr, dialog_->hwnd());
   }
 
@@ -918,7 +919,7 @@ TEST_F(MainDialogTest, WhileCreateRunsTheDialogCannotBeClosed) {
   ASSERT_TRUE(CreateDirectoryW(out.c_str(), nullptr));
   HookPrompt prompt;
   dialog_ = std::make_unique<CtmrovaneDlg>(GetModuleHandleW(nullptr), prompt);
-  ASSERT_TRUE(dialog_->Create(nullptr));
+  ASSERT_TRUE(testsupport::WindowCreated([&] { return dialog_->Create(nullptr); }, IDD_TMROVANE_DIALOG));
   const HWND window = dialog_->hwnd();
   SetWindowTextW(Item(IDC_EDIT_DESTINATION), out.c_str());
   bool buttonsDisabled = false;

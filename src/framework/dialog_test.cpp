@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "framework/testdata/dialog_test.h"
+#include "support/window_report.h"
 
 namespace {
 
@@ -61,7 +62,7 @@ class RecordingDialog : public fw::Dialog {
 
 TEST(Dialog, ModelessDialogDispatchesThroughItsMap) {
   RecordingDialog dialog;
-  ASSERT_TRUE(dialog.Create(nullptr));
+  ASSERT_TRUE(testsupport::WindowCreated([&] { return dialog.Create(nullptr); }, IDD_FRAMEWORK_TEST));
   SendMessageW(dialog.hwnd(), WM_COMMAND, MAKEWPARAM(IDC_TEST_TITLE, STN_CLICKED), 0);
   SendMessageW(dialog.hwnd(), WM_COMMAND, MAKEWPARAM(IDC_TEST_TITLE, STN_DBLCLK), 0);  // not mapped
   EXPECT_EQ(0, SendMessageW(dialog.hwnd(), kThrow, 0, 0)) << "an exception must not cross into user32";

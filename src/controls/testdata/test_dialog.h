@@ -10,6 +10,7 @@
 
 #include "controls/testdata/controls_test.h"
 #include "framework/dialog.h"
+#include "support/window_report.h"
 
 namespace controlstest {
 
@@ -70,16 +71,19 @@ class TestDialog : public fw::Dialog {
  public:
   TestDialog() : fw::Dialog(GetModuleHandleW(nullptr), IDD_CONTROLS_TEST) {}
 
-  // Creates the dialog (`attach` runs at its initialisation) and shows it at a fixed place.
-  bool Open(std::function<void(HWND)> attach) {
+  // Creates the dialog (`attach` runs at its initialisation) and shows it at a fixed place; a
+  // failure says why.
+  ::testing::AssertionResult Open(std::function<void(HWND)> attach) {
     attach_ = std::move(attach);
-    if (!Create(nullptr)) {
-      return false;
+    ::testing::AssertionResult created =
+        testsupport::WindowCreated([this] { return Create(nullptr); }, IDD_CONTROLS_TEST);
+    if (!created) {
+      return created;
     }
     SetWindowPos(hwnd(), HWND_TOP, 100, 100, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
     SetForegroundWindow(hwnd());
     PumpFor(50);
-    return true;
+    return ::testing::AssertionSuccess();
   }
 
  protected:
