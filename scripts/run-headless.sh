@@ -15,7 +15,13 @@ IDOK=1 IDNO=7
 
 start_wine_server
 trap stop_wine_server EXIT
-wine "$program_dir/tmrovane.exe" &
+# The console output of what the build runs (7-Zip, the packer) reaches the program's own
+# output: shown only when asked for with VERBOSE=1.
+if [ "${VERBOSE:-0}" = 1 ]; then
+  wine "$program_dir/tmrovane.exe" &
+else
+  wine "$program_dir/tmrovane.exe" >/dev/null 2>&1 &
+fi
 program=$!
 if ! wintool wait "$title" 300; then
   echo "The window \"$title\" did not appear." >&2
