@@ -10,6 +10,11 @@ while [ $# -gt 0 ] && [ "$1" != -- ]; do
 done
 [ $# -eq 0 ] || shift
 start_wine_server
+# One program keeps the desktop in use for the whole run. Without it, Wine closes the desktop
+# (and ends explorer, its owner) a second after each test program, and starts both again for the
+# next one: a test program that starts just as the desktop closes can find none to open its
+# windows on.
+wine "${trees[0]}/bin/wintool.exe" hold </dev/null >/dev/null 2>&1 &
 trap stop_wine_server EXIT
 status=0
 for tree in "${trees[@]}"; do

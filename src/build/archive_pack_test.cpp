@@ -69,8 +69,6 @@ class ArchivePackTest : public ::testing::Test {
     program_ = layout.programFolder + L"\\";
     work_ = packer_ + L"\\Build";
   }
-  // The process keeps the packer folder as its current folder; the temporary folder must go.
-  void TearDown() override { SetCurrentDirectoryW(dir_.path().c_str()); }
 
   void FillWorkFolder() const {
     CreateDirectoryW(work_.c_str(), nullptr);

@@ -95,22 +95,29 @@ done
 
 # The agent setup unpacks itself silently under Wine. Its self-extracting module is a 32-bit
 # program (emulated where the kernel runs no 32-bit code: a minute or more), and its process does
-# not end by itself under Wine once it has unpacked, so it is ended when everything is there.
+# not end by itself under Wine once it has unpacked, so it is ended once every file it holds is
+# there whole: the same bytes as 7zz takes out of the same setup.
 if [ -s "$out/wsnode32.exe" ]; then
-  want_unpacked=$(echo "$common Deploy.exe NODESETP.EXE" | sorted)
+  7zz x -y -o"$work/expected_unpacked" "$out/wsnode32.exe" >/dev/null || fail "7zz cannot unpack the agent setup"
   timeout 300 wine "$(win "$out/wsnode32.exe")" -y -o"$(win "$work/unpacked")" </dev/null >/dev/null 2>&1 &
   sfx=$!
-  unpacked=
+  whole=no
   for _ in $(seq 1 600); do
-    unpacked=$({ ls "$work/unpacked" 2>/dev/null || true; } | sorted)
-    [ "$unpacked" = "$want_unpacked" ] && cmp -s "$work/unpacked/uistr.dll" "$program/uistr.dll" && break
+    if diff -r "$work/expected_unpacked" "$work/unpacked" >/dev/null 2>&1; then
+      whole=yes
+      break
+    fi
+    kill -0 $sfx 2>/dev/null || break  # ended (or timed out) without unpacking everything
     sleep 0.5
   done
-  sleep 1
   kill $sfx 2>/dev/null || true
   wait $sfx 2>/dev/null || true
+  want_unpacked=$(echo "$common Deploy.exe NODESETP.EXE" | sorted)
+  unpacked=$({ ls "$work/unpacked" 2>/dev/null || true; } | sorted)
   [ "$unpacked" = "$want_unpacked" ] || fail "the setup unpacked '$unpacked'"
+  [ $whole = yes ] || fail "the setup's unpacked files differ from its contents"
   cmp -s "$work/unpacked/NODESETP.EXE" "$server/Web/Build/NODESETP.EXE" || fail "the unpacked agent setup differs"
+  cmp -s "$work/unpacked/uistr.dll" "$program/uistr.dll" || fail "the unpacked string library differs"
 fi
 
 # A destination drive too small for an incompressible MSI: the move fails with the error

@@ -1,5 +1,6 @@
 #include "support/temp_dir.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -18,7 +19,20 @@ TempDir::TempDir() {
   }
 }
 
-TempDir::~TempDir() { RemoveTree(path_); }
+TempDir::~TempDir() {
+  // A process cannot remove the folder it stands in (the pack step moves the current folder
+  // into the server's packer folder): step out of it first.
+  wchar_t current[MAX_PATH] = L"";
+  const DWORD length = ::GetCurrentDirectoryW(MAX_PATH, current);
+  if (length > 0 && length < MAX_PATH &&
+      ::CompareStringOrdinal(current, static_cast<int>(std::min<size_t>(length, path_.size())), path_.c_str(),
+                             static_cast<int>(path_.size()), TRUE) == CSTR_EQUAL &&
+      (length == path_.size() || current[path_.size()] == L'\\')) {
+    const size_t parent = path_.find_last_of(L'\\');
+    ::SetCurrentDirectoryW(path_.substr(0, parent + 1).c_str());
+  }
+  RemoveTree(path_);
+}
 
 void RemoveTree(const std::wstring& path) {
   WIN32_FIND_DATAW data;

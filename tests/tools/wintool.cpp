@@ -16,6 +16,10 @@
 //                                    waits for a message box or dialog of that title owned by
 //                                    another window, prints its message text and ends it with
 //                                    the button ID (1 OK, 2 Cancel, 6 Yes, 7 No) (exit 0)
+//   wintool hold                     keeps the session's desktop in use until it is ended: Wine
+//                                    closes a desktop a second after its last program ends, and
+//                                    a program that starts just then may find no desktop to
+//                                    open its windows on
 
 #include <windows.h>
 
@@ -72,10 +76,14 @@ int WaitFor(const wchar_t* title, double seconds, bool present) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  if (argc == 2 && wcscmp(argv[1], L"hold") == 0) {
+    GetDesktopWindow();
+    Sleep(INFINITE);
+  }
   if (argc < 3) {
     fwprintf(stderr,
              L"usage: wintool wait|close|gone <title> [seconds] | select <title> <id> <index> | click|press "
-             L"<title> <id> | settext <title> <id> <text> | answer <title> <button> [seconds]\n");
+             L"<title> <id> | settext <title> <id> <text> | answer <title> <button> [seconds] | hold\n");
     return 2;
   }
   const double seconds = argc > 3 ? _wtof(argv[3]) : 30.0;
