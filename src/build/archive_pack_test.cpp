@@ -115,6 +115,8 @@ TEST_F(ArchivePackTest, PacksWithTheAnsweredPasswordAndQuotesOnlyPathsWithSpaces
   const std::string password =
       "password=s\xC3\xA9"
       "cret7\r\npassword_file=";
+  // One row runs the 32-bit 7-Zip (slow to start where 32-bit code is emulated), the others the
+  // 64-bit one.
   const struct {
     const char* name;
     int answer;
@@ -130,7 +132,7 @@ TEST_F(ArchivePackTest, PacksWithTheAnsweredPasswordAndQuotesOnlyPathsWithSpaces
       {"Yes", IDYES, Password::kWrite, false, 21, SevenZipRelease::kX64, L"wsnoav64.exe",
        quotedPack + L"wsnoav64.exe /PWD=\"" + program_ + L"pwd.dat\" 21",
        "output=wsnoav64.exe\r\nsize=21\r\n" + password + ToUtf8(program_) + "pwd.dat\r\n"},
-      {"Yes then Cancel", IDYES, Password::kCancel, false, 15, SevenZipRelease::kIa32, L"rmtsetup.exe",
+      {"Yes then Cancel", IDYES, Password::kCancel, false, 15, SevenZipRelease::kX64, L"rmtsetup.exe",
        quotedPack + L"rmtsetup.exe 15", "output=rmtsetup.exe\r\nsize=15\r\n"},
       {"short paths, pack size 0", IDYES, Password::kWrite, true, 0, SevenZipRelease::kX64, L"wsnode64.exe",
        shortPacker + L"\\pack.exe root.7z wsnode64.exe /PWD=" + shortProgram + L"pwd.dat ",
