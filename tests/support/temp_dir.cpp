@@ -1,6 +1,5 @@
 #include "support/temp_dir.h"
 
-#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -21,15 +20,16 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() {
   // A process cannot remove the folder it stands in (the pack step moves the current folder
-  // into the server's packer folder): step out of it first.
-  wchar_t current[MAX_PATH] = L"";
+  // into the server's packer folder, perhaps by its short form): step out of it first.
+  wchar_t current[MAX_PATH] = L"", longCurrent[MAX_PATH] = L"";
   const DWORD length = ::GetCurrentDirectoryW(MAX_PATH, current);
-  if (length > 0 && length < MAX_PATH &&
-      ::CompareStringOrdinal(current, static_cast<int>(std::min<size_t>(length, path_.size())), path_.c_str(),
+  const DWORD longLength =
+      length > 0 && length < MAX_PATH ? ::GetLongPathNameW(current, longCurrent, MAX_PATH) : 0;
+  if (longLength >= path_.size() && longLength < MAX_PATH &&
+      ::CompareStringOrdinal(longCurrent, static_cast<int>(path_.size()), path_.c_str(),
                              static_cast<int>(path_.size()), TRUE) == CSTR_EQUAL &&
-      (length == path_.size() || current[path_.size()] == L'\\')) {
-    const size_t parent = path_.find_last_of(L'\\');
-    ::SetCurrentDirectoryW(path_.substr(0, parent + 1).c_str());
+      (longLength == path_.size() || longCurrent[path_.size()] == L'\\')) {
+    ::SetCurrentDirectoryW(path_.substr(0, path_.find_last_of(L'\\') + 1).c_str());
   }
   RemoveTree(path_);
 }
