@@ -40,7 +40,7 @@ void LoadUiText(UINT id, const wchar_t* fallback, wchar_t* buffer, size_t capaci
   if (buffer == nullptr || capacity == 0) {
     return;
   }
-  if (g_library != nullptr && capacity <= INT_MAX &&
+  if (id != uitext::kOwnText && g_library != nullptr && capacity <= INT_MAX &&
       ::LoadStringW(g_library, id, buffer, static_cast<int>(capacity)) > 0) {
     return;
   }

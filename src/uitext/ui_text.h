@@ -7,13 +7,16 @@
 #include <cstddef>
 
 struct UiText {
-  UINT id;
+  UINT id;  // kOwnText: a text of the program's own, never looked up
   const wchar_t* fallback;
 };
 
 namespace uitext {
+inline constexpr UINT kOwnText = 0;
 #define UI_TEXT(name, id, text) inline constexpr UiText name{id, L"" text};
+#define OWN_TEXT(name, text) inline constexpr UiText name{kOwnText, L"" text};
 #include "uitext/ui_texts.def"
+#undef OWN_TEXT
 #undef UI_TEXT
 }  // namespace uitext
 
@@ -22,7 +25,8 @@ void SetUiTextLibrary(HMODULE library);
 HMODULE GetUiTextLibrary();
 
 // Fetches text `id` into the buffer (capacity in characters, terminator included); when the
-// library does not supply it, copies the fallback, cut to fit. The buffer always ends up
+// library does not supply it, or for a text of the program's own (uitext::kOwnText), copies the
+// fallback, cut to fit. The buffer always ends up
 // holding a terminated text when capacity > 0.
 void LoadUiText(UINT id, const wchar_t* fallback, wchar_t* buffer, size_t capacity);
 inline void LoadUiText(const UiText& text, wchar_t* buffer, size_t capacity) {

@@ -20,7 +20,9 @@ struct Entry {
 };
 constexpr Entry kTable[] = {
 #define UI_TEXT(name, id, text) {id, L"" text},
+#define OWN_TEXT(name, text)
 #include "uitext/ui_texts.def"
+#undef OWN_TEXT
 #undef UI_TEXT
 };
 
@@ -50,6 +52,16 @@ TEST(LoadUiText, VariantLibraryMixesItsTextsWithFallbacks) {
   EXPECT_STREQ(L"\u00D6dland Security", buffer);
   LoadUiText(uitext::kAppTitleTool, buffer);
   EXPECT_STREQ(L"Client Packager", buffer) << "a missing ID takes its fallback";
+  // The variant library holds texts under ID 0 and under the ID this text once had; a text of
+  // the program's own is never taken from the library.
+  ASSERT_GT(LoadStringW(scope.module.get(), 0, buffer, 260), 0);
+  ASSERT_GT(LoadStringW(scope.module.get(), 9101, buffer, 260), 0);
+  EXPECT_TRUE(FormatUiText(uitext::kErrFileNotReturned.id, uitext::kErrFileNotReturned.fallback, buffer, 260,
+                           L"a.dmg", L"C:\\in", L"C:\\work"));
+  EXPECT_STREQ(
+      L"a.dmg could not be moved back to C:\\in. It is kept in C:\\work; move it back there before "
+      L"building again.",
+      buffer);
 }
 
 TEST(LoadUiText, CutsToCapacityAndAlwaysTerminates) {
