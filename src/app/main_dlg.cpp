@@ -481,8 +481,22 @@ INT_PTR CtmrovaneDlg::OnClose(WPARAM, LPARAM) {
   return TRUE;
 }
 
+bool CtmrovaneDlg::ServerFound(const wchar_t* tag) {
+  if (installation::IsInstallFolderFound(installFolder_)) {
+    return true;
+  }
+  TraceLog(tracelog::kLevelError, tag, L"Server installation folder not found: %s", installFolder_);
+  wchar_t text[kTextCapacity];
+  LoadUiText(uitext::kErrCreateSetup, text);
+  Prompt().Show(text, MB_OK | MB_ICONERROR);
+  return false;
+}
+
 // Send Mail reads the choices as they are now, not what an earlier Create used.
 INT_PTR CtmrovaneDlg::OnBnClickedBtnSend(WPARAM, LPARAM) {
+  if (!ServerFound(L"CtmrovaneDlg::OnBnClickedBtnSend")) {
+    return TRUE;
+  }
   mail::MailRequest request;
   request.packageIndex = Selection(IDC_CMB_PACKAGE);
   request.platformIndex = Selection(IDC_CMB_OSPLATFORM);

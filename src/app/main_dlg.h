@@ -104,6 +104,9 @@ class CtmrovaneDlg : public fw::Dialog {
   void UpdateSendMail() const;
   // Ends the dialog as Cancel would if it did not ignore Escape.
   void CloseAsCancel();
+  // True when the server's installation folder was found; otherwise shows "Error in creating
+  // setup" (traced under `tag`): Create and Send Mail then do nothing else.
+  bool ServerFound(const wchar_t* tag);
 
   fw::IUserPrompt& Prompt();
 

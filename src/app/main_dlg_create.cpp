@@ -30,6 +30,9 @@ class CtmrovaneDlg::BuildUi final : public IBuildUi {
 INT_PTR CtmrovaneDlg::OnBnClickedBtnCreate(WPARAM, LPARAM) {
   static const wchar_t kTag[] = L"CtmrovaneDlg::OnBnClickedBtnCreate";
   TraceLog(tracelog::kLevelProgress, kTag, L"called");
+  if (!ServerFound(kTag)) {
+    return TRUE;
+  }
   Enable(IDC_BTN_SENDMAIL, false);
   Enable(IDC_BTN_CLOSE, false);
   Enable(IDC_BTN_CREATE, false);

@@ -850,6 +850,52 @@ TEST_F(MainDialogTest, SendMailHandsTheChosenSetupToTheMailProgram) {
   EXPECT_EQ(BuildKind::MacAgent, dialog_->buildKind());
 }
 
+// Without the server's folder Create and Send Mail show the error and do nothing else: no
+// working folder under the current drive's root, nothing at the destination, no mail.
+TEST_F(MainDialogTest, WithoutTheServersFolderCreateAndSendMailOnlyShowTheError) {
+  const struct {
+    const char* name;
+    std::function<void()> prepare;
+  } rows[] = {
+      {"not registered", [] { RegDeleteTreeW(HKEY_LOCAL_MACHINE, serverlayout::kAppPathsKey); }},
+      // Relative to the current folder it names the laid-out server, and must still not count.
+      {"a relative path", [&] { ASSERT_TRUE(registration_.SetRaw(L"Path", L"Server Folder", true)); }},
+  };
+  testsupport::MapiRecord record;
+  LayOut();
+  const std::wstring out = dir_ / L"out";
+  ASSERT_TRUE(CreateDirectoryW(out.c_str(), nullptr));
+  wchar_t previous[MAX_PATH];
+  GetCurrentDirectoryW(MAX_PATH, previous);
+  SetCurrentDirectoryW(dir_.path().c_str());
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    row.prepare();
+    testsupport::TraceCapture trace;
+    Open();
+    SetWindowTextW(Item(IDC_EDIT_DESTINATION), out.c_str());
+    Choose(IDC_CMB_ANTIVIRUS, kAntivirusNo);
+    for (const int button : {IDC_BTN_CREATE, IDC_BTN_SENDMAIL}) {
+      prompt_.shown.clear();
+      ASSERT_TRUE(Enabled(button));
+      Click(button);
+      ASSERT_EQ(1u, prompt_.shown.size()) << "button " << button;
+      EXPECT_EQ(L"Error in creating setup", prompt_.shown[0].text);
+      EXPECT_EQ(static_cast<UINT>(MB_ICONERROR), prompt_.shown[0].style & MB_ICONMASK);
+    }
+    EXPECT_TRUE(trace.Contains(L"Server installation folder not found"))
+        << testing::PrintToString(trace.Text());
+    EXPECT_FALSE(testsupport::FileExists(out + L"\\wsnode32.exe"));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(L"\\Tools"))
+        << "server folders under the drive's root";
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES,
+              GetFileAttributesW((dir_ / L"Server Folder\\Tools\\clPacker\\Build").c_str()));
+    EXPECT_TRUE(record.Lines().empty());
+    dialog_.reset();
+  }
+  SetCurrentDirectoryW(previous);
+}
+
 }  // namespace
 
 namespace {

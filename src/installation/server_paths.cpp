@@ -3,6 +3,7 @@
 #include <strsafe.h>
 
 #include <cwchar>
+#include <cwctype>
 #include <iterator>
 
 #include "contracts/verkit.h"
@@ -105,6 +106,26 @@ void FindInstallFolder(wchar_t (&installFolder)[kPathCapacity], const wchar_t* t
     TraceCut(L"Install folder", installFolder, kPathCapacity);
     ::StringCchCopyW(installFolder, kPathCapacity, L"\\");
   }
+}
+
+bool IsInstallFolderFound(const wchar_t* installFolder) {
+  if (installFolder == nullptr) {
+    return false;
+  }
+  const bool drive = std::iswalpha(installFolder[0]) && installFolder[1] == L':' && installFolder[2] == L'\\';
+  bool unc = false;
+  if (installFolder[0] == L'\\' && installFolder[1] == L'\\') {
+    // \\server\share\: a server name and a share name, each not empty.
+    const wchar_t* server = installFolder + 2;
+    const wchar_t* share = wcschr(server, L'\\');
+    const wchar_t* end = share != nullptr ? wcschr(share + 1, L'\\') : nullptr;
+    unc = share != nullptr && share > server && end != nullptr && end > share + 1;
+  }
+  if (!drive && !unc) {
+    return false;
+  }
+  const DWORD attributes = ::GetFileAttributesW(installFolder);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 bool BuildWebBuildFolder(const wchar_t* installFolder, wchar_t (&webBuildFolder)[kPathCapacity]) {

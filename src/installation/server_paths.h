@@ -47,6 +47,12 @@ void GetAppPathsKey(wchar_t (&keyPath)[kPathCapacity]);
 // names the caller in the trace.
 void FindInstallFolder(wchar_t (&installFolder)[kPathCapacity], const wchar_t* tag);
 
+// True when `installFolder` is an absolute path ("X:\..." or "\\server\share\...") of an
+// existing folder. Anything else (the "\" of a failed lookup, a relative or missing folder)
+// would resolve the server's folders somewhere else, e.g. under the current drive's root, where
+// any user can create them.
+bool IsInstallFolderFound(const wchar_t* installFolder);
+
 // The long form of the installation folder, ending with a backslash, followed by "web\build".
 // When the long form cannot be had the folder is taken as it stands. A result that does not
 // fit is traced and leaves the buffer empty (false).

@@ -104,6 +104,38 @@ TEST(FindInstallFolder, EndsWithOneBackslashAndFallsBackToTheRoot) {
   }
 }
 
+// Only an absolute path of an existing folder counts as the server's folder.
+TEST(IsInstallFolderFound, OnlyAnExistingAbsoluteFolder) {
+  TempDir dir;
+  const std::wstring file = dir / L"file";
+  ASSERT_TRUE(testsupport::WriteBytes(file, "x"));
+  wchar_t previous[MAX_PATH];
+  GetCurrentDirectoryW(MAX_PATH, previous);
+  SetCurrentDirectoryW(dir.path().c_str());
+  const struct {
+    std::wstring folder;
+    bool found;
+  } rows[] = {
+      {dir.path() + L"\\", true},
+      {dir.path(), true},
+      {L"\\", false},                           // the fallback of a failed lookup
+      {L"\\users\\", false},                    // rooted on the current drive
+      {L".\\", false},                          // relative, though it exists here
+      {dir.path().substr(0, 2) + L".", false},  // "C:." is relative to that drive's current folder
+      {dir / L"gone\\", false},
+      {file + L"\\", false},      // a file, not a folder
+      {L"\\\\\\share\\", false},  // no server name
+      {L"\\\\server\\", false},   // no share name
+      {L"", false},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(row.found, installation::IsInstallFolderFound(row.folder.c_str()))
+        << testing::PrintToString(row.folder);
+  }
+  EXPECT_FALSE(installation::IsInstallFolderFound(nullptr));
+  SetCurrentDirectoryW(previous);
+}
+
 TEST(BuildWebBuildFolder, UsesTheLongFormOfTheFolder) {
   TempDir dir;
   const std::wstring folder = dir / L"Long Server Folder";
