@@ -559,6 +559,35 @@ TEST_F(MainDialogTest, LinksOpenTheirAddressAndPackageEntriesHaveTheirOwnTips) {
   ReleaseCapture();
 }
 
+// A domain name the ANSI code page cannot hold exactly would reach the settings file as
+// look-alikes or "?": every kind refuses it before anything is built (the Linux settings
+// template is ANSI, the others are not).
+TEST_F(MainDialogTest, DomainNamesOutsideTheAnsiCodePageAreRefusedForEveryKind) {
+  if (GetACP() != 1252) {
+    GTEST_SKIP() << "needs the Western European ANSI code page, have " << GetACP();
+  }
+  LayOut();
+  WriteConfig("hesinstmode=1\r\n");
+  const std::wstring out = dir_ / L"out";
+  ASSERT_TRUE(CreateDirectoryW(out.c_str(), nullptr));
+  Open();
+  SetWindowTextW(Item(IDC_EDIT_DESTINATION), out.c_str());
+  Click(IDC_CHECK_ALT_CONNECTION);
+  Click(IDC_RADIO_DOMAINNAME);
+  // U+0142 has no counterpart in code page 1252, which would write it as a plain "l".
+  SetWindowTextW(Item(IDC_EDIT_DOMAINNAME), L"hes\u0142srv.example.test");
+  for (const int platform : {kPlatformWindows, kPlatformMac, kPlatformLinux}) {
+    SCOPED_TRACE(platform);
+    Choose(IDC_CMB_OSPLATFORM, platform);
+    Choose(IDC_CMB_ANTIVIRUS, kAntivirusNo);
+    prompt_.shown.clear();
+    Click(IDC_BTN_CREATE);
+    ASSERT_EQ(1u, prompt_.shown.size());
+    EXPECT_EQ(L"Please specify a valid Domain Name.", prompt_.shown[0].text);
+  }
+  EXPECT_FALSE(testsupport::FileExists(out + L"\\wsnode32.exe"));
+}
+
 TEST_F(MainDialogTest, AlternateConnectionSwitchAndRadioButtons) {
   LayOut();
   WriteConfig("hesinstmode=1\r\n");

@@ -6,6 +6,7 @@
 #include "build/build_settings.h"
 #include "build/file_utils.h"
 #include "build/msi_builder.h"
+#include "framework/ansi.h"
 #include "framework/handles.h"
 #include "log/trace_log.h"
 #include "serverinfo/rpinfo_create.h"
@@ -315,6 +316,9 @@ void WindowsBuild::CleanUp() const {
   }
 }
 
+// Not empty, at most 255 characters, no white space or control character (which would break
+// the settings file's line), and every character exactly in the ANSI code page: a settings
+// template may be ANSI, and a look-alike or "?" there would name another server.
 bool IsValidDomainName(const std::wstring& domain) {
   if (domain.empty() || domain.size() > kMaxDomainLength) {
     return false;
@@ -324,7 +328,7 @@ bool IsValidDomainName(const std::wstring& domain) {
       return false;
     }
   }
-  return true;
+  return fw::IsExactInAnsi(domain.c_str());
 }
 
 // Step checks before any file work. True when the build may go on; false after the message.

@@ -8,6 +8,7 @@
 
 #include <cwchar>
 
+#include "framework/ansi.h"
 #include "framework/handles.h"
 #include "log/trace_log.h"
 #include "password/set_pwd_resource.h"
@@ -30,14 +31,7 @@ constexpr int kReadCapacity = static_cast<int>(CSetPwdDialog::kMaxLength) + 2;
 // a character has no exact counterpart there or the result does not fit.
 bool ConvertForFile(const wchar_t* password, unsigned char (&bytes)[CSetPwdDialog::kFileBytes]) {
   SecureZeroMemory(bytes, sizeof bytes);
-  // Where the ANSI code page is UTF-8 every character converts exactly; only unpaired surrogates
-  // do not, and the used-default flag is not allowed there.
-  const bool utf8 = ::GetACP() == CP_UTF8;
-  BOOL usedDefault = FALSE;
-  const int written = ::WideCharToMultiByte(
-      CP_ACP, utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS, password, -1,
-      reinterpret_cast<char*>(bytes), static_cast<int>(sizeof bytes), nullptr, utf8 ? nullptr : &usedDefault);
-  if (written <= 0 || usedDefault) {
+  if (fw::ToAnsiExactly(password, reinterpret_cast<char*>(bytes), static_cast<int>(sizeof bytes)) == 0) {
     SecureZeroMemory(bytes, sizeof bytes);
     return false;
   }

@@ -1,0 +1,35 @@
+#pragma once
+// Text in the system's ANSI code page, converted only where every character has an exact
+// counterpart there: no best-fit look-alikes, no default character. Texts written into ANSI
+// files or read back by ANSI programs must come out as they were typed.
+
+#include <windows.h>
+
+#include <string>
+
+namespace fw {
+
+// Converts `text` with its terminator into `out` (capacity in bytes). Returns the bytes written,
+// terminator included, or 0 when a character has no exact counterpart or the result does not
+// fit; `out` may then hold part of it.
+inline int ToAnsiExactly(const wchar_t* text, char* out, int capacity) {
+  // Where the ANSI code page is UTF-8 every character converts exactly; only unpaired surrogates
+  // do not, and the used-default flag is not allowed there.
+  const bool utf8 = ::GetACP() == CP_UTF8;
+  BOOL usedDefault = FALSE;
+  const int written = ::WideCharToMultiByte(CP_ACP, utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS, text,
+                                            -1, out, capacity, nullptr, utf8 ? nullptr : &usedDefault);
+  return written > 0 && !usedDefault ? written : 0;
+}
+
+// True when `text` converts exactly into the ANSI code page.
+inline bool IsExactInAnsi(const wchar_t* text) {
+  const int needed = ::WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (needed <= 0) {
+    return false;
+  }
+  std::string buffer(static_cast<size_t>(needed) * 2 + 4, '\0');
+  return ToAnsiExactly(text, buffer.data(), static_cast<int>(buffer.size())) > 0;
+}
+
+}  // namespace fw
