@@ -666,6 +666,11 @@ TEST_F(MainDialogTest, DefaultGroupFailures) {
          o.groupData = std::string("1\t0\t{5F0C3E2A-8B1D-4C6F-9A2E-1D3B5C7E9F01}xy\tDefault\r\n");
        },
        L"CtmrovaneDlg::GetDefaultGUID ConvertUTF8ToWideChar failed.", true, true},
+      {"GUID that is no GUID, with a settings key behind a carriage return",
+       [](serverlayout::Options& o) {
+         o.groupData = std::string("1\t0\t{5F0C3E2A}\rSERVER_IP=6.6.6.6\tDefault\r\n");
+       },
+       L"CtmrovaneDlg::GetDefaultGUID Default GUID is not of the form {8-4-4-4-12}.", true, true},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);

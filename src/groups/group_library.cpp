@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <cwchar>
+#include <iterator>
 
 #include "installation/server_paths.h"
 #include "log/trace_log.h"
@@ -77,6 +78,21 @@ bool ConvertToWideChar(const char* text, wchar_t* buffer, int capacity) {
   return ::MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, text, -1, buffer, capacity) != 0;
 }
 
+bool IsGroupGuid(const wchar_t* guid) {
+  static constexpr wchar_t kPattern[] = L"{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}";
+  if (guid == nullptr) {
+    return false;
+  }
+  for (size_t i = 0; i < std::size(kPattern) - 1; ++i) {
+    const wchar_t c = guid[i];
+    const bool hex = (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
+    if (kPattern[i] == L'x' ? !hex : c != kPattern[i]) {
+      return false;
+    }
+  }
+  return guid[std::size(kPattern) - 1] == L'\0';
+}
+
 DefaultGroupResult ReadDefaultGroupGuid(wchar_t* guid, int capacity, const wchar_t* tag) {
   fw::UniqueModule library;
   switch (LoadGroupLibrary(library, tag, tracelog::kLevelError)) {
@@ -106,6 +122,11 @@ DefaultGroupResult ReadDefaultGroupGuid(wchar_t* guid, int capacity, const wchar
       wmemset(guid, L'\0', static_cast<size_t>(capacity));
     }
     TraceLog(tracelog::kLevelError, tag, L"ConvertUTF8ToWideChar failed.");
+    return DefaultGroupResult::kFailed;
+  }
+  if (!IsGroupGuid(guid)) {
+    wmemset(guid, L'\0', static_cast<size_t>(capacity));
+    TraceLog(tracelog::kLevelError, tag, L"Default GUID is not of the form {8-4-4-4-12}.");
     return DefaultGroupResult::kFailed;
   }
   TraceLog(tracelog::kLevelProgress, tag, L"Default GUID(%s)", guid);

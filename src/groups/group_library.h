@@ -46,6 +46,11 @@ enum class DefaultGroupResult {
   kFailed,          // any other failure: the caller cannot go on
 };
 
+// True when `guid` is exactly "{8-4-4-4-12}" hexadecimal digits, the only form a group's GUID
+// may take on its way into a settings file: anything else (a line break above all) could add
+// keys there.
+bool IsGroupGuid(const wchar_t* guid);
+
 // The GUID of the default group (ID 1) into `guid` (capacity in characters). Trace lines are
 // written under `tag`; the library is unloaded on every path.
 DefaultGroupResult ReadDefaultGroupGuid(wchar_t* guid, int capacity, const wchar_t* tag);

@@ -43,6 +43,28 @@ TEST(CopyGroupGuid, CopiesAtMost39CharactersAndIgnoresTheRestOfTheField) {
   }
 }
 
+TEST(IsGroupGuid, OnlyBracedEightFourFourFourTwelveHexDigits) {
+  const struct {
+    const wchar_t* text;
+    bool guid;
+  } rows[] = {
+      {L"{5F0C3E2A-8B1D-4C6F-9A2E-1D3B5C7E9F01}", true},
+      {L"{5f0c3e2a-8b1d-4c6f-9a2e-1d3b5c7e9f01}", true},
+      {L"5F0C3E2A-8B1D-4C6F-9A2E-1D3B5C7E9F01", false},
+      {L"{5F0C3E2A-8B1D-4C6F-9A2E-1D3B5C7E9F0}", false},
+      {L"{5F0C3E2A-8B1D-4C6F-9A2E-1D3B5C7E9F011}", false},
+      {L"{5F0C3E2A-8B1D-4C6F-9A2E-1D3B5C7E9F01}x", false},
+      {L"{5F0C3E2A-8B1D-4C6F-9A2E+1D3B5C7E9F01}", false},
+      {L"{5F0C3E2G-8B1D-4C6F-9A2E-1D3B5C7E9F01}", false},
+      {L"{5F0C3E2A}\rSERVER_IP=6.6.6.6", false},
+      {L"", false},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(row.guid, groups::IsGroupGuid(row.text)) << testing::PrintToString(std::wstring(row.text));
+  }
+  EXPECT_FALSE(groups::IsGroupGuid(nullptr));
+}
+
 TEST(ConvertUTF8ToWideChar, FillsTheBufferOrLeavesItAllZeros) {
   wchar_t buffer[8];
   wmemset(buffer, L'#', 8);

@@ -261,6 +261,10 @@ INT_PTR CSelectGroupDlg::OnBnClickedOk(WPARAM, LPARAM) {
     if (block == nullptr || block->text[0] == '\0' ||
         !groups::ConvertToWideChar(block->text, groupGuid_, static_cast<int>(groups::kGuidCapacity))) {
       TraceLog(tracelog::kLevelProgress, kOkTag, L"ConvertToWideChar Failed ");
+    } else if (!groups::IsGroupGuid(groupGuid_)) {
+      // The current group stays; nothing of this text goes further.
+      wmemset(groupGuid_, L'\0', groups::kGuidCapacity);
+      TraceLog(tracelog::kLevelProgress, kOkTag, L"Group GUID is not of the form {8-4-4-4-12}.");
     } else {
       groupName_ = name;
       chosen_ = true;

@@ -190,6 +190,31 @@ TEST_F(SelectGroupTest, ShowsTheTreeAsDeliveredWithTheDefaultGroupSelectedAndThe
   }
 }
 
+// A GUID that is not of the form {8-4-4-4-12} (here a carriage return with a settings key
+// behind it) is never handed on: the group is not chosen, and the caller keeps its own.
+TEST_F(SelectGroupTest, AGroupWhoseGuidIsNoGuidIsNotChosen) {
+  options_.groupData = std::string(
+      "1\t0\t{5F0C3E2A-8B1D-4C6F-9A2E-1D3B5C7E9F01}\tDefault\r\n"
+      "2\t0\t{5F0C3E2A}\rSERVER_IP=6.6.6.6\tInjected\r\n");
+  serverlayout::Result layout;
+  ASSERT_TRUE(serverlayout::LayOutServer(options_, &layout)) << testing::PrintToString(layout.error);
+  testsupport::TraceCapture trace;
+  HTREEITEM injected = nullptr;
+  EXPECT_EQ(IDOK, Run({Do([&] {
+              injected = Find(L"Injected");
+              TreeView_SelectItem(Tree(), injected);
+              Press(IDOK);
+            })}));
+  ASSERT_NE(nullptr, injected);
+  wchar_t name[MAX_PATH] = L"untouched";
+  wchar_t guid[groups::kGuidCapacity] = L"untouched";
+  EXPECT_FALSE(dialog_->GetSelectedGroupInfo(name, MAX_PATH, guid, groups::kGuidCapacity));
+  EXPECT_STREQ(L"untouched", name);
+  EXPECT_STREQ(L"untouched", guid);
+  EXPECT_TRUE(trace.Contains(L"CSelectGroupDlg::OnBnClickedOk Group GUID is not of the form {8-4-4-4-12}."))
+      << testing::PrintToString(trace.Text());
+}
+
 // Watches the tree window: when it is destroyed, walks every item (without expanding) and
 // counts those that still hold a GUID block.
 struct ItemDataAtDestroy {
