@@ -1,7 +1,12 @@
 #include "framework/handles.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <io.h>
+#include <share.h>
+#include <sys/stat.h>
 
+#include <string>
 #include <vector>
 
 namespace {
@@ -43,12 +48,38 @@ TEST(UniqueHandle, KernelHandlesTreatBothInvalidValuesAsNone) {
   EXPECT_FALSE(SetEvent(raw)) << "the handle must be closed by reset";
 }
 
-TEST(UniqueHandle, FindHandleIsClosedAndCrtFileToo) {
-  WIN32_FIND_DATAW data;
-  fw::UniqueFind find(FindFirstFileW(L"C:\\windows\\*", &data));
-  EXPECT_TRUE(find.valid());
+// What each owner holds open blocks something else until it lets go: a file opened without
+// sharing cannot be opened again, and a directory being listed keeps a handle on it.
+TEST(UniqueHandle, FindHandleAndCrtFileAreClosedByReset) {
+  wchar_t base[MAX_PATH];
+  ASSERT_GT(GetTempPathW(MAX_PATH, base), 0u);
+  const std::wstring folder = std::wstring(base) + L"handles_test_" + std::to_wstring(GetCurrentProcessId());
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  const std::wstring path = folder + L"\\file.bin";
+  const auto openedElsewhere = [&] {
+    fw::UniqueKernelHandle other(
+        CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return other.valid();
+  };
+
+  fw::UniqueCrtFile none;
+  EXPECT_FALSE(none.valid());
   fw::UniqueCrtFile file;
-  EXPECT_FALSE(file.valid());
+  ASSERT_EQ(0, _wsopen_s(file.put(), path.c_str(), _O_CREAT | _O_WRONLY | _O_BINARY, _SH_DENYRW, _S_IWRITE));
+  EXPECT_FALSE(openedElsewhere()) << "held without sharing";
+  const int fd = file.get();
+  file.reset();
+  EXPECT_TRUE(openedElsewhere()) << "reset closed the file";
+  EXPECT_EQ(-1, _close(fd)) << "the descriptor is no longer open";
+
+  WIN32_FIND_DATAW data;
+  fw::UniqueFind find(FindFirstFileW((folder + L"\\*").c_str(), &data));
+  ASSERT_TRUE(find.valid());
+  const HANDLE raw = find.get();
+  EXPECT_TRUE(FindNextFileW(raw, &data)) << "the listing goes on while it is held";
+  find.reset();
+  EXPECT_TRUE(DeleteFileW(path.c_str()));
+  EXPECT_TRUE(RemoveDirectoryW(folder.c_str())) << "a listing left open holds the folder: " << GetLastError();
 }
 
 }  // namespace
