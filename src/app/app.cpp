@@ -70,7 +70,7 @@ void CtmrovaneApp::InitTraceLog() {
   }
 }
 
-bool CtmrovaneApp::AcquireSingleInstance() {
+CtmrovaneApp::InstanceLock CtmrovaneApp::AcquireSingleInstance() {
   wchar_t mutexName[kVerkitNameCapacity] = {};
   if (GetMutexNameByVersion(kMutexBaseName, mutexName, kVerkitNameCapacity) == 0 ||
       mutexName[kVerkitNameCapacity - 1] != L'\0' || mutexName[0] == L'\0') {
@@ -78,27 +78,45 @@ bool CtmrovaneApp::AcquireSingleInstance() {
     StringCchCopyW(mutexName, kVerkitNameCapacity, kMutexBaseName);
   }
   // All builds share one working folder under the server installation, so a copy in any
-  // session counts: the name is also held in the Global namespace. A global name that another
-  // account holds answers "access denied"; a create that finds the name already there lost a
-  // race with another copy starting at the same moment.
+  // session counts: the name is also held in the Global namespace. A create that finds the name
+  // already there lost a race with another copy starting at the same moment. A name that may not
+  // be opened ("access denied") may be another account's copy, or a squat by anyone who wants
+  // the tool silenced: that is said, not taken for a copy.
   wchar_t globalName[kVerkitNameCapacity + 8] = L"Global\\";
   const bool globalFits = SUCCEEDED(StringCchCatW(globalName, ARRAYSIZE(globalName), mutexName));
-  auto heldElsewhere = [](fw::UniqueKernelHandle& handle, const wchar_t* name) {
+  auto take = [](fw::UniqueKernelHandle& handle, const wchar_t* name) {
     handle.reset(::OpenMutexW(MUTEX_ALL_ACCESS, FALSE, name));
-    if (handle || ::GetLastError() == ERROR_ACCESS_DENIED) {
-      return true;
+    if (handle) {
+      return InstanceLock::kOtherCopy;
+    }
+    if (::GetLastError() == ERROR_ACCESS_DENIED) {
+      return InstanceLock::kDenied;
     }
     handle.reset(::CreateMutexW(nullptr, FALSE, name));
     const DWORD error = ::GetLastError();
-    return handle ? error == ERROR_ALREADY_EXISTS : error == ERROR_ACCESS_DENIED;
+    if (!handle) {
+      return error == ERROR_ACCESS_DENIED ? InstanceLock::kDenied : InstanceLock::kOtherCopy;
+    }
+    return error == ERROR_ALREADY_EXISTS ? InstanceLock::kOtherCopy : InstanceLock::kAcquired;
   };
-  if (heldElsewhere(mutex_, mutexName) || (globalFits && heldElsewhere(globalMutex_, globalName))) {
-    TraceLog(tracelog::kLevelProgress, kTag, L"second instance. so exiting...");
-    secondInstance_ = true;
-    return false;
+  InstanceLock lock = take(mutex_, mutexName);
+  if (lock == InstanceLock::kAcquired && globalFits) {
+    lock = take(globalMutex_, globalName);
   }
-  TraceLog(tracelog::kLevelProgress, kTag, L"first instance");
-  return true;
+  switch (lock) {
+    case InstanceLock::kAcquired:
+      TraceLog(tracelog::kLevelProgress, kTag, L"first instance");
+      break;
+    case InstanceLock::kOtherCopy:
+      TraceLog(tracelog::kLevelProgress, kTag, L"second instance. so exiting...");
+      break;
+    case InstanceLock::kDenied:
+      TraceLog(tracelog::kLevelError, kTag, L"the single-instance lock may not be opened (access denied)");
+      break;
+  }
+  // Whoever holds the lock may be a copy that is running: its log stays.
+  secondInstance_ = lock != InstanceLock::kAcquired;
+  return lock;
 }
 
 void CtmrovaneApp::LoadStringLibraryAndTexts() {
@@ -133,8 +151,18 @@ bool CtmrovaneApp::InitInstance() {
   INITCOMMONCONTROLSEX controls{sizeof(controls),
                                 ICC_WIN95_CLASSES | ICC_INTERNET_CLASSES | ICC_STANDARD_CLASSES};
   ::InitCommonControlsEx(&controls);
-  if (!AcquireSingleInstance()) {
-    return false;
+  switch (AcquireSingleInstance()) {
+    case InstanceLock::kAcquired:
+      break;
+    case InstanceLock::kOtherCopy:
+      return false;
+    case InstanceLock::kDenied: {
+      LoadStringLibraryAndTexts();
+      wchar_t text[MAX_PATH * 2];
+      LoadUiText(uitext::kErrInstanceLockDenied, text);
+      ::MessageBoxW(nullptr, text, title_, MB_OK | MB_ICONERROR);
+      return false;
+    }
   }
   LoadStringLibraryAndTexts();
   CtmrovaneDlg dialog(instance_);

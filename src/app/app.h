@@ -34,8 +34,13 @@ class CtmrovaneApp {
   // Start-up steps, separately callable so that tests can prepare an application without a
   // dialog or a mutex.
   void InitTraceLog();
-  // False when another copy holds the mutex.
-  bool AcquireSingleInstance();
+  // What the single-instance lock found.
+  enum class InstanceLock {
+    kAcquired,   // this is the only copy
+    kOtherCopy,  // another copy holds it: this one ends without a word
+    kDenied,     // a name of the lock exists but may not be opened: its holder is unknown
+  };
+  InstanceLock AcquireSingleInstance();
   void LoadStringLibraryAndTexts();
 
   HINSTANCE instance() const { return instance_; }
@@ -46,7 +51,6 @@ class CtmrovaneApp {
   const wchar_t* fontFace() const { return fontFace_; }
   int fontSize() const { return fontSize_; }
   int fontWidth() const { return fontWidth_; }
-  bool isSecondInstance() const { return secondInstance_; }
 
  private:
   HINSTANCE instance_;

@@ -2,9 +2,14 @@
 // libraries, started as a process, its window found and closed the way a user would.
 
 #include <gtest/gtest.h>
+// sddl.h needs windows.h before it.
+// clang-format off
 #include <windows.h>
+#include <sddl.h>
+// clang-format on
 
 #include <deque>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -157,6 +162,46 @@ TEST_F(StartupTest, AGlobalCopyInAnotherSessionCountsAsASecondInstance) {
   EXPECT_EQ(nullptr, FindMainWindow(process.id));
   EXPECT_NE(std::wstring::npos,
             ReadUtf16(LogPath()).find(L"InitInstance second instance. so exiting...\r\n"));
+}
+
+// A global name that this account may not open (here one only SYSTEM may touch, as a standard
+// user's squat or another account's copy would be) is not taken for a second copy silently: the
+// program says why it does not start.
+TEST_F(StartupTest, ALockThatMayNotBeOpenedIsReportedNotSwallowed) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;GA;;;SY)", SDDL_REVISION_1,
+                                                                   &descriptor, nullptr));
+  const std::unique_ptr<void, decltype(&LocalFree)> descriptorOwner(descriptor, &LocalFree);
+  SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor, FALSE};
+  fw::UniqueKernelHandle squat(CreateMutexW(&attributes, FALSE, L"Global\\ADMIN_CLIENT_PACKER"));
+  ASSERT_TRUE(squat);
+  ASSERT_EQ(nullptr, OpenMutexW(MUTEX_ALL_ACCESS, FALSE, L"Global\\ADMIN_CLIENT_PACKER"));
+  ASSERT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError()) << "the name is refused to this account";
+
+  Process& process = Start();
+  ASSERT_TRUE(process.handle);
+  HWND box = nullptr;
+  const ULONGLONG deadline = GetTickCount64() + 20000;
+  while (box == nullptr && GetTickCount64() < deadline) {
+    HWND candidate = FindWindowW(L"#32770", kTitle);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(candidate, &owner);
+    box = candidate != nullptr && owner == process.id ? candidate : nullptr;
+    Sleep(50);
+  }
+  ASSERT_NE(nullptr, box) << "no message box";
+  wchar_t text[512] = L"";
+  GetDlgItemTextW(box, 0xFFFF, text, 512);  // the message text of a message box
+  EXPECT_STREQ(
+      L"Another program holds this server's Client Packager lock, and it could not be checked. Close "
+      L"other copies, or ask an administrator to sign out other sessions.",
+      text);
+  EXPECT_EQ(nullptr, FindMainWindow(process.id));
+  PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  EXPECT_EQ(0u, process.WaitExit());
+  EXPECT_NE(std::wstring::npos,
+            ReadUtf16(LogPath()).find(
+                L"InitInstance the single-instance lock may not be opened (access denied)\r\n"));
 }
 
 TEST_F(StartupTest, TheCloseBoxEndsTheProgramToo) {
