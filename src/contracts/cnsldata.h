@@ -8,6 +8,8 @@
 #include <cstdint>
 
 inline constexpr size_t kBuildInfoChars = 260;
+// Room the caller leaves after a BuildInfoRecord, zeroed, for a library whose record is larger.
+inline constexpr size_t kBuildInfoSlackBytes = 4096;
 inline constexpr uint32_t kServerFeatureId = 17;
 inline constexpr uint32_t kGenericDataKind = 2;
 inline constexpr uint32_t kGenericDataBytes = 2048;

@@ -112,9 +112,15 @@ bool GetRPDatFileInfoFromDB(const wchar_t* serverFolder, ServerInfoRecord* recor
   }
 
   uint32_t libraryError = 0;
-  BuildInfoRecord buildInfo;
-  std::memset(&buildInfo, 0, sizeof buildInfo);
-  if (getBuildInfo(&buildInfo, &libraryError) == 0) {
+  // The record as this program knows it, at the start of a zeroed block with room to spare: a
+  // server whose record has grown writes its further fields there, not past the buffer. Only
+  // the known fields are read.
+  struct {
+    BuildInfoRecord record;
+    unsigned char slack[kBuildInfoSlackBytes];
+  } block{};
+  const BuildInfoRecord& buildInfo = block.record;
+  if (getBuildInfo(&block.record, &libraryError) == 0) {
     return false;
   }
   ToAnsiIfItFits(buildInfo.text, wcsnlen(buildInfo.text, kBuildInfoCharsLooked), record->buildInfo,

@@ -6,8 +6,11 @@
 
 #include "contracts/cnsldata.h"
 
+// Also writes fields of a larger record, as a later server's library may: into the room the
+// caller must leave after the record.
 uint8_t WINAPI GetHesBuildInfo(BuildInfoRecord* record, uint32_t*) {
   std::wmemset(record->text, L'B', kBuildInfoChars);
+  std::memset(record + 1, 0x42, kBuildInfoSlackBytes);
   return 1;
 }
 
