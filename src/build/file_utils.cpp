@@ -216,21 +216,21 @@ bool CommitTemporaryFile(const wchar_t* temporary, const wchar_t* destination,
     TraceLog(tracelog::kLevelError, kPlaceTag, L"Invalid arguments");
     return false;
   }
-  {
-    const fw::UniqueKernelHandle file(
-        ::CreateFileW(temporary, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    LARGE_INTEGER size{};
-    if (!file || !::FlushFileBuffers(file.get()) || !::GetFileSizeEx(file.get(), &size)) {
-      TraceLog(tracelog::kLevelError, kPlaceTag, L"Cannot write %s through (Err -> %u)", temporary,
-               ::GetLastError());
-      return DropTemporary(temporary);
-    }
-    if (static_cast<unsigned long long>(size.QuadPart) != expectedBytes) {
-      TraceLog(tracelog::kLevelError, kPlaceTag, L"%s holds %lld bytes instead of %llu", temporary,
-               size.QuadPart, expectedBytes);
-      ::SetLastError(ERROR_WRITE_FAULT);
-      return DropTemporary(temporary);
-    }
+  LARGE_INTEGER size{};
+  fw::UniqueKernelHandle file(
+      ::CreateFileW(temporary, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!file || !::FlushFileBuffers(file.get()) || !::GetFileSizeEx(file.get(), &size)) {
+    TraceLog(tracelog::kLevelError, kPlaceTag, L"Cannot write %s through (Err -> %u)", temporary,
+             ::GetLastError());
+    file.reset();  // closed first: a file open without sharing cannot be deleted
+    return DropTemporary(temporary);
+  }
+  file.reset();
+  if (static_cast<unsigned long long>(size.QuadPart) != expectedBytes) {
+    TraceLog(tracelog::kLevelError, kPlaceTag, L"%s holds %lld bytes instead of %llu", temporary,
+             size.QuadPart, expectedBytes);
+    ::SetLastError(ERROR_WRITE_FAULT);
+    return DropTemporary(temporary);
   }
   if (!::MoveFileExW(temporary, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     TraceLog(tracelog::kLevelError, kPlaceTag, L"Cannot replace %s (Err -> %u)", destination,
