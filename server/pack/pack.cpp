@@ -19,7 +19,9 @@
 // Switch files beside pack.exe, read on every run, for tests of its callers:
 //   pack.delay  decimal milliseconds to wait before packing (a slow packer);
 //   pack.fail   when present, the setup is written as usual and the run then ends with exit
-//               code 5, so that a caller must read the exit code to notice the failure.
+//               code 5, so that a caller must read the exit code to notice the failure;
+//   pack.none   when present, no setup is written and the run ends with exit code 0 (only the
+//               record is written), so that a caller must check the setup itself.
 
 #include <windows.h>
 
@@ -191,9 +193,8 @@ void DelayAsAsked() {
   }
 }
 
-bool FailureAskedFor() {
-  return ::GetFileAttributesW(standin::BesideModule(nullptr, L"pack.fail").c_str()) !=
-         INVALID_FILE_ATTRIBUTES;
+bool SwitchPresent(const wchar_t* name) {
+  return ::GetFileAttributesW(standin::BesideModule(nullptr, name).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 }  // namespace
@@ -207,8 +208,8 @@ int wmain(int argc, wchar_t** argv) {
     DelayAsAsked();
     std::string password;
     const std::string* received = nullptr;
-    int code = Pack(request, &received, &password);
-    if (code == kDone && FailureAskedFor()) {
+    int code = SwitchPresent(L"pack.none") ? kDone : Pack(request, &received, &password);
+    if (code == kDone && SwitchPresent(L"pack.fail")) {
       code = Fail(kFailureAskedFor, L"failing as pack.fail asks");
     }
     WriteRecord(request, received, code);

@@ -192,7 +192,7 @@ TEST_F(PackerTest, FailsWithoutItsSfxModule) {
   EXPECT_FALSE(FileExists(InPacker(L"rmtsetup.exe")));
 }
 
-TEST_F(PackerTest, SwitchFilesDelayTheRunAndMakeItFailAfterWriting) {
+TEST_F(PackerTest, SwitchFilesDelayTheRunFailItAfterWritingOrWriteNothing) {
   ASSERT_TRUE(WriteBytes(InPacker(L"root.7z"), kArchive));
   ASSERT_TRUE(WriteBytes(InPacker(L"pack.delay"), "1500"));
   const ULONGLONG start = ::GetTickCount64();
@@ -208,6 +208,14 @@ TEST_F(PackerTest, SwitchFilesDelayTheRunAndMakeItFailAfterWriting) {
   EXPECT_NE(std::string::npos, run.errors.find("pack.fail")) << run.errors;
   EXPECT_TRUE(FileExists(InPacker(L"wsnode32.exe")));
   EXPECT_EQ("archive=root.7z\r\noutput=wsnode32.exe\r\nsize=15\r\nexit=5\r\n", Record());
+
+  ASSERT_TRUE(::DeleteFileW(InPacker(L"pack.fail").c_str()));
+  ASSERT_TRUE(::DeleteFileW(InPacker(L"wsnode32.exe").c_str()));
+  ASSERT_TRUE(WriteBytes(InPacker(L"pack.none"), ""));
+  run = Pack(L"root.7z wsnode32.exe 15");
+  EXPECT_EQ(0u, run.exitCode) << run.errors;
+  EXPECT_FALSE(FileExists(InPacker(L"wsnode32.exe")));
+  EXPECT_EQ("archive=root.7z\r\noutput=wsnode32.exe\r\nsize=15\r\nexit=0\r\n", Record());
 }
 
 }  // namespace

@@ -14,9 +14,16 @@ class CtmrovaneDlg::BuildUi final : public IBuildUi {
  public:
   explicit BuildUi(CtmrovaneDlg& dialog) : dialog_(dialog) {}
   int Show(const wchar_t* text, UINT style) override { return dialog_.Prompt().Show(text, style); }
-  bool AskPassword(const wchar_t* programFolder) override {
+  PasswordAnswer AskPassword(const wchar_t* programFolder) override {
     CSetPwdDialog password(programFolder);
-    return password.DoModal(dialog_.hwnd()) == IDOK;
+    switch (password.DoModal(dialog_.hwnd())) {
+      case IDOK:
+        return PasswordAnswer::kSet;
+      case IDCANCEL:
+        return PasswordAnswer::kCancelled;
+      default:  // -1 or 0: the dialog was never shown
+        return PasswordAnswer::kNotShown;
+    }
   }
   void PaintNow() override {
     ::SetFocus(dialog_.hwnd());

@@ -105,7 +105,12 @@ bool ArchiveAndPack(const ArchivePackInputs& inputs, IBuildUi& ui) {
   wchar_t question[1024];
   LoadUiText(uitext::kAskPasswordProtect, question);
   if (ui.Show(question, MB_YESNO | MB_ICONQUESTION) == IDYES) {
-    protect = ui.AskPassword(inputs.programFolder.c_str());
+    const PasswordAnswer answer = ui.AskPassword(inputs.programFolder.c_str());
+    if (answer == PasswordAnswer::kNotShown) {
+      TraceLog(tracelog::kLevelError, kTag, L"The password dialog could not be shown");
+      return Abort(inputs, files, ui);
+    }
+    protect = answer == PasswordAnswer::kSet;
     // A setup the administrator asked to protect is never packed without its password.
     if (protect && !IsPasswordFile(files.passwordFile)) {
       TraceLog(tracelog::kLevelError, kTag, L"Password file not written: %s", files.passwordFile.c_str());

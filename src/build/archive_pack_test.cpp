@@ -26,10 +26,11 @@ using testsupport::WriteBytes;
 
 constexpr wchar_t kQuestion[] = L"Do you want to create password protected setup?";
 constexpr wchar_t kFailed[] = L"Error in creating setup";
-enum class Password { kCancel, kWrite, kOkWithoutFile };
+enum class Password { kCancel, kWrite, kOkWithoutFile, kNotShown };
 
 // Answers the question from a script and stands in for the password dialog: OK after writing
-// the password file as the dialog does, OK without a file, or Cancel.
+// the password file as the dialog does, OK without a file, Cancel, or a dialog that cannot be
+// shown.
 class ScriptedBuildUi final : public IBuildUi {
  public:
   ScriptedBuildUi(int answer, Password password) : prompt_({answer}), password_(password) {}
@@ -40,13 +41,21 @@ class ScriptedBuildUi final : public IBuildUi {
     shown.push_back(text);
     return prompt_.Show(text, style);
   }
-  bool AskPassword(const wchar_t* folder) override {
-    if (password_ == Password::kWrite) {
-      EXPECT_TRUE(CSetPwdDialog::SaveEncryptedPasswordToFile((folder + std::wstring(L"pwd.dat")).c_str(),
-                                                             L"s\xE9"
-                                                             L"cret7"));
+  PasswordAnswer AskPassword(const wchar_t* folder) override {
+    switch (password_) {
+      case Password::kWrite:
+        EXPECT_TRUE(CSetPwdDialog::SaveEncryptedPasswordToFile((folder + std::wstring(L"pwd.dat")).c_str(),
+                                                               L"s\xE9"
+                                                               L"cret7"));
+        return PasswordAnswer::kSet;
+      case Password::kOkWithoutFile:
+        return PasswordAnswer::kSet;
+      case Password::kCancel:
+        return PasswordAnswer::kCancelled;
+      case Password::kNotShown:
+        break;
     }
-    return password_ != Password::kCancel;
+    return PasswordAnswer::kNotShown;
   }
   std::vector<std::wstring> shown;
   std::function<void()> onFailure;
@@ -173,7 +182,7 @@ TEST(SevenZipReleaseTest, SixtyFourBitWindowsGetsTheX64Release) {
 }
 
 TEST_F(ArchivePackTest, EveryFailureReportsOnceAndLeavesNothingBehind) {
-  enum class Fault { kLockedPayload, kPackerFails, kNoPasswordFile, kNoSevenZipFolder };
+  enum class Fault { kLockedPayload, kPackerFails, kNoPasswordFile, kPasswordNotShown, kNoSevenZipFolder };
   const struct {
     const char* name;
     Fault fault;
@@ -181,15 +190,24 @@ TEST_F(ArchivePackTest, EveryFailureReportsOnceAndLeavesNothingBehind) {
   } rows[] = {
       {"7-Zip leaves out a locked file", Fault::kLockedPayload, L"7z failed (exit code 1)"},
       {"the packer fails", Fault::kPackerFails, L"pack.exe failed (exit code 5)"},
-      {"OK without a password file", Fault::kNoPasswordFile, L"Password file not written: "},
+      {"OK without a password file, one of an earlier run there", Fault::kNoPasswordFile,
+       L"Password file not written: "},
+      {"password dialog cannot be shown", Fault::kPasswordNotShown,
+       L"The password dialog could not be shown"},
       {"no clPacker sub-folder", Fault::kNoSevenZipFolder, L"ExtractResourceToDisk(7z.dll) failed"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     trace_.Clear();
     FillWorkFolder();
-    ScriptedBuildUi ui(IDYES,
-                       row.fault == Fault::kNoPasswordFile ? Password::kOkWithoutFile : Password::kWrite);
+    ScriptedBuildUi ui(IDYES, row.fault == Fault::kNoPasswordFile     ? Password::kOkWithoutFile
+                              : row.fault == Fault::kPasswordNotShown ? Password::kNotShown
+                                                                      : Password::kWrite);
+    if (row.fault == Fault::kNoPasswordFile) {
+      // A whole password file of an earlier run must not pass for this run's.
+      ASSERT_TRUE(CSetPwdDialog::SaveEncryptedPasswordToFile((program_ + L"pwd.dat").c_str(), L"earlier7"));
+      ASSERT_EQ(ReadBytes(program_ + L"pwd.dat").size(), CSetPwdDialog::kFileBytes);
+    }
     fw::UniqueKernelHandle lock;
     if (row.fault == Fault::kLockedPayload) {
       lock.reset(CreateFileW((work_ + L"\\payload.bin").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,

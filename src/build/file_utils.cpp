@@ -169,6 +169,108 @@ bool EmptyFolderTree(const wchar_t* folder) {
   return empty;
 }
 
+namespace {
+
+constexpr wchar_t kPlaceTag[] = L"MoveFileIntoPlace";
+
+// <destination>.tmp into `temporary`; false, traced, when it does not fit.
+bool TemporaryPath(const wchar_t* destination, wchar_t (&temporary)[MAX_PATH]) {
+  if (destination == nullptr ||
+      FAILED(::StringCchPrintfW(temporary, MAX_PATH, L"%s%s", destination, kTemporarySuffix))) {
+    TraceLog(tracelog::kLevelError, kPlaceTag, L"No temporary name fits for %s", destination);
+    return false;
+  }
+  return true;
+}
+
+// Deletes the temporary file after a failure, keeping the failure's error for the caller.
+bool DropTemporary(const wchar_t* temporary) {
+  const DWORD error = ::GetLastError();
+  ::DeleteFileW(temporary);
+  ::SetLastError(error);
+  return false;
+}
+
+}  // namespace
+
+bool RemoveLeftoverTemporary(const wchar_t* destination) {
+  wchar_t temporary[MAX_PATH];
+  if (!TemporaryPath(destination, temporary)) {
+    return false;
+  }
+  if (::DeleteFileW(temporary)) {
+    TraceLog(tracelog::kLevelProgress, kPlaceTag, L"Removed the leftover %s", temporary);
+    return true;
+  }
+  const DWORD error = ::GetLastError();
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+    return true;
+  }
+  TraceLog(tracelog::kLevelError, kPlaceTag, L"Cannot remove the leftover %s (Err -> %u)", temporary, error);
+  return false;
+}
+
+bool CommitTemporaryFile(const wchar_t* temporary, const wchar_t* destination,
+                         unsigned long long expectedBytes) {
+  if (temporary == nullptr || destination == nullptr) {
+    TraceLog(tracelog::kLevelError, kPlaceTag, L"Invalid arguments");
+    return false;
+  }
+  LARGE_INTEGER size{};
+  fw::UniqueKernelHandle file(
+      ::CreateFileW(temporary, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!file || !::FlushFileBuffers(file.get()) || !::GetFileSizeEx(file.get(), &size)) {
+    TraceLog(tracelog::kLevelError, kPlaceTag, L"Cannot write %s through (Err -> %u)", temporary,
+             ::GetLastError());
+    file.reset();  // closed first: a file open without sharing cannot be deleted
+    return DropTemporary(temporary);
+  }
+  file.reset();
+  if (static_cast<unsigned long long>(size.QuadPart) != expectedBytes) {
+    TraceLog(tracelog::kLevelError, kPlaceTag, L"%s holds %lld bytes instead of %llu", temporary,
+             size.QuadPart, expectedBytes);
+    ::SetLastError(ERROR_WRITE_FAULT);
+    return DropTemporary(temporary);
+  }
+  if (!::MoveFileExW(temporary, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    TraceLog(tracelog::kLevelError, kPlaceTag, L"Cannot replace %s (Err -> %u)", destination,
+             ::GetLastError());
+    return DropTemporary(temporary);
+  }
+  return true;
+}
+
+bool MoveFileIntoPlace(const wchar_t* source, const wchar_t* destination) {
+  wchar_t temporary[MAX_PATH];
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (source == nullptr || !TemporaryPath(destination, temporary)) {
+    return false;
+  }
+  if (!::GetFileAttributesExW(source, GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    TraceLog(tracelog::kLevelError, kPlaceTag, L"No file %s (Err -> %u)", source, ::GetLastError());
+    return false;
+  }
+  const unsigned long long bytes =
+      (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  // A rename cannot cross volumes; only then is the file copied, so that the destination's
+  // volume holds the whole new file before the old one is touched.
+  if (!::MoveFileExW(source, temporary, MOVEFILE_REPLACE_EXISTING)) {
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_NOT_SAME_DEVICE) {
+      TraceLog(tracelog::kLevelError, kPlaceTag, L"Cannot move %s to %s (Err -> %u)", source, temporary,
+               error);
+      return DropTemporary(temporary);
+    }
+    if (!::CopyFileW(source, temporary, FALSE)) {
+      TraceLog(tracelog::kLevelError, kPlaceTag, L"Cannot copy %s to %s (Err -> %u)", source, temporary,
+               ::GetLastError());
+      return DropTemporary(temporary);
+    }
+  }
+  return CommitTemporaryFile(temporary, destination, bytes);
+}
+
 bool ExecFile(const wchar_t* commandLine, WORD showWindow, bool wait, DWORD* exitCode) {
   static const wchar_t kTag[] = L"ExecFile";
   if (exitCode != nullptr) {

@@ -37,6 +37,29 @@ bool CleanFolder(const wchar_t* folder);
 // when anything remains. A folder that does not exist gives true.
 bool EmptyFolderTree(const wchar_t* folder);
 
+// Replacing a file without ever losing the one it replaces. The new file is first made whole
+// beside the destination, under the destination's name followed by kTemporarySuffix, and then
+// renamed over the destination in one step on the same volume. A failure at any point deletes
+// only the temporary file; the file at the destination stays exactly as it was. All paths are
+// absolute; <destination>.tmp must fit in MAX_PATH characters. After a failure GetLastError()
+// gives the error of the step that failed.
+inline constexpr wchar_t kTemporarySuffix[] = L".tmp";
+
+// Deletes the <destination>.tmp that an interrupted earlier run may have left. True when none
+// remains.
+bool RemoveLeftoverTemporary(const wchar_t* destination);
+
+// Puts the finished file `source` at `destination`: moved to <destination>.tmp (renamed when both
+// lie on one volume, copied otherwise, when `source` then stays), written through to the disk,
+// checked to hold as many bytes as `source` did, and renamed over `destination` with
+// MoveFileExW(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH). True once it lies there.
+bool MoveFileIntoPlace(const wchar_t* source, const wchar_t* destination);
+
+// The last two steps alone, for a file its writer already wrote as `temporary` beside
+// `destination`: flushed, checked to hold `expectedBytes`, renamed over `destination`.
+bool CommitTemporaryFile(const wchar_t* temporary, const wchar_t* destination,
+                         unsigned long long expectedBytes);
+
 inline constexpr size_t kExecCommandCapacity = 3000;  // characters, terminator included
 
 // Starts `commandLine` (no application name, handles not inherited, the caller's environment

@@ -225,6 +225,72 @@ TEST_F(FileUtilsTest, ExtractExeToDiskWritesTheWholeResource) {
   EXPECT_TRUE(Logged(L"_open failed"));
 }
 
+// The file at the destination is either the whole new one or, after any failure, the old one
+// exactly; no temporary file stays either way.
+TEST_F(FileUtilsTest, MoveFileIntoPlaceReplacesOnlyWithAWholeFile) {
+  const std::wstring source = dir_ / L"new.bin", destination = dir_ / L"setup.exe";
+  const std::wstring temporary = destination + kTemporarySuffix;
+  const struct {
+    const char* name;
+    DWORD heldShare;  // the old file held open with this sharing; ~0u: not held
+    bool folderAtDestination, leftover;
+    bool placed;
+  } rows[] = {
+      {"replaces the old file", ~0u, false, false, true},
+      {"a crashed run's temporary file is overwritten", ~0u, false, true, true},
+      {"old file held with read and delete sharing", FILE_SHARE_READ | FILE_SHARE_DELETE, false, false,
+       false},
+      {"old file locked", 0, false, false, false},
+      {"a folder at the destination", ~0u, true, false, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    ASSERT_TRUE(WriteBytes(source, std::string(70000, 'n')));
+    if (row.folderAtDestination) {
+      ASSERT_TRUE(::CreateDirectoryW(destination.c_str(), nullptr));
+    } else {
+      ASSERT_TRUE(WriteBytes(destination, "old"));
+    }
+    if (row.leftover) {
+      ASSERT_TRUE(WriteBytes(temporary, "partial"));
+    }
+    fw::UniqueKernelHandle held;
+    if (row.heldShare != ~0u) {
+      held.reset(::CreateFileW(destination.c_str(), GENERIC_READ, row.heldShare, nullptr, OPEN_EXISTING, 0,
+                               nullptr));
+      ASSERT_TRUE(held.valid());
+    }
+    EXPECT_EQ(MoveFileIntoPlace(source.c_str(), destination.c_str()), row.placed);
+    held.reset();
+    EXPECT_FALSE(FileExists(temporary));
+    if (row.folderAtDestination) {
+      EXPECT_TRUE(::RemoveDirectoryW(destination.c_str()));
+    } else {
+      EXPECT_EQ(testsupport::ReadBytes(destination), row.placed ? std::string(70000, 'n') : "old");
+      EXPECT_TRUE(::DeleteFileW(destination.c_str()));
+    }
+    ::DeleteFileW(source.c_str());
+  }
+
+  // A temporary file short of what was written is never put in place.
+  ASSERT_TRUE(WriteBytes(destination, "old"));
+  ASSERT_TRUE(WriteBytes(temporary, "short"));
+  EXPECT_FALSE(CommitTemporaryFile(temporary.c_str(), destination.c_str(), 6));
+  EXPECT_FALSE(FileExists(temporary));
+  EXPECT_EQ(testsupport::ReadBytes(destination), "old");
+
+  // A leftover is removed; one that cannot be removed is reported; none is no failure.
+  ASSERT_TRUE(WriteBytes(temporary, "partial"));
+  fw::UniqueKernelHandle locked(
+      ::CreateFileW(temporary.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  EXPECT_FALSE(RemoveLeftoverTemporary(destination.c_str()));
+  locked.reset();
+  EXPECT_TRUE(RemoveLeftoverTemporary(destination.c_str()));
+  EXPECT_FALSE(FileExists(temporary));
+  EXPECT_TRUE(RemoveLeftoverTemporary(destination.c_str()));
+  EXPECT_FALSE(RemoveLeftoverTemporary((L"C:\\" + std::wstring(MAX_PATH - 6, L'x')).c_str()));
+}
+
 TEST(ReplaceToken, ReplacesEveryOccurrenceWithinTheCapacity) {
   const std::wstring longTail = L"%s" + std::wstring(2000, L'r');
   const struct {

@@ -2,6 +2,9 @@
 
 #include <strsafe.h>
 
+#include <algorithm>
+#include <string_view>
+
 #include "framework/handles.h"
 #include "log/trace_log.h"
 
@@ -119,6 +122,45 @@ bool StreamSize(MSIHANDLE database, const wchar_t* name, UINT* size) {
   return found;
 }
 
+// True when `entry` names a file below the working folder: a bare name or a relative path with no
+// drive, no root, no share, no stream (no colon at all) and no "..", ending in a file name. The
+// system drops a component's trailing dots and spaces (".. " is ".."), so a component that ends
+// in either is refused, "." alone excepted.
+bool IsEntryBelowFolder(const wchar_t* entry) {
+  const std::wstring_view text(entry);
+  if (text.empty() || text.find(L':') != std::wstring_view::npos || text[0] == L'\\' || text[0] == L'/') {
+    return false;
+  }
+  size_t start = 0;
+  for (;;) {
+    const size_t end = std::min(text.find_first_of(L"\\/", start), text.size());
+    const std::wstring_view component = text.substr(start, end - start);
+    if (component != L"." && !component.empty() && (component.back() == L'.' || component.back() == L' ')) {
+      return false;
+    }
+    if (end == text.size()) {
+      return !component.empty() && component != L".";
+    }
+    start = end + 1;
+  }
+}
+
+// Plan entry `index` into `entry`; false, traced, when it is missing or names no file below the
+// working folder, so that nothing from outside it reaches a database.
+bool ReadEntry(const wchar_t* planPath, int index, wchar_t (&entry)[kEntryCapacity]) {
+  static const wchar_t kTag[] = L"AddBinaryFilesToMsi";
+  if (!GetFileName(planPath, kPlanPackageSection, index, entry, kEntryCapacity)) {
+    TraceLog(tracelog::kLevelError, kTag, L"GetFileName failed (iLoop = %d)", index);
+    return false;
+  }
+  if (!IsEntryBelowFolder(entry)) {
+    TraceLog(tracelog::kLevelError, kTag, L"Plan entry %d (%s) names no file below the working folder", index,
+             entry);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool GetTotalFileCount(const wchar_t* planPath, const wchar_t* section, int* count) {
@@ -131,6 +173,11 @@ bool GetTotalFileCount(const wchar_t* planPath, const wchar_t* section, int* cou
   *count = static_cast<int>(::GetPrivateProfileIntW(section, L"FILE_COUNT", 0, planPath));
   if (*count == 0) {
     TraceLog(tracelog::kLevelProgress, kTag, L"GetPrivateProfileInt failed.");
+    return false;
+  }
+  // The reader hands a negative text back as it is; no plan holds fewer than no files.
+  if (*count < 0) {
+    TraceLog(tracelog::kLevelError, kTag, L"FILE_COUNT %d is negative", *count);
     return false;
   }
   TraceLog(tracelog::kLevelProgress, kTag, L"called");
@@ -184,8 +231,7 @@ bool AddBinaryFilesToMsi(const wchar_t* workFolder, const wchar_t* outputName, f
   }
   for (int index = 0; index < count; ++index) {
     wchar_t entry[kEntryCapacity];
-    if (!GetFileName(planPath, kPlanPackageSection, index, entry, kEntryCapacity)) {
-      TraceLog(tracelog::kLevelError, kTag, L"GetFileName failed (iLoop = %d)", index);
+    if (!ReadEntry(planPath, index, entry)) {
       return false;
     }
     TraceLog(tracelog::kLevelError, kTag, L"GetFileName (iLoop = %d) returned (%s)", index, entry);
@@ -218,8 +264,7 @@ bool VerifyMsiBinaryRows(const wchar_t* workFolder, const wchar_t* outputName) {
     wchar_t filePath[MAX_PATH];
     WIN32_FILE_ATTRIBUTE_DATA file{};
     UINT stored = 0;
-    if (!GetFileName(planPath, kPlanPackageSection, index, entry, kEntryCapacity) ||
-        !JoinPath(workFolder, entry, filePath) ||
+    if (!ReadEntry(planPath, index, entry) || !JoinPath(workFolder, entry, filePath) ||
         !::GetFileAttributesExW(filePath, GetFileExInfoStandard, &file)) {
       TraceLog(tracelog::kLevelError, kTag, L"Plan entry %d unreadable", index);
       return false;

@@ -16,6 +16,9 @@ namespace {
 using testsupport::BinaryRows;
 using testsupport::WriteBytes;
 
+// A path of the test's own folders, all ASCII, as the narrow text of a plan file.
+std::string Ascii(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
 std::wstring BuiltTemplate() {
   wchar_t module[MAX_PATH];
   ::GetModuleFileNameW(nullptr, module, MAX_PATH);
@@ -72,6 +75,10 @@ TEST_F(MsiBuilderTest, InsertsEveryPlanEntryUnderItsFileNameWithItsContent) {
 
 TEST_F(MsiBuilderTest, FailuresKeepWhatWasCommittedBefore) {
   WriteFiles({{L"a.bin", "A"}, {L"c.bin", "C"}});
+  // Plan entries that name a file outside the working folder, or none: each is refused even
+  // where the file it reaches exists (c.bin, through the working folder's own name).
+  const std::string folderName = Ascii(dir_.path().substr(dir_.path().rfind(L'\\') + 1));
+  const std::string second = "[CLIENT_PACKAGE]\r\nFILE_COUNT=2\r\n0=a.bin\r\n1=";
   const struct {
     const char* name;
     std::string plan;
@@ -83,6 +90,19 @@ TEST_F(MsiBuilderTest, FailuresKeepWhatWasCommittedBefore) {
       {"leading zero key", "[CLIENT_PACKAGE]\r\nFILE_COUNT=2\r\n0=a.bin\r\n01=c.bin\r\n", {L"a.bin"}},
       {"file missing", "[CLIENT_PACKAGE]\r\nFILE_COUNT=2\r\n0=a.bin\r\n1=none.bin\r\n", {L"a.bin"}},
       {"name the template holds", "[CLIENT_PACKAGE]\r\nFILE_COUNT=1\r\n0=sub\\TemplateBanner\r\n", {}},
+      {"negative count", "[CLIENT_PACKAGE]\r\nFILE_COUNT=-1\r\n0=a.bin\r\n", {}},
+      {"count beyond the largest number", "[CLIENT_PACKAGE]\r\nFILE_COUNT=4294967295\r\n0=a.bin\r\n", {}},
+      {"entry climbing out and back", second + "..\\" + folderName + "\\c.bin\r\n", {L"a.bin"}},
+      {"entry through ..", second + "sub\\..\\c.bin\r\n", {L"a.bin"}},
+      {"entry through .. and a space", second + "sub\\.. \\c.bin\r\n", {L"a.bin"}},
+      {"entry with forward slashes", second + "sub/../c.bin\r\n", {L"a.bin"}},
+      {"entry with a drive", second + Ascii(dir_ / L"c.bin") + "\r\n", {L"a.bin"}},
+      {"drive-relative entry", second + "C:c.bin\r\n", {L"a.bin"}},
+      {"rooted entry", second + "\\c.bin\r\n", {L"a.bin"}},
+      {"share entry", second + "\\\\srv\\share\\c.bin\r\n", {L"a.bin"}},
+      {"stream entry", second + "c.bin:data\r\n", {L"a.bin"}},
+      {"entry naming a folder", second + "sub\\\r\n", {L"a.bin"}},
+      {"entry naming the working folder", second + ".\r\n", {L"a.bin"}},
   };
   WriteFiles({{L"sub\\TemplateBanner", "clash"}});
   for (const auto& c : cases) {

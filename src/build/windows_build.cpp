@@ -1,5 +1,6 @@
 #include "build/windows_build.h"
 
+#include <algorithm>
 #include <cwctype>
 
 #include "build/archive_pack.h"
@@ -157,6 +158,14 @@ bool WindowsBuild::Run(const std::wstring& destinationPath) {
   for (const wchar_t* old : kOldOutputs) {
     ::DeleteFileW((folders_.packer + L"\\" + old).c_str());
   }
+  // An earlier setup of this name that stays would pass for this build's, should the packer
+  // write nothing.
+  const std::wstring packed = folders_.packer + L"\\" + output_;
+  if (options_.build.kind != BuildKind::WinMsi &&
+      ::GetFileAttributesW(packed.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    TraceLog(tracelog::kLevelError, kTag, L"Cannot delete the earlier setup %s", packed.c_str());
+    return Abort();
+  }
 
   std::wstring result;
   if (options_.build.kind != BuildKind::WinMsi) {
@@ -171,7 +180,7 @@ bool WindowsBuild::Run(const std::wstring& destinationPath) {
       CleanUp();
       return false;
     }
-    result = folders_.packer + L"\\" + output_;
+    result = packed;
     if (!SetupIsNotEmpty(result)) {
       TraceLog(tracelog::kLevelError, kTag, L"Setup %s missing or empty after packing", result.c_str());
       return Abort();
@@ -187,21 +196,11 @@ bool WindowsBuild::Run(const std::wstring& destinationPath) {
     result = folders_.work + L"\\" + output_;
   }
 
-  const bool moved =
-      ::MoveFileExW(result.c_str(), destinationPath.c_str(),
-                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH) != 0;
-  if (!moved) {
+  // The old installer is replaced only by a whole new one, in one rename; any failure keeps it.
+  if (!MoveFileIntoPlace(result.c_str(), destinationPath.c_str())) {
     TraceLog(tracelog::kLevelProgress, kTag,
              L"MoveFileEx failed for tmrovane.exe (Error = %lu) :: source :: %s \t dest :: %s",
              ::GetLastError(), result.c_str(), destinationPath.c_str());
-    // A copy across volumes that ran out of space leaves a partial file behind: it goes, unless
-    // the destination still holds a whole file (one the move could not replace).
-    WIN32_FILE_ATTRIBUTE_DATA source{}, target{};
-    if (::GetFileAttributesExW(destinationPath.c_str(), GetFileExInfoStandard, &target) &&
-        (!::GetFileAttributesExW(result.c_str(), GetFileExInfoStandard, &source) ||
-         source.nFileSizeLow != target.nFileSizeLow || source.nFileSizeHigh != target.nFileSizeHigh)) {
-      ::DeleteFileW(destinationPath.c_str());
-    }
     return Abort();
   }
   wchar_t message[kMessageCapacity];
@@ -331,44 +330,118 @@ bool IsValidDomainName(const std::wstring& domain) {
   return fw::IsExactInAnsi(domain.c_str());
 }
 
-// Step checks before any file work. True when the build may go on; false after the message.
+// True for text that names one folder whatever the current drive and folder are: "X:\..." or
+// "\\server\share" (alone or followed by "\..."), but no device path ("\\?\", "\\.\").
+bool IsAbsoluteFolderText(const std::wstring& text) {
+  const auto isLetter = [](wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); };
+  if (text.size() >= 3 && isLetter(text[0]) && text[1] == L':' && text[2] == L'\\') {
+    return true;
+  }
+  if (text.size() < 5 || text[0] != L'\\' || text[1] != L'\\') {
+    return false;
+  }
+  const size_t serverEnd = text.find(L'\\', 2);
+  if (serverEnd == std::wstring::npos || serverEnd == 2) {
+    return false;
+  }
+  const std::wstring server = text.substr(2, serverEnd - 2);
+  const size_t shareEnd = std::min(text.find(L'\\', serverEnd + 1), text.size());
+  return server != L"?" && server != L"." && shareEnd > serverEnd + 1;
+}
+
+// The absolute long form of `path`, without a trailing backslash unless it is a drive's root.
+// A path that does not exist keeps its absolute form. False when it does not fit MAX_PATH.
+bool LongForm(const std::wstring& path, std::wstring* resolved) {
+  wchar_t full[MAX_PATH];
+  const DWORD fullLength = ::GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
+  if (fullLength == 0 || fullLength >= MAX_PATH) {
+    return false;
+  }
+  wchar_t longPath[MAX_PATH];
+  const DWORD longLength = ::GetLongPathNameW(full, longPath, MAX_PATH);
+  if (longLength >= MAX_PATH) {
+    return false;
+  }
+  *resolved = longLength != 0 ? longPath : full;
+  while (resolved->size() > 3 && resolved->back() == L'\\') {
+    resolved->pop_back();
+  }
+  return true;
+}
+
+// True when `path` is `folder` or lies below it: both long forms, compared case-insensitively
+// on whole path components.
+bool IsSameOrInside(const std::wstring& path, const std::wstring& folder) {
+  std::wstring inner, outer;
+  if (!LongForm(path, &inner) || !LongForm(folder, &outer) || inner.size() < outer.size()) {
+    return false;
+  }
+  const int length = static_cast<int>(outer.size());
+  return ::CompareStringOrdinal(inner.c_str(), length, outer.c_str(), length, TRUE) == CSTR_EQUAL &&
+         (inner.size() == outer.size() || inner[outer.size()] == L'\\' || outer.back() == L'\\');
+}
+
+bool RefusePath(IBuildUi& ui, const wchar_t* trace, const std::wstring& destination) {
+  TraceLog(tracelog::kLevelError, kTag, trace, destination.c_str());
+  ShowText(ui, uitext::kErrInvalidPath, MB_OK | MB_ICONERROR);
+  return false;
+}
+
+// Step checks before any file work. True when the build may go on, with `destinationFolder` the
+// destination resolved once (every later step uses it: the pack step changes the current
+// folder); false after the message.
 bool CheckDestination(const BuildOptions& options, IBuildUi& ui, const wchar_t* outputName,
-                      std::wstring* destinationPath) {
+                      std::wstring* destinationFolder, std::wstring* destinationPath) {
   const std::wstring& destination = options.destination;
   if (destination.empty()) {
     TraceLog(tracelog::kLevelError, kTag, L"Destination path not specified");
     ShowText(ui, uitext::kErrInvalidPath, MB_OK | MB_ICONERROR);
     return false;
   }
-  *destinationPath = destination + (destination.back() == L'\\' ? L"" : L"\\") + outputName;
-  if (!Fits(*destinationPath)) {
-    TraceLog(tracelog::kLevelError, kTag, L"Destn path %s too long", destination.c_str());
-    ShowText(ui, uitext::kErrInvalidPath, MB_OK | MB_ICONERROR);
-    return false;
+  // Decided on the text itself: resolving would turn "D:out" into "D:\out".
+  if (!IsAbsoluteFolderText(destination)) {
+    return RefusePath(ui, L"Destn path %s is not absolute", destination);
   }
   const DWORD attributes = ::GetFileAttributesW(destination.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
-    TraceLog(tracelog::kLevelError, kTag, L"Destn path %s not found", destination.c_str());
-    ShowText(ui, uitext::kErrInvalidPath, MB_OK | MB_ICONERROR);
-    return false;
+    return RefusePath(ui, L"Destn path %s not found", destination);
   }
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    TraceLog(tracelog::kLevelError, kTag, L"Destn path %s is not a folder", destination.c_str());
-    ShowText(ui, uitext::kErrInvalidPath, MB_OK | MB_ICONERROR);
-    return false;
+    return RefusePath(ui, L"Destn path %s is not a folder", destination);
+  }
+  if (!LongForm(destination, destinationFolder)) {
+    return RefusePath(ui, L"Destn path %s too long", destination);
+  }
+  *destinationPath = *destinationFolder + (destinationFolder->back() == L'\\' ? L"" : L"\\") + outputName;
+  // The installer passes through <output>.tmp beside its place, so that name must fit too.
+  if (!Fits(*destinationPath + kTemporarySuffix)) {
+    return RefusePath(ui, L"Destn path %s too long", destination);
+  }
+  // The build fills and empties these folders and serves from them: an installer put there
+  // would be deleted by its own clean-up, or handed out as payload.
+  const std::wstring packerRoot = options.installFolder + L"Tools\\clPacker";
+  for (const std::wstring& own :
+       {packerRoot, packerRoot + L"\\64", packerRoot + L"\\Build", options.installFolder + L"Web\\Build"}) {
+    if (IsSameOrInside(*destinationFolder, own)) {
+      return RefusePath(ui, L"Destn path %s lies in the server's build folders", destination);
+    }
   }
   return true;
 }
 
-bool HasDiskSpace(const BuildOptions& options) {
-  const size_t slash = options.destination.find(L'\\');
-  const std::wstring root =
-      slash == std::wstring::npos ? options.destination : options.destination.substr(0, slash + 1);
-  if (::GetDriveTypeW(root.c_str()) == DRIVE_REMOTE) {
+// Free space of the destination folder itself (also a share's). A network destination whose free
+// space cannot be read is not checked.
+bool HasDiskSpace(const std::wstring& folder, BuildKind kind) {
+  const std::wstring query = folder.back() == L'\\' ? folder : folder + L"\\";
+  const bool network =
+      query.compare(0, 2, L"\\\\") == 0 || ::GetDriveTypeW(query.substr(0, 3).c_str()) == DRIVE_REMOTE;
+  ULARGE_INTEGER available{};
+  if (network && !::GetDiskFreeSpaceExW(query.c_str(), &available, nullptr, nullptr)) {
+    TraceLog(tracelog::kLevelProgress, kTag, L"Free space of %s unknown (Err -> %u): not checked",
+             query.c_str(), ::GetLastError());
     return true;
   }
-  return IsDiskSpaceAvailable(root.c_str(),
-                              options.build.kind == BuildKind::WinExeAv ? kAntivirusSpaceMb : kOtherSpaceMb);
+  return IsDiskSpaceAvailable(query.c_str(), kind == BuildKind::WinExeAv ? kAntivirusSpaceMb : kOtherSpaceMb);
 }
 
 }  // namespace
@@ -402,8 +475,8 @@ const UiText* PrepareCreate(BuildOptions& options) {
 bool CreateClientSetupExe(const BuildOptions& options, IBuildUi& ui, const wchar_t* programFolder) {
   TraceLog(tracelog::kLevelProgress, kTag, L"called");
   const wchar_t* outputName = BuildOutputName(options.build);
-  std::wstring destinationPath;
-  if (!CheckDestination(options, ui, outputName, &destinationPath)) {
+  std::wstring destinationFolder, destinationPath;
+  if (!CheckDestination(options, ui, outputName, &destinationFolder, &destinationPath)) {
     return false;
   }
   std::wstring address;
@@ -411,7 +484,7 @@ bool CreateClientSetupExe(const BuildOptions& options, IBuildUi& ui, const wchar
     ShowText(ui, *error, MB_OK | MB_ICONERROR);
     return false;
   }
-  if (!HasDiskSpace(options)) {
+  if (!HasDiskSpace(destinationFolder, options.build.kind)) {
     ShowText(ui, uitext::kErrDiskSpace, MB_OK | MB_ICONERROR);
     return false;
   }
@@ -426,6 +499,10 @@ bool CreateClientSetupExe(const BuildOptions& options, IBuildUi& ui, const wchar
     }
   }
   ui.PaintNow();
+  if (!RemoveLeftoverTemporary(destinationPath.c_str())) {
+    ShowText(ui, uitext::kErrCreateSetup, MB_OK | MB_ICONERROR);
+    return false;
+  }
 
   Folders folders;
   const std::wstring packerRoot = options.installFolder + L"Tools\\clPacker";
@@ -440,8 +517,16 @@ bool CreateClientSetupExe(const BuildOptions& options, IBuildUi& ui, const wchar
   TraceLog(tracelog::kLevelProgress, kTag, L"Client packer: %s", folders.packer.c_str());
   TraceLog(tracelog::kLevelProgress, kTag, L"Creating directory: %s", folders.work.c_str());
   // The longest path below the working folder is a payload name of up to 27 characters.
+  // An existing working folder is used as it is; a file of that name is no working folder.
+  const auto haveWorkFolder = [&] {
+    if (!::CreateDirectoryW(folders.work.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+      return false;
+    }
+    const DWORD attributes = ::GetFileAttributesW(folders.work.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  };
   if (programFolder == nullptr || !Fits(folders.work + L"\\Microsoft.VC90.CRT.manifest") ||
-      (!::CreateDirectoryW(folders.work.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)) {
+      !haveWorkFolder()) {
     TraceLog(tracelog::kLevelError, kTag, L"CreateDirectory failed");
     ShowText(ui, uitext::kErrCreateSetup, MB_OK | MB_ICONERROR);
     return false;

@@ -10,13 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "uitext/ui_text.h"
 #include "framework/handles.h"
 #include "layout/server_layout.h"
 #include "serverinfo/rpinfo_file.h"
 #include "support/msi_rows.h"
 #include "support/scripted_build_ui.h"
 #include "support/temp_dir.h"
+#include "support/trace_capture.h"
+#include "uitext/ui_text.h"
 
 namespace {
 
@@ -30,9 +31,53 @@ const std::wstring kSetupError = L"Error in creating setup";
 const std::wstring kIpError = L"Please specify a valid IP Address.";
 const std::wstring kDomainError = L"Please specify a valid Domain Name.";
 
+const std::wstring kPasswordQuestion = L"Do you want to create password protected setup?";
+
 bool IsFolder(const std::wstring& path) {
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Every file below `folder` (relative path to content), sub-folders included. The stand-in
+// packer's record of its run and the libraries' journals are left out: they are the stand-ins'
+// records, not the server's files.
+void AddFiles(const std::wstring& folder, const std::wstring& prefix,
+              std::map<std::wstring, std::string>* files) {
+  WIN32_FIND_DATAW data;
+  fw::UniqueFind find(::FindFirstFileW((folder + L"\\*").c_str(), &data));
+  if (!find) {
+    return;
+  }
+  do {
+    const std::wstring name = data.cFileName;
+    if (name == L"." || name == L".." || name == L"pack.log" || name.ends_with(L".journal")) {
+      continue;
+    }
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      (*files)[prefix + name + L"\\"] = "";
+      AddFiles(folder + L"\\" + name, prefix + name + L"\\", files);
+    } else {
+      (*files)[prefix + name] = ReadBytes(folder + L"\\" + name);
+    }
+  } while (::FindNextFileW(find.get(), &data));
+}
+
+std::wstring ShortForm(const std::wstring& path) {
+  wchar_t shortPath[MAX_PATH] = L"";
+  EXPECT_GT(::GetShortPathNameW(path.c_str(), shortPath, MAX_PATH), 0u);
+  return shortPath;
+}
+
+// `parent` followed by sub-folders, all created, until the whole path has `length` characters.
+std::wstring FolderOfLength(const std::wstring& parent, size_t length) {
+  std::wstring path = parent;
+  EXPECT_TRUE(::CreateDirectoryW(path.c_str(), nullptr));
+  while (path.size() < length) {
+    const size_t part = std::min<size_t>(100, length - path.size() - 1);
+    path += L"\\" + std::wstring(part, L'd');
+    EXPECT_TRUE(::CreateDirectoryW(path.c_str(), nullptr)) << path.size();
+  }
+  return path;
 }
 
 // The text of a UTF-16LE file with a byte-order mark.
@@ -72,10 +117,10 @@ class WindowsBuildTest : public ::testing::Test {
     options_.antivirusIndex = antivirus;
   }
 
-  bool Build() {
+  bool Build(IBuildUi& ui) {
     BuildOptions options = options_;
     PrepareCreate(options);
-    return CreateClientSetupExe(options, ui_, (layout_.programFolder + L"\\").c_str());
+    return CreateClientSetupExe(options, ui, (layout_.programFolder + L"\\").c_str());
   }
 
   std::wstring WorkFolder() const { return server_ + L"\\Tools\\clPacker\\Build"; }
@@ -101,21 +146,41 @@ class WindowsBuildTest : public ::testing::Test {
     EXPECT_EQ(found, keptAtDestination);
   }
 
+  // Every file of the server's folders, the program folder and the destination.
+  std::map<std::wstring, std::string> Snapshot() const {
+    std::map<std::wstring, std::string> files;
+    AddFiles(server_, L"", &files);
+    AddFiles(destination_, L"destination\\", &files);
+    return files;
+  }
+
   testsupport::TempDir dir_;
   serverlayout::Result layout_;
   std::wstring server_;
   std::wstring destination_ = dir_ / L"out";
+  testsupport::TraceCapture trace_;
   BuildOptions options_;
-  testsupport::ScriptedBuildUi ui_;
 };
 
 TEST_F(WindowsBuildTest, RefusalsComeInTheirOrderBeforeAnyFileWork) {
   const std::wstring aFile = dir_ / L"a file";
   ASSERT_TRUE(WriteBytes(aFile, "x"));
+  // The longest folder that can be created, and one whose installer and its temporary name just
+  // fit.
+  const std::wstring longest = FolderOfLength(dir_ / L"long", MAX_PATH - 13);
+  const std::wstring fitting = FolderOfLength(dir_ / L"fit", MAX_PATH - 1 - 13 - 4);
+  const std::wstring packer = server_ + L"\\Tools\\clPacker";
+  ASSERT_TRUE(::CreateDirectoryW(WorkFolder().c_str(), nullptr));
+  const std::wstring avQuestion =
+      L"Creating client agent installer including Halvane will take some time.\n Do you wish to continue?";
+  const auto at = [](const std::wstring& folder) {
+    return [folder](BuildOptions& o) { o.destination = folder; };
+  };
   const struct {
     const char* name;
     std::function<void(BuildOptions&)> change;
     std::vector<std::wstring> shown;
+    const wchar_t* traced = nullptr;
   } cases[] = {
       {"empty destination before the address",
        [](BuildOptions& o) {
@@ -126,9 +191,32 @@ TEST_F(WindowsBuildTest, RefusalsComeInTheirOrderBeforeAnyFileWork) {
        {kPathError}},
       {"missing destination", [&](BuildOptions& o) { o.destination = dir_ / L"missing"; }, {kPathError}},
       {"destination is a file", [&](BuildOptions& o) { o.destination = aFile; }, {kPathError}},
-      {"destination and name beyond 259 characters",
-       [&](BuildOptions& o) { o.destination = L"C:\\" + std::wstring(243, L'd'); },
-       {kPathError}},
+      {"destination and name beyond 259 characters", at(longest), {kPathError}, L"too long"},
+      {"destination, name and .tmp at 259 characters", at(fitting), {avQuestion}},
+      {"relative folder", at(L"out"), {kPathError}, L"is not absolute"},
+      {"current folder", at(L"."), {kPathError}, L"is not absolute"},
+      {"drive-relative folder", at(dir_.path().substr(0, 2) + L"out"), {kPathError}, L"is not absolute"},
+      {"folder below the current drive's root", at(dir_.path().substr(2)), {kPathError}, L"is not absolute"},
+      {"device path", at(L"\\\\?\\" + dir_.path()), {kPathError}, L"is not absolute"},
+      {"the packer folder", at(packer), {kPathError}, L"lies in the server's build folders"},
+      {"the packer folder, short and in lower case",
+       at(CharLowerW(ShortForm(packer).data())),
+       {kPathError},
+       L"lies in the server's build folders"},
+      {"the packer folder reached through ..",
+       at(packer + L"\\64\\..\\"),
+       {kPathError},
+       L"lies in the server's build folders"},
+      {"the 64-bit packer folder", at(packer + L"\\64"), {kPathError}, L"lies in the server's build folders"},
+      {"the working folder", at(WorkFolder()), {kPathError}, L"lies in the server's build folders"},
+      {"the web build folder",
+       at(server_ + L"\\Web\\Build"),
+       {kPathError},
+       L"lies in the server's build folders"},
+      {"inside the web build folder",
+       at(server_ + L"\\Web\\Build\\cnmac"),
+       {kPathError},
+       L"lies in the server's build folders"},
       {"blank IP address",
        [](BuildOptions& o) {
          o.alternateConnection = true;
@@ -173,9 +261,16 @@ TEST_F(WindowsBuildTest, RefusalsComeInTheirOrderBeforeAnyFileWork) {
     BuildOptions options = options_;
     c.change(options);
     PrepareCreate(options);
+    trace_.Clear();
     EXPECT_FALSE(CreateClientSetupExe(options, ui, (layout_.programFolder + L"\\").c_str()));
     EXPECT_EQ(ui.texts(), c.shown);
+    if (c.traced != nullptr) {
+      EXPECT_TRUE(trace_.Contains(c.traced)) << testing::PrintToString(trace_.Text());
+    }
+    EXPECT_TRUE(IsFolder(WorkFolder())) << "the working folder is not touched";
+    ::RemoveDirectoryW(WorkFolder().c_str());
     ExpectNothingLeft();
+    ASSERT_TRUE(::CreateDirectoryW(WorkFolder().c_str(), nullptr));
   }
 }
 
@@ -201,23 +296,38 @@ TEST_F(WindowsBuildTest, MsiBuildsHoldThePlanFilesAndSettings) {
     SCOPED_TRACE(bits);
     const std::wstring output = bits == 64 ? L"wsnode64.msi" : L"wsnode32.msi";
     testsupport::ScriptedBuildUi ui;
-    // A working folder left by an interrupted run, and an older installer at the destination.
+    // The plan as the database was made from it, read when success is shown.
+    std::wstring planSetup, planEntry;
+    ui.onShow = [&](const wchar_t*) {
+      wchar_t value[MAX_PATH] = L"";
+      const std::wstring plan = WorkFolder() + L"\\pkgplan.ini";
+      ::GetPrivateProfileStringW(L"CLIENT_INSTALLER", L"SETUP", L"", value, MAX_PATH, plan.c_str());
+      planSetup = value;
+      ::GetPrivateProfileStringW(L"CLIENT_PACKAGE", L"0", L"", value, MAX_PATH, plan.c_str());
+      planEntry = value;
+    };
+    // The 64-bit build goes to a folder whose name only begins with the web build folder's.
+    destination_ = bits == 64 ? server_ + L"\\Web\\Build out" : dir_ / L"out";
+    ::CreateDirectoryW(destination_.c_str(), nullptr);
+    // A working folder left by an interrupted run, an older installer at the destination, and the
+    // temporary file of a run that crashed while replacing it.
     ::CreateDirectoryW(WorkFolder().c_str(), nullptr);
     ::CreateDirectoryW((WorkFolder() + L"\\stale").c_str(), nullptr);
     ASSERT_TRUE(WriteBytes(WorkFolder() + L"\\stale\\old.txt", "old"));
     ASSERT_TRUE(WriteBytes(destination_ + L"\\" + output, "older installer"));
+    ASSERT_TRUE(WriteBytes(destination_ + L"\\" + output + L".tmp", "partial"));
     Choose(kPackageCustom, kPlatformWindows, bits == 64 ? kSetupMsi64 : kSetupMsi32, kAntivirusYes);
     options_.alternateConnection = true;
     options_.alternateIp = L"10.1.2.3";
     options_.destination = destination_ + L"\\";
-    BuildOptions options = options_;
-    PrepareCreate(options);
-    ASSERT_TRUE(CreateClientSetupExe(options, ui, (layout_.programFolder + L"\\").c_str()));
+    ASSERT_TRUE(Build(ui));
     EXPECT_EQ(ui.texts(), std::vector<std::wstring>{output + L" has been created successfully."});
     ExpectNothingLeft({output});
 
     const auto rows = BinaryRows(destination_ + L"\\" + output);
     const std::wstring setup = bits == 64 ? L"NDSETP64.EXE" : L"NODESETP.EXE";
+    EXPECT_EQ(planSetup, setup);
+    EXPECT_EQ(planEntry, setup);
     const std::wstring packer = Packer(bits);
     const std::map<std::wstring, std::wstring> sources = {
         {setup, server_ + L"\\Web\\Build\\" + setup},
@@ -246,71 +356,328 @@ TEST_F(WindowsBuildTest, MsiBuildsHoldThePlanFilesAndSettings) {
   }
 }
 
-TEST_F(WindowsBuildTest, FaultsShowTheErrorAndLeaveNothing) {
+// One fault per row, in an EXE or an MSI build, each with a previous installer at the
+// destination: the row's message, and afterwards every file of the server, the program and the
+// destination exactly as before (so no partial installer, no temporary file, nothing left in
+// the served folders), except the stale files the build must remove.
+TEST_F(WindowsBuildTest, FaultsShowTheirMessageAndLeaveEveryFileAsItWas) {
+  const std::vector<std::wstring> failed = {kSetupError};
+  const std::vector<std::wstring> asked = {kPasswordQuestion, kSetupError};
+  const std::wstring plan = server_ + L"\\Web\\Build\\pkgplan.ini";
+  const std::wstring exe = destination_ + L"\\wsnode32.exe", msi = destination_ + L"\\wsnode32.msi";
+  const std::wstring packed = Packer(32) + L"\\wsnode32.exe", password = layout_.programFolder + L"\\pwd.dat";
+  using Plant = std::function<void()>;
+  const auto file = [](std::wstring path, std::string bytes) -> Plant {
+    return [=] { ASSERT_TRUE(WriteBytes(path, bytes)); };
+  };
+  const auto folder = [](std::wstring path) -> Plant {
+    return [=] { ASSERT_TRUE(::CreateDirectoryW(path.c_str(), nullptr)); };
+  };
+  const auto entry = [&](const wchar_t* key, std::wstring value) -> Plant {
+    return [=] {
+      ASSERT_TRUE(::WritePrivateProfileStringW(L"CLIENT_PACKAGE", key, value.c_str(), plan.c_str()));
+    };
+  };
+  const auto both = [](Plant a, Plant b) -> Plant { return [=] { a(), b(); }; };
+  const Plant packsNothing = file(Packer(32) + L"\\pack.none", "");
+  const Plant earlierSetup = file(packed, "earlier setup");
+  const Plant noSevenZipFolder = [&] {
+    ASSERT_TRUE(::RemoveDirectoryW((layout_.programFolder + L"\\clPacker").c_str()));
+  };
+  const Plant folderForInstaller = [&] {
+    ASSERT_TRUE(::DeleteFileW(msi.c_str()));
+    ASSERT_TRUE(::CreateDirectoryW(msi.c_str(), nullptr));
+  };
+  enum Kind { kExe32, kExe64, kMsi32 };
+  enum Then { kNothing, kNotShown, kLockWhileAsked };
   const struct {
     const char* name;
+    Kind kind;
     std::vector<std::wstring> omit;
-    bool lockDestination;
-  } cases[] = {
-      {"payload file missing", {L"Web\\Build\\NODESETP.EXE"}, false},
-      {"template database missing", {L"Tools\\clPacker\\template.msi"}, false},
-      {"plan missing", {L"Web\\Build\\pkgplan.ini"}, false},
-      {"destination file locked", {}, true},
+    Plant plant;        // before the snapshot; may be empty
+    std::wstring held;  // opened after the snapshot for the build; empty: none
+    DWORD share;        // of the held file
+    std::vector<std::wstring> shown;
+    const wchar_t* traced;
+    std::vector<std::wstring> goes = {};  // planted files the build must remove
+    Then then = kNothing;
+  } rows[] = {
+      // The previous installer cannot be replaced: it stays as it was.
+      {"EXE: previous installer held with read and delete sharing",
+       kExe32,
+       {},
+       {},
+       exe,
+       FILE_SHARE_READ | FILE_SHARE_DELETE,
+       asked,
+       L"MoveFileEx failed"},
+      {"MSI: previous installer held with read and delete sharing",
+       kMsi32,
+       {},
+       {},
+       msi,
+       FILE_SHARE_READ | FILE_SHARE_DELETE,
+       failed,
+       L"MoveFileEx failed"},
+      {"EXE: previous installer locked", kExe32, {}, {}, exe, 0, asked, L"MoveFileEx failed"},
+      {"MSI: previous installer locked", kMsi32, {}, {}, msi, 0, failed, L"MoveFileEx failed"},
+      {"MSI: a folder where the installer goes",
+       kMsi32,
+       {},
+       folderForInstaller,
+       L"",
+       0,
+       failed,
+       L"MoveFileEx failed"},
+      {"EXE: a crashed run's temporary file locked",
+       kExe32,
+       {},
+       file(exe + L".tmp", "partial"),
+       exe + L".tmp",
+       0,
+       failed,
+       L"Cannot remove the leftover"},
+      {"MSI: a folder where the temporary file goes",
+       kMsi32,
+       {},
+       folder(msi + L".tmp"),
+       L"",
+       0,
+       failed,
+       L"Cannot remove the leftover"},
+      // A setup asked to be protected is never made without its password.
+      {"EXE: the password dialog cannot be shown",
+       kExe32,
+       {},
+       {},
+       L"",
+       0,
+       asked,
+       L"The password dialog could not be shown",
+       {},
+       kNotShown},
+      {"EXE: an earlier password file locked",
+       kExe32,
+       {},
+       file(password, std::string(40, 'p')),
+       password,
+       0,
+       failed,
+       L"Deletefile failed for"},
+      // A plan that names nothing, or something outside the working folder.
+      {"MSI: negative file count",
+       kMsi32,
+       {},
+       entry(L"FILE_COUNT", L"-1"),
+       L"",
+       0,
+       failed,
+       L"FILE_COUNT -1 is negative"},
+      {"MSI: entry naming a folder",
+       kMsi32,
+       {},
+       entry(L"3", L"sub\\"),
+       L"",
+       0,
+       failed,
+       L"names no file below the working folder"},
+      {"MSI: entry climbing out of the working folder",
+       kMsi32,
+       {},
+       entry(L"3", L"..\\..\\..\\Web\\Build\\tmhostsv.exe"),
+       L"",
+       0,
+       failed,
+       L"names no file below the working folder"},
+      {"MSI: entry with a drive",
+       kMsi32,
+       {},
+       entry(L"3", server_ + L"\\Web\\Build\\tmhostsv.exe"),
+       L"",
+       0,
+       failed,
+       L"names no file below the working folder"},
+      // Stale setups in the packer folder never pass for this build's.
+      {"EXE: the packer writes nothing, an earlier setup there",
+       kExe32,
+       {},
+       both(packsNothing, earlierSetup),
+       L"",
+       0,
+       asked,
+       L"missing or empty after packing",
+       {L"Tools\\clPacker\\wsnode32.exe"}},
+      {"EXE: the packer writes nothing, an earlier setup locked there",
+       kExe32,
+       {},
+       both(packsNothing, earlierSetup),
+       packed,
+       0,
+       failed,
+       L"Cannot delete the earlier setup"},
+      // Failing children.
+      {"EXE: packer fails after writing its setup",
+       kExe32,
+       {},
+       file(Packer(32) + L"\\pack.fail", ""),
+       L"",
+       0,
+       asked,
+       L"pack.exe failed (exit code 5)"},
+      {"EXE 64-bit: packer fails after writing its setup",
+       kExe64,
+       {},
+       file(Packer(64) + L"\\pack.fail", ""),
+       L"",
+       0,
+       asked,
+       L"pack.exe failed (exit code 5)"},
+      {"EXE: packer missing",
+       kExe32,
+       {L"Tools\\clPacker\\pack.exe"},
+       {},
+       L"",
+       0,
+       asked,
+       L"ExecFile failed for :"},
+      {"EXE: packer's module missing: no setup written",
+       kExe32,
+       {L"Tools\\clPacker\\7z.sfx"},
+       {},
+       L"",
+       0,
+       asked,
+       L"pack.exe failed (exit code 4)"},
+      {"EXE: 7-Zip leaves out a locked file",
+       kExe32,
+       {},
+       {},
+       L"",
+       0,
+       asked,
+       L"7z failed (exit code 1)",
+       {},
+       kLockWhileAsked},
+      {"EXE: 7-Zip cannot be written out",
+       kExe32,
+       {},
+       noSevenZipFolder,
+       L"",
+       0,
+       asked,
+       L"ExtractResourceToDisk(7z.dll) failed"},
+      // Failing library.
+      {"EXE: the data library fails",
+       kExe32,
+       {},
+       file(server_ + L"\\cnsldata.fail", "OpenDatabase\r\n"),
+       L"",
+       0,
+       failed,
+       L"CreateRPInfoDatFileForClientPackager failed."},
+      {"MSI: the data library fails",
+       kMsi32,
+       {},
+       file(server_ + L"\\cnsldata.fail", "GetDataByType\r\n"),
+       L"",
+       0,
+       failed,
+       L"CreateRPInfoDatFileForClientPackager failed."},
+      // Missing server files, and a working folder that cannot be made or emptied.
+      {"MSI: payload file missing",
+       kMsi32,
+       {L"Web\\Build\\NODESETP.EXE"},
+       {},
+       L"",
+       0,
+       failed,
+       L"Copyfile failed for nodesetp"},
+      {"EXE: payload file missing",
+       kExe32,
+       {L"Tools\\clPacker\\Deploy.exe"},
+       {},
+       L"",
+       0,
+       failed,
+       L"Copyfile failed for deploy.exe"},
+      {"MSI: template database missing",
+       kMsi32,
+       {L"Tools\\clPacker\\template.msi"},
+       {},
+       L"",
+       0,
+       failed,
+       L"File Copy failed."},
+      {"MSI: plan missing", kMsi32, {L"Web\\Build\\pkgplan.ini"}, {}, L"", 0, failed, L"File Copy failed."},
+      {"EXE: a file where the working folder goes",
+       kExe32,
+       {},
+       file(WorkFolder(), "not a folder"),
+       L"",
+       0,
+       failed,
+       L"CreateDirectory failed"},
+      {"MSI: a locked file in the working folder",
+       kMsi32,
+       {},
+       both(folder(WorkFolder()), file(WorkFolder() + L"\\stale.txt", "stale")),
+       WorkFolder() + L"\\stale.txt",
+       0,
+       failed,
+       L"Cannot empty the working folder"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
     testsupport::RemoveTree(server_);
-    LayOut(c.omit);
-    Choose(kPackageCustom, kPlatformWindows, kSetupMsi32, kAntivirusNo);
-    testsupport::ScriptedBuildUi ui;
-    const std::wstring held = destination_ + L"\\wsnode32.msi";
-    fw::UniqueKernelHandle lock;
-    if (c.lockDestination) {
-      ASSERT_TRUE(WriteBytes(held, "held"));
-      lock.reset(::CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-      ASSERT_TRUE(lock.valid());
+    testsupport::RemoveTree(destination_);
+    LayOut(row.omit);
+    const int setupType = row.kind == kMsi32 ? kSetupMsi32 : row.kind == kExe64 ? kSetupExe64 : kSetupExe32;
+    Choose(kPackageCustom, kPlatformWindows, setupType, kAntivirusNo);
+    ASSERT_TRUE(WriteBytes(
+        destination_ + L"\\" +
+            BuildOutputName(DeriveBuildKind(kPackageCustom, kPlatformWindows, setupType, kAntivirusNo)),
+        std::string(123456, 'P')));
+    if (row.plant) {
+      row.plant();
     }
-    BuildOptions options = options_;
-    PrepareCreate(options);
-    EXPECT_FALSE(CreateClientSetupExe(options, ui, (layout_.programFolder + L"\\").c_str()));
-    EXPECT_EQ(ui.texts(), std::vector<std::wstring>{kSetupError});
-    lock.reset();
-    if (c.lockDestination) {
-      EXPECT_EQ(ReadBytes(held), "held");
-      ::DeleteFileW(held.c_str());
+    auto before = Snapshot();
+    for (const std::wstring& path : row.goes) {
+      ASSERT_EQ(before.erase(path), 1u) << testing::PrintToString(path);
     }
-    ExpectNothingLeft();
-  }
-}
-
-TEST_F(WindowsBuildTest, PackingFaultsShowTheErrorAndLeaveNothing) {
-  const std::wstring question = L"Do you want to create password protected setup?";
-  const struct {
-    const char* name;
-    std::vector<std::wstring> omit;
-    const wchar_t* switchFile;  // beside the packer
-  } cases[] = {
-      {"packer fails after writing its setup", {}, L"pack.fail"},
-      {"packer missing", {L"Tools\\clPacker\\pack.exe"}, nullptr},
-      {"packer's module missing: no setup written", {L"Tools\\clPacker\\7z.sfx"}, nullptr},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    testsupport::RemoveTree(server_);
-    LayOut(c.omit);
-    if (c.switchFile != nullptr) {
-      ASSERT_TRUE(WriteBytes(Packer(32) + L"\\" + c.switchFile, ""));
+    fw::UniqueKernelHandle held;
+    if (!row.held.empty()) {
+      held.reset(
+          ::CreateFileW(row.held.c_str(), GENERIC_READ, row.share, nullptr, OPEN_EXISTING, 0, nullptr));
+      ASSERT_TRUE(held.valid());
     }
-    // An installer of an earlier build must not be taken for this one's.
-    ASSERT_TRUE(WriteBytes(Packer(32) + L"\\wsnode32.exe", "earlier setup"));
-    Choose(kPackageCustom, kPlatformWindows, kSetupExe32, kAntivirusNo);
-    testsupport::ScriptedBuildUi ui;
-    BuildOptions options = options_;
-    PrepareCreate(options);
-    EXPECT_FALSE(CreateClientSetupExe(options, ui, (layout_.programFolder + L"\\").c_str()));
-    EXPECT_EQ(ui.texts(), (std::vector<std::wstring>{question, kSetupError}));
-    EXPECT_FALSE(FileExists(Packer(32) + L"\\wsnode32.exe"));
-    ExpectNothingLeft();
+    testsupport::ScriptedBuildUi ui({IDYES});
+    ui.password = [&](const wchar_t*) {
+      return row.then == kNotShown ? PasswordAnswer::kNotShown : PasswordAnswer::kCancelled;
+    };
+    ui.onShow = [&](const wchar_t* text) {
+      if (row.then == kLockWhileAsked && text == kPasswordQuestion) {
+        held.reset(::CreateFileW((WorkFolder() + L"\\wsnode.ini").c_str(), GENERIC_READ, 0, nullptr,
+                                 OPEN_EXISTING, 0, nullptr));
+        EXPECT_TRUE(held.valid());
+      }
+      if (text == kSetupError && row.then == kLockWhileAsked) {
+        held.reset();  // whatever held it lets go once the failure shows
+      }
+    };
+    trace_.Clear();
+    EXPECT_FALSE(Build(ui));
+    EXPECT_EQ(ui.texts(), row.shown);
+    EXPECT_TRUE(trace_.Contains(row.traced)) << testing::PrintToString(trace_.Text());
+    held.reset();
+    const auto after = Snapshot();
+    for (const auto& [path, bytes] : before) {
+      const auto found = after.find(path);
+      EXPECT_TRUE(found != after.end() && found->second == bytes)
+          << "changed or gone: " << testing::PrintToString(path);
+    }
+    for (const auto& [path, bytes] : after) {
+      EXPECT_TRUE(before.count(path)) << "left behind: " << testing::PrintToString(path);
+    }
   }
 }
 

@@ -2,8 +2,8 @@
 # Builds every Windows installer kind on a stand-in server whose folder has spaces and
 # parentheses, and reads each result back with tools that share no code with the program: 7zz
 # lists exactly the payload of the kind, the settings file and server-info record inside are
-# checked, msitools read the MSI's Binary rows; one setup is run and unpacks itself. Then a
-# destination on a small full drive: the move fails, is reported, and leaves nothing behind.
+# checked, msitools read the MSI's Binary rows; one setup is run and unpacks itself. Then
+# destinations on a drive of their own (full, with room, read-only) and on a share.
 # Usage: windows_installers_test.sh BIN_DIR (winbuild_tool.exe, srvlayout.exe and the built server)
 set -euo pipefail
 bin=$1
@@ -12,8 +12,10 @@ source "$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/scripts/wine-env.sh"
 work=$(mktemp -d /tmp/wininst.XXXXXX)
 mnt=
 letter=
+unc=
 cleanup() {
   [ -n "$letter" ] && rm -f "$WINEPREFIX/dosdevices/$letter:"
+  [ -n "$unc" ] && rm -rf "$unc" && rmdir "$WINEPREFIX/dosdevices/unc" 2>/dev/null
   if [ -n "$mnt" ]; then umount "$mnt" 2>/dev/null || umount -l "$mnt"; rmdir "$mnt"; fi
   rm -rf "$work"
 }
@@ -120,27 +122,78 @@ if [ -s "$out/wsnode32.exe" ]; then
   cmp -s "$work/unpacked/uistr.dll" "$program/uistr.dll" || fail "the unpacked string library differs"
 fi
 
-# A destination drive too small for an incompressible MSI: the move fails with the error
-# message and nothing is left at the destination or in the server's folders.
+# Destinations on a small drive of their own, another volume than the server's, so the
+# installer reaches its temporary name there by a copy: full, then with room, then mounted
+# read-only; and a destination on a share. Each fault row shows the error, leaves the previous
+# installer byte-identical, no temporary file, and every file of the server and the program
+# folder as it was.
 mnt=$(mktemp -d /tmp/wininst_drive.XXXXXX)
-if mount -t tmpfs -o size=31m tmpfs "$mnt" 2>/dev/null; then
+unc="$WINEPREFIX/dosdevices/unc/pkgsrv$$"
+previous="$work/previous installer"
+head -c 1048576 /dev/urandom >"$previous"
+if mount -t tmpfs -o size=32m tmpfs "$mnt" 2>/dev/null; then
   for l in t u v w x y; do
     if [ ! -e "$WINEPREFIX/dosdevices/$l:" ]; then letter=$l; break; fi
   done
   ln -s "$mnt" "$WINEPREFIX/dosdevices/$letter:"
+  served() { (cd "$server" && find . -type f ! -name pack.log ! -name '*.journal' -exec md5sum {} + | sort); }
+  # drive_case NAME SETUP OUTPUT ANSWERS WANT_STATUS WANT_SHOWN: one build to the drive's root,
+  # whose previous installer was planted before (while it was writable).
+  drive_case() {
+    local name=$1 setup=$2 output=$3 answers=$4 want_status=$5 want_shown=$6 status=0 shown before
+    before=$(served)
+    shown=$(wine "$bin/winbuild_tool.exe" "$(win "$server")" "$(win "$program")" "${letter^^}:\\" 0 0 "$setup" 1 \
+      --answers "$answers" </dev/null | tr -d '\r' | { grep "^shown: " || true; } | tr '\n' '|') || status=$?
+    [ "$status" = "$want_status" ] || fail "$name: exit code $status: $shown"
+    [ "$shown" = "$want_shown" ] || fail "$name: shown '$shown'"
+    [ "$(ls -A "$mnt")" = "$output" ] || fail "$name: the drive holds $(ls -A "$mnt" | tr '\n' ' ')"
+    [ "$(served)" = "$before" ] || fail "$name: the server's files changed"
+    [ ! -e "$server/Tools/clPacker/Build" ] || fail "$name: the working folder remains"
+    [ -z "$(find "$server/Tools/clPacker" -name root.7z -o -name "$output")" ] || fail "$name: packer output remains"
+  }
+  asked="shown: Do you want to create password protected setup?|"
+  failed="shown: Error in creating setup|"
+  cp "$server/Web/Build/NODESETP.EXE" "$work/NODESETP.EXE"
   head -c 40000000 /dev/urandom >"$server/Web/Build/NODESETP.EXE"
-  status=0
-  shown=$(wine "$bin/winbuild_tool.exe" "$(win "$server")" "$(win "$program")" "${letter^^}:\\" 0 0 2 0 </dev/null |
-    tr -d '\r') || status=$?
-  [ $status = 1 ] || fail "full drive: the build did not fail ($status): $shown"
-  [ "$shown" = "shown: Error in creating setup" ] || fail "full drive: shown '$shown'"
-  [ -z "$(ls -A "$mnt")" ] || fail "full drive: left $(ls -A "$mnt")"
-  [ ! -e "$server/Tools/clPacker/Build" ] || fail "full drive: the working folder remains"
+  for row in "full drive, EXE:0:wsnode32.exe:N:$asked$failed" "full drive, MSI:2:wsnode32.msi:-:$failed"; do
+    IFS=: read -r name setup output answers shown <<<"$row"
+    rm -f "$mnt"/*
+    cp "$previous" "$mnt/$output"
+    drive_case "$name" "$setup" "$output" "$answers" 1 "$shown"
+    cmp -s "$previous" "$mnt/$output" || fail "$name: the previous installer changed"
+  done
+  cp "$work/NODESETP.EXE" "$server/Web/Build/NODESETP.EXE"
+  rm -f "$mnt"/*
+  cp "$previous" "$mnt/wsnode32.exe"
+  drive_case "another volume, EXE" 0 wsnode32.exe N 0 "${asked}shown: wsnode32.exe has been created successfully.|"
+  7zz t "$mnt/wsnode32.exe" >/dev/null || fail "another volume: the installer there is not whole"
+  cp "$previous" "$mnt/wsnode32.exe"
+  cp "$previous" "$mnt/wsnode32.msi"
+  if mount -o remount,ro "$mnt"; then
+    for row in "read-only drive, EXE:0:wsnode32.exe:N:$asked$failed" "read-only drive, MSI:2:wsnode32.msi:-:$failed"; do
+      IFS=: read -r name setup output answers shown <<<"$row"
+      drive_case "$name" "$setup" "$(printf 'wsnode32.exe\nwsnode32.msi')" "$answers" 1 "$shown"
+      cmp -s "$previous" "$mnt/$output" || fail "$name: the previous installer changed"
+    done
+  else
+    fail "cannot mount the drive read-only"
+  fi
 else
-  echo "cannot mount a tmpfs here; the full drive case is skipped"
+  echo "cannot mount a tmpfs here; the drive cases are skipped"
   rmdir "$mnt"
   mnt=
 fi
+
+# A share: Wine serves \\server\share from dosdevices/unc. Its free space is read on the share
+# itself, and the installer replaces the previous one there.
+mkdir -p "$unc" "$work/share"
+ln -s "$work/share" "$unc/share"
+cp "$previous" "$work/share/wsnode32.msi"
+shown=$(wine "$bin/winbuild_tool.exe" "$(win "$server")" "$(win "$program")" "\\\\pkgsrv$$\\share" 0 0 2 1 </dev/null |
+  tr -d '\r') || fail "share: the build failed: $shown"
+[ "$shown" = "shown: wsnode32.msi has been created successfully." ] || fail "share: shown '$shown'"
+[ "$(ls -A "$work/share")" = wsnode32.msi ] || fail "share: holds $(ls -A "$work/share" | tr '\n' ' ')"
+msiinfo tables "$work/share/wsnode32.msi" | grep -qx Binary || fail "share: no installer database there"
 
 [ $failures = 0 ] || { echo "$failures failure(s)"; exit 1; }
 echo "all installers read back"

@@ -16,10 +16,15 @@ class ScriptedBuildUi final : public IBuildUi {
   explicit ScriptedBuildUi(std::deque<int> answers = {}, int otherwise = IDOK)
       : prompt_(std::move(answers), otherwise) {}
 
-  int Show(const wchar_t* text, UINT style) override { return prompt_.Show(text, style); }
-  bool AskPassword(const wchar_t* programFolder) override {
+  int Show(const wchar_t* text, UINT style) override {
+    if (onShow) {
+      onShow(text);
+    }
+    return prompt_.Show(text, style);
+  }
+  PasswordAnswer AskPassword(const wchar_t* programFolder) override {
     passwordFolders.push_back(programFolder);
-    return password ? password(programFolder) : false;
+    return password ? password(programFolder) : PasswordAnswer::kCancelled;
   }
 
   const std::vector<ScriptedPrompt::Shown>& shown() const { return prompt_.shown; }
@@ -32,7 +37,10 @@ class ScriptedBuildUi final : public IBuildUi {
     return all;
   }
 
-  std::function<bool(const wchar_t* programFolder)> password;
+  // The password dialog's stand-in; none: Cancel.
+  std::function<PasswordAnswer(const wchar_t* programFolder)> password;
+  // Called with every text before it is answered, e.g. to inject a fault at that point.
+  std::function<void(const wchar_t* text)> onShow;
   std::vector<std::wstring> passwordFolders;
 
  private:
