@@ -6,6 +6,8 @@
 # mounts linked into the server), a leftover temporary archive that cannot be removed, and Unix
 # links inside or in place of the working folder. No borrowed file may be lost, the previous
 # archive must survive, the served folders stay as they were, and a link's target is untouched.
+# Last, the free-space check on a server drive of its own, with a leftover temporary archive
+# (removed first, so it does not count) or another file filling it.
 # Needs root for the mounts; the fault rows are skipped (exit code 77) where mounting is not
 # allowed. Usage: tar_builds_test.sh PATH/TO/tarbuild_tool.exe PATH/TO/srvlayout.exe
 set -euo pipefail
@@ -18,7 +20,9 @@ root=$WINEPREFIX/drive_c/$name
 winroot="C:\\$name"
 work=$(mktemp -d /tmp/tar_builds.XXXXXX)
 mounts=()
+drive_link=
 cleanup() {
+  [ -z "$drive_link" ] || rm -f "$drive_link"
   for m in "${mounts[@]}"; do
     umount "$m" 2>/dev/null || umount -l "$m"
     rmdir "$m"
@@ -32,6 +36,7 @@ fail() {
   failures=$((failures + 1))
 }
 web=$root/Server/Web/Build
+winserver="$winroot\\Server"  # the server the builds run on
 
 lay_out() {  # a fresh server in $root/Server
   rm -rf "$root"
@@ -39,7 +44,7 @@ lay_out() {  # a fresh server in $root/Server
 }
 build() {  # build KIND [OPTIONS...]: runs the tool, keeps its messages in $work/messages
   local status=0
-  TARBUILD_TOOL_LOG="$winroot\\trace.log" wine "$tool" "$1" "$winroot\\Server\\" "${@:2}" </dev/null \
+  TARBUILD_TOOL_LOG="$winroot\\trace.log" wine "$tool" "$1" "$winserver\\" "${@:2}" </dev/null \
     | tr -d '\r' >"$work/messages" || status=$?
   return $status
 }
@@ -281,6 +286,67 @@ fault "Linux32, source and TAR folder on a read-only mount" 5 heslin32 read_only
 fault "Linux64, leftover temporary archive on a read-only mount" 6 heslin64 tmp_read_only 1 "Cannot remove the temporary TAR"
 fault "Linux32, a link inside the working folder" 5 heslin32 link_inside 2 "linked is a link"
 fault "Linux64, the working folder is a link" 6 heslin64 link_as_working 2 "is a link; it is not emptied"
+
+# --- The free-space check on the server's own drive ---------------------------------------------
+# The server on a drive of its own (a tmpfs made a Wine drive). A leftover temporary archive is
+# removed before the check, so its size does not count against the 700 MB the builds require;
+# anything else that fills the drive does, and then nothing changes.
+letter=
+for l in t u v w x y; do
+  if [ ! -e "$WINEPREFIX/dosdevices/$l:" ]; then letter=$l; break; fi
+done
+if [ -z "$letter" ]; then
+  fail "no free drive letter for the free-space rows"
+elif mount_small 760m; then
+  drive_link=$WINEPREFIX/dosdevices/$letter:
+  ln -s "$mnt" "$drive_link"
+  drive=$mnt
+  winserver="${letter^^}:\\Server"
+  web=$drive/Server/Web/Build
+  # space_row NAME KIND TAR FILL: FILL (tmp: a leftover temporary archive; filler: another file)
+  # leaves the drive 4 MiB short of 700 MiB.
+  space_row() {
+    local label=$1 kind=$2 tar=$3 fill=$4 avail before
+    rm -rf "$drive/Server" "$drive/filler" "$root/trace.log"
+    wine "$layout" "$winserver" --register none --no-program </dev/null >/dev/null
+    printf 'previous archive' >"$work/previous"
+    cp "$work/previous" "$web/$tar"
+    avail=$(df -B1 --output=avail "$drive" | tail -n 1)
+    local short=$((avail - 700 * 1048576 + 4 * 1048576))
+    if [ "$fill" == tmp ]; then
+      head -c "$short" /dev/zero >"$web/$tar.tmp"
+      before=
+    else
+      head -c "$short" /dev/zero >"$drive/filler"
+      before=$(served_state)
+    fi
+    if [ "$fill" == tmp ]; then
+      if build "$kind" --answer yes; then
+        [ ! -e "$web/$tar.tmp" ] || fail "$label: the temporary archive remains"
+        ! cmp -s "$web/$tar" "$work/previous" || fail "$label: the archive was not replaced"
+      else
+        fail "$label: the build failed: $(cat "$work/messages")"
+        show_trace
+      fi
+    else
+      if build "$kind" --answer yes; then
+        fail "$label: the build succeeded"
+      fi
+      [ "$(grep '^message' "$work/messages")" == "message 16: Insufficient disk space." ] ||
+        fail "$label: messages $(cat "$work/messages")"
+      same "$web/$tar" "$work/previous" "$label: the previous archive did not survive"
+      [ "$(served_state)" == "$before" ] || fail "$label: the served folders changed"
+    fi
+  }
+  space_row "MacAgent, a leftover temporary archive would leave too little space" 4 cnmac/MCWSNODE.TAR tmp
+  space_row "Linux32, a leftover temporary archive would leave too little space" 5 heslin32/LINUXWSNO32.TAR tmp
+  space_row "MacAv, a drive with too little space" 3 cnmac/MCWSNOAV.TAR filler
+  space_row "Linux64, a drive with too little space" 6 heslin64/LINUXWSNO64.TAR filler
+  rm -f "$drive_link"
+  drive_link=
+else
+  fail "cannot mount the drive for the free-space rows"
+fi
 
 if [ $failures -ne 0 ]; then
   echo "$failures check(s) failed" >&2
