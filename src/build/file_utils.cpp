@@ -37,6 +37,11 @@ bool WaitPaintingWindows(HANDLE object) {
 
 }  // namespace
 
+bool IsLink(const wchar_t* path) {
+  const DWORD attributes = ::GetFileAttributesW(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
 DiskSpaceQueries SystemDiskSpaceQueries() {
   DiskSpaceQueries queries;
   if (HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll")) {
@@ -106,10 +111,21 @@ bool CleanFolder(const wchar_t* folder) {
     TraceLog(tracelog::kLevelError, kTag, L"Folder path too long: %s", folder);
     return false;
   }
+  if (IsLink(folder)) {
+    TraceLog(tracelog::kLevelError, kTag, L"%s is a link; it is not cleaned", folder);
+    return false;
+  }
   WIN32_FIND_DATAW data;
   fw::UniqueFind find(::FindFirstFileW(pattern, &data));
   if (find) {
     do {
+      if (wcscmp(data.cFileName, L".") == 0 || wcscmp(data.cFileName, L"..") == 0) {
+        continue;
+      }
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        TraceLog(tracelog::kLevelError, kTag, L"%s\\%s is a link; it is not removed", folder, data.cFileName);
+        return false;
+      }
       if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
         continue;
       }
@@ -141,6 +157,10 @@ bool EmptyFolderTree(const wchar_t* folder) {
     TraceLog(tracelog::kLevelError, kTag, L"Folder path too long: %s", folder);
     return false;
   }
+  if (IsLink(folder)) {
+    TraceLog(tracelog::kLevelError, kTag, L"%s is a link; it is not emptied", folder);
+    return false;
+  }
   bool empty = true;
   WIN32_FIND_DATAW data;
   fw::UniqueFind find(::FindFirstFileW(pattern, &data));
@@ -154,6 +174,12 @@ bool EmptyFolderTree(const wchar_t* folder) {
     wchar_t path[MAX_PATH];
     if (FAILED(::StringCchPrintfW(path, MAX_PATH, L"%s\\%s", folder, data.cFileName))) {
       TraceLog(tracelog::kLevelError, kTag, L"Path too long: %s\\%s", folder, data.cFileName);
+      empty = false;
+      continue;
+    }
+    // Removing through a link, or even clearing its marks, would reach the link's target.
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+      TraceLog(tracelog::kLevelError, kTag, L"%s is a link; it is neither entered nor removed", path);
       empty = false;
       continue;
     }

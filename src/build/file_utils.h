@@ -27,14 +27,23 @@ DiskSpaceQueries SystemDiskSpaceQueries();
 bool IsDiskSpaceAvailable(const wchar_t* root, DWORD requiredMb);
 bool IsDiskSpaceAvailable(const wchar_t* root, DWORD requiredMb, const DiskSpaceQueries& queries);
 
+// True when `path` exists and is marked as a reparse point (a symbolic link, a junction or a
+// mount point). Whatever is done through such an entry reaches its target.
+bool IsLink(const wchar_t* path);
+
 // Deletes every file directly in `folder` (no trailing backslash), read-only and hidden ones
 // included; sub-folders and their contents stay. Stops at the first file it cannot delete and
 // returns false. A folder that does not exist or is empty is left alone and gives true.
+// Links are never followed: a `folder` that is a link is left alone, and an entry that is one
+// is not deleted and stops the cleaning; both give false, with the link named in the trace.
 bool CleanFolder(const wchar_t* folder);
 
 // Deletes every file and sub-folder below `folder` (no trailing backslash), read-only ones
 // included, and keeps the folder itself. Goes on past an entry it cannot delete and returns false
 // when anything remains. A folder that does not exist gives true.
+// Links are never followed: a `folder` that is a link is left alone and gives false; an entry
+// that is one (at any depth) is neither entered nor deleted nor has its marks cleared, stays,
+// and makes the result false. The trace names the link.
 bool EmptyFolderTree(const wchar_t* folder);
 
 // Replacing a file without ever losing the one it replaces. The new file is first made whole

@@ -21,20 +21,10 @@ bool CreateLinuxClientBuildFile(const BuildOptions& options, fw::IUserPrompt& pr
   TraceLog(tracelog::kLevelProgress, kTag, L"Entry.");
   TarClientBuild build(prompt, kTag);
   const BuildKind kind = options.build.kind;
-  if (!build.CheckStart(kind, BuildKind::Linux32, BuildKind::Linux64, options.installFolder)) {
+  if (!build.CheckKind(kind, BuildKind::Linux32, BuildKind::Linux64)) {
     return false;
   }
   const bool is64 = kind == BuildKind::Linux64;
-
-  // The server must answer its data query, although the Linux build carries no record.
-  ServerInfoRecord scratch;
-  std::memset(&scratch, 0, sizeof scratch);
-  uint32_t error = 0;
-  if (!GetRPDatFileInfoFromDB(options.installFolder.c_str(), &scratch, &error)) {
-    TraceLog(tracelog::kLevelError, kTag, L"GetRPDatFileInfoFromDB failed, Error:%lu",
-             static_cast<unsigned long>(error));
-    return build.ShowError(uitext::kErrCreateSetup);
-  }
 
   const wchar_t* bitnessFolder = is64 ? L"heslin64\\" : L"heslin32\\";
   const wchar_t* package = is64 ? L"heslin64.tar.gz" : L"heslin32.tar.gz";
@@ -51,7 +41,20 @@ bool CreateLinuxClientBuildFile(const BuildOptions& options, fw::IUserPrompt& pr
                    {sourceFolder, is64 ? L"LinuxSetup64" : L"LinuxSetup32"})) {
     return build.ShowError(uitext::kErrCreateSetup);
   }
-  if (!build.SetPaths(sourceFolder, workingFolder, tarPath) || !build.ConfirmRebuild()) {
+  if (!build.SetPaths(sourceFolder, workingFolder, tarPath) || !build.RemoveTemporaryTar() ||
+      !build.CheckDiskSpace(options.installFolder)) {
+    return false;
+  }
+  // The server must answer its data query, although the Linux build carries no record.
+  ServerInfoRecord scratch;
+  std::memset(&scratch, 0, sizeof scratch);
+  uint32_t error = 0;
+  if (!GetRPDatFileInfoFromDB(options.installFolder.c_str(), &scratch, &error)) {
+    TraceLog(tracelog::kLevelError, kTag, L"GetRPDatFileInfoFromDB failed, Error:%lu",
+             static_cast<unsigned long>(error));
+    return build.ShowError(uitext::kErrCreateSetup);
+  }
+  if (!build.ConfirmRebuild()) {
     return false;
   }
 

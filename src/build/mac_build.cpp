@@ -26,7 +26,7 @@ bool CreateMacClientBuildFile(const BuildOptions& options, fw::IUserPrompt& prom
   TraceLog(tracelog::kLevelProgress, kTag, L"Entry.");
   TarClientBuild build(prompt, kTag);
   const BuildKind kind = options.build.kind;
-  if (!build.CheckStart(kind, BuildKind::MacAv, BuildKind::MacAgent, options.installFolder)) {
+  if (!build.CheckKind(kind, BuildKind::MacAv, BuildKind::MacAgent)) {
     return false;
   }
   const bool antivirus = kind == BuildKind::MacAv;
@@ -45,7 +45,8 @@ bool CreateMacClientBuildFile(const BuildOptions& options, fw::IUserPrompt& prom
                    {sourceFolder, antivirus ? kAgentFolder : kAntivirusFolder})) {
     return build.ShowError(uitext::kErrCreateSetup);
   }
-  if (!build.SetPaths(sourceFolder, workingFolder, tarPath) || !build.ConfirmRebuild()) {
+  if (!build.SetPaths(sourceFolder, workingFolder, tarPath) || !build.RemoveTemporaryTar() ||
+      !build.CheckDiskSpace(options.installFolder) || !build.ConfirmRebuild()) {
     return false;
   }
 

@@ -2,9 +2,12 @@
 # The Mac and Linux client builds on stand-in servers laid out on drive C:, checked with Linux
 # tools. Every kind's archive is read back with GNU tar and bsdtar (names, order, content, the
 # folder entry; the settings file and the server-info record inside). Then the faults that only
-# a real file system gives, after the disk images or the package archive were moved in: a TAR
-# folder on a read-only mount and a full drive (small tmpfs mounts linked into the server). No
-# borrowed file may be lost and the previous archive must survive.
+# a real file system gives: a TAR folder on a read-only mount and a full drive (small tmpfs
+# mounts linked into the server), a leftover temporary archive that cannot be removed, and Unix
+# links inside or in place of the working folder. No borrowed file may be lost, the previous
+# archive must survive, the served folders stay as they were, and a link's target is untouched.
+# Last, the free-space check on a server drive of its own, with a leftover temporary archive
+# (removed first, so it does not count) or another file filling it.
 # Needs root for the mounts; the fault rows are skipped (exit code 77) where mounting is not
 # allowed. Usage: tar_builds_test.sh PATH/TO/tarbuild_tool.exe PATH/TO/srvlayout.exe
 set -euo pipefail
@@ -17,7 +20,9 @@ root=$WINEPREFIX/drive_c/$name
 winroot="C:\\$name"
 work=$(mktemp -d /tmp/tar_builds.XXXXXX)
 mounts=()
+drive_link=
 cleanup() {
+  [ -z "$drive_link" ] || rm -f "$drive_link"
   for m in "${mounts[@]}"; do
     umount "$m" 2>/dev/null || umount -l "$m"
     rmdir "$m"
@@ -31,6 +36,7 @@ fail() {
   failures=$((failures + 1))
 }
 web=$root/Server/Web/Build
+winserver="$winroot\\Server"  # the server the builds run on
 
 lay_out() {  # a fresh server in $root/Server
   rm -rf "$root"
@@ -38,7 +44,7 @@ lay_out() {  # a fresh server in $root/Server
 }
 build() {  # build KIND [OPTIONS...]: runs the tool, keeps its messages in $work/messages
   local status=0
-  TARBUILD_TOOL_LOG="$winroot\\trace.log" wine "$tool" "$1" "$winroot\\Server\\" "${@:2}" </dev/null \
+  TARBUILD_TOOL_LOG="$winroot\\trace.log" wine "$tool" "$1" "$winserver\\" "${@:2}" </dev/null \
     | tr -d '\r' >"$work/messages" || status=$?
   return $status
 }
@@ -185,19 +191,54 @@ full_linux() {
   head -c $((avail - 3 * 4096)) /dev/zero >"$mnt/filler" 2>/dev/null || true
 }
 
-# fault NAME KIND FOLDER SETUP: lays out a server, puts a previous archive in FOLDER (relative to
-# the web build folder), has SETUP move FOLDER onto a small file system, builds, and checks that
-# the build failed with the one message after the rebuild question, the borrowed files are back,
-# the previous archive is as it was, and neither a temporary archive nor the working folder
-# remains.
+# Links the test makes itself (ln -s, which Wine shows as a folder marked as a reparse point):
+# each points at a folder outside the server holding a file that must survive the build.
+link_target() {  # link_target NAME: a fresh folder $work/NAME holding keep.txt, left in $target
+  target=$work/$1
+  rm -rf "$target"
+  mkdir -p "$target"
+  printf '%s' "not the build's" >"$target/keep.txt"
+}
+link_inside() {  # a leftover working folder holding a link to another folder
+  link_target inside
+  mkdir -p "$web/$working"
+  ln -s "$target" "$web/$working/linked"
+}
+link_as_working() {  # the working folder itself a link; for the Mac agent, the target also holds
+  link_target working  # a disk image of the name the build recovers from leftover folders
+  if [ "$kind" == 4 ]; then
+    mv "$web/MACHOST.DMG" "$target/"
+  fi
+  ln -s "$target" "$web/$working"
+}
+tmp_read_only() {  # a leftover temporary archive on a read-only mount: it cannot be removed
+  onto_tmpfs "$1" 1m && printf 'partial' >"$mnt/$tar.tmp" && mount -o remount,ro "$mnt"
+}
+
+# served_state: every path below the web build folder (links followed) and every file's digest.
+served_state() {
+  (cd "$web" && find -L . -printf '%y %p\n' | LC_ALL=C sort && find -L . -type f -print0 |
+    LC_ALL=C sort -z | xargs -0 md5sum)
+}
+
+# fault NAME KIND FOLDER SETUP [MESSAGES [TRACE]]: lays out a server, puts a previous archive in
+# FOLDER (relative to the web build folder), has SETUP alter the server (it gets FOLDER's path;
+# $tar, $working and $kind are set), builds, and checks that the build failed with MESSAGES
+# messages (default 2: the rebuild question, then 3018; 1: 3018 alone), that the trace holds
+# TRACE, and that the served folders are exactly as SETUP left them: every borrowed file and the
+# previous archive byte-identical, no temporary archive or working folder added, links and their
+# targets untouched.
 fault() {
-  local label=$1 kind=$2 folder=$3 setup=$4 tar working borrowed f
+  local label=$1 setup=$4 messages=${5:-2} trace_text=${6:-} folder=$3 borrowed f before
+  kind=$2
   case $kind in
     3) tar=MCWSNOAV.TAR working=MCWSNOAV borrowed="MACHOST.DMG MWSNODE.DMG" ;;
     4) tar=MCWSNODE.TAR working=MCWSNODE borrowed=MWSNODE.DMG ;;
+    5) tar=LINUXWSNO32.TAR working=heslin32/LinuxSetup32 borrowed=heslin32/heslin32.tar.gz ;;
     6) tar=LINUXWSNO64.TAR working=heslin64/LinuxSetup64 borrowed=heslin64/heslin64.tar.gz ;;
   esac
   lay_out
+  rm -rf "$work/ref"
   mkdir -p "$work/ref"
   for f in $borrowed; do cp "$web/$f" "$work/ref/"; done
   printf 'previous archive' >"$work/ref/$tar"
@@ -206,27 +247,109 @@ fault() {
     fail "$label: setup failed"
     return
   fi
+  before=$(served_state)
   if build "$kind" --answer yes; then
     fail "$label: the build succeeded"
   fi
-  { [ "$(grep -c '^message' "$work/messages")" -eq 2 ] && grep -q 'Error in creating setup' "$work/messages"; } ||
+  { [ "$(grep -c '^message' "$work/messages")" -eq "$messages" ] &&
+    [ "$(grep '^message' "$work/messages" | tail -n 1)" == "message 16: Error in creating setup" ]; } ||
     fail "$label: messages $(cat "$work/messages")"
+  if [ -n "$trace_text" ] && ! iconv -f UTF-16LE -t UTF-8 "$root/trace.log" | grep -qF "$trace_text"; then
+    fail "$label: the trace lacks \"$trace_text\""
+  fi
   for f in $borrowed; do
     same "$web/$f" "$work/ref/$(basename "$f")" "$label: $f is lost or changed"
   done
   same "$web/$folder/$tar" "$work/ref/$tar" "$label: the previous archive did not survive"
-  [ ! -e "$web/$folder/$tar.tmp" ] || fail "$label: a temporary archive remains"
-  [ ! -e "$web/$working" ] || fail "$label: the working folder remains"
+  [ "$(served_state)" == "$before" ] ||
+    fail "$label: the served folders changed: $(diff <(echo "$before") <(served_state) | head -n 10)"
+  # The state above follows links, so it covers their targets; this names the loss plainly.
+  if [ -n "$target" ] && [ "$(cat "$target/keep.txt" 2>/dev/null)" != "not the build's" ]; then
+    fail "$label: the link's target lost its file"
+  fi
+  target=
   [ $failures -eq 0 ] || show_trace
-  rm -rf "$work/ref"
 }
 
+target=
+# Mac: both kinds, each fault.
 fault "MacAv, TAR folder on a read-only mount" 3 cnmac read_only
+fault "MacAgent, TAR folder on a read-only mount" 4 cnmac read_only
 fault "MacAgent, TAR folder on a full drive" 4 cnmac full_for_archive
+fault "MacAv, TAR folder on a full drive" 3 cnmac full_for_archive
+fault "MacAgent, leftover temporary archive on a read-only mount" 4 cnmac tmp_read_only 1 "Cannot remove the temporary TAR"
+fault "MacAv, a link inside the working folder" 3 cnmac link_inside 2 "linked is a link"
+fault "MacAgent, the working folder is a link" 4 cnmac link_as_working 2 "is a link; it is not emptied"
+# Linux: both bitnesses, each fault. The package archive's folder is also the TAR's.
 fault "Linux64, source and TAR folder on a full drive" 6 heslin64 full_linux
+fault "Linux32, source and TAR folder on a read-only mount" 5 heslin32 read_only
+fault "Linux64, leftover temporary archive on a read-only mount" 6 heslin64 tmp_read_only 1 "Cannot remove the temporary TAR"
+fault "Linux32, a link inside the working folder" 5 heslin32 link_inside 2 "linked is a link"
+fault "Linux64, the working folder is a link" 6 heslin64 link_as_working 2 "is a link; it is not emptied"
+
+# --- The free-space check on the server's own drive ---------------------------------------------
+# The server on a drive of its own (a tmpfs made a Wine drive). A leftover temporary archive is
+# removed before the check, so its size does not count against the 700 MB the builds require;
+# anything else that fills the drive does, and then nothing changes.
+letter=
+for l in t u v w x y; do
+  if [ ! -e "$WINEPREFIX/dosdevices/$l:" ]; then letter=$l; break; fi
+done
+if [ -z "$letter" ]; then
+  fail "no free drive letter for the free-space rows"
+elif mount_small 760m; then
+  drive_link=$WINEPREFIX/dosdevices/$letter:
+  ln -s "$mnt" "$drive_link"
+  drive=$mnt
+  winserver="${letter^^}:\\Server"
+  web=$drive/Server/Web/Build
+  # space_row NAME KIND TAR FILL: FILL (tmp: a leftover temporary archive; filler: another file)
+  # leaves the drive 4 MiB short of 700 MiB.
+  space_row() {
+    local label=$1 kind=$2 tar=$3 fill=$4 avail before
+    rm -rf "$drive/Server" "$drive/filler" "$root/trace.log"
+    wine "$layout" "$winserver" --register none --no-program </dev/null >/dev/null
+    printf 'previous archive' >"$work/previous"
+    cp "$work/previous" "$web/$tar"
+    avail=$(df -B1 --output=avail "$drive" | tail -n 1)
+    local short=$((avail - 700 * 1048576 + 4 * 1048576))
+    if [ "$fill" == tmp ]; then
+      head -c "$short" /dev/zero >"$web/$tar.tmp"
+      before=
+    else
+      head -c "$short" /dev/zero >"$drive/filler"
+      before=$(served_state)
+    fi
+    if [ "$fill" == tmp ]; then
+      if build "$kind" --answer yes; then
+        [ ! -e "$web/$tar.tmp" ] || fail "$label: the temporary archive remains"
+        ! cmp -s "$web/$tar" "$work/previous" || fail "$label: the archive was not replaced"
+      else
+        fail "$label: the build failed: $(cat "$work/messages")"
+        show_trace
+      fi
+    else
+      if build "$kind" --answer yes; then
+        fail "$label: the build succeeded"
+      fi
+      [ "$(grep '^message' "$work/messages")" == "message 16: Insufficient disk space." ] ||
+        fail "$label: messages $(cat "$work/messages")"
+      same "$web/$tar" "$work/previous" "$label: the previous archive did not survive"
+      [ "$(served_state)" == "$before" ] || fail "$label: the served folders changed"
+    fi
+  }
+  space_row "MacAgent, a leftover temporary archive would leave too little space" 4 cnmac/MCWSNODE.TAR tmp
+  space_row "Linux32, a leftover temporary archive would leave too little space" 5 heslin32/LINUXWSNO32.TAR tmp
+  space_row "MacAv, a drive with too little space" 3 cnmac/MCWSNOAV.TAR filler
+  space_row "Linux64, a drive with too little space" 6 heslin64/LINUXWSNO64.TAR filler
+  rm -f "$drive_link"
+  drive_link=
+else
+  fail "cannot mount the drive for the free-space rows"
+fi
 
 if [ $failures -ne 0 ]; then
   echo "$failures check(s) failed" >&2
   exit 1
 fi
-echo "every kind reads back with GNU tar and bsdtar; nothing borrowed is lost on a read-only or full drive"
+echo "every kind reads back with GNU tar and bsdtar; nothing borrowed or linked is lost on a read-only or full drive, or past a link"

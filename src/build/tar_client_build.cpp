@@ -171,12 +171,15 @@ bool TarClientBuild::ShowError(const UiText& text) const {
   return false;
 }
 
-bool TarClientBuild::CheckStart(BuildKind kind, BuildKind first, BuildKind second,
-                                const std::wstring& installFolder) const {
+bool TarClientBuild::CheckKind(BuildKind kind, BuildKind first, BuildKind second) const {
   if (kind != first && kind != second) {
     TraceLog(tracelog::kLevelError, tag_, L"Invalid Parameter.");
     return ShowError(uitext::kErrCreateSetup);
   }
+  return true;
+}
+
+bool TarClientBuild::CheckDiskSpace(const std::wstring& installFolder) const {
   wchar_t root[MAX_PATH];
   if (!ComposePath(root, L"szSetupFolder", tag_, {installFolder.c_str()})) {
     return ShowError(uitext::kErrCreateSetup);
@@ -214,6 +217,10 @@ bool TarClientBuild::ConfirmRebuild() const {
 
 void TarClientBuild::RecoverLeftovers(const wchar_t* folder,
                                       std::initializer_list<const wchar_t*> names) const {
+  if (IsLink(folder)) {
+    TraceLog(tracelog::kLevelError, tag_, L"%s is a link; nothing is recovered from it", folder);
+    return;
+  }
   for (const wchar_t* name : names) {
     wchar_t leftover[MAX_PATH];
     wchar_t source[MAX_PATH];
@@ -239,18 +246,29 @@ bool TarClientBuild::SourceFileExists(const wchar_t* name) const {
          ::GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool TarClientBuild::PrepareWorkingFolder() {
-  // A temporary archive left by an interrupted build is never served: it goes first.
-  if (::GetFileAttributesW(temporaryTarPath_) != INVALID_FILE_ATTRIBUTES) {
-    ::SetFileAttributesW(temporaryTarPath_, FILE_ATTRIBUTE_ARCHIVE);
-    if (!::DeleteFileW(temporaryTarPath_)) {
-      TraceLog(tracelog::kLevelError, tag_, L"Cannot remove the temporary TAR %s (Error -> %lu)",
-               temporaryTarPath_, static_cast<unsigned long>(::GetLastError()));
-      return ShowError(uitext::kErrCreateSetup);
-    }
-    TraceLog(tracelog::kLevelError, tag_, L"Removed the temporary TAR %s of an interrupted build",
-             temporaryTarPath_);
+bool TarClientBuild::RemoveTemporaryTar() const {
+  if (::GetFileAttributesW(temporaryTarPath_) == INVALID_FILE_ATTRIBUTES) {
+    return true;
   }
+  ::SetFileAttributesW(temporaryTarPath_, FILE_ATTRIBUTE_ARCHIVE);
+  if (!::DeleteFileW(temporaryTarPath_)) {
+    TraceLog(tracelog::kLevelError, tag_, L"Cannot remove the temporary TAR %s (Error -> %lu)",
+             temporaryTarPath_, static_cast<unsigned long>(::GetLastError()));
+    return ShowError(uitext::kErrCreateSetup);
+  }
+  // A delete can succeed and leave the file: pending while another program holds it, or (under
+  // Wine) on a read-only mount. Its name cannot take the new archive then.
+  if (::GetFileAttributesW(temporaryTarPath_) != INVALID_FILE_ATTRIBUTES) {
+    TraceLog(tracelog::kLevelError, tag_, L"Cannot remove the temporary TAR %s: it is still there",
+             temporaryTarPath_);
+    return ShowError(uitext::kErrCreateSetup);
+  }
+  TraceLog(tracelog::kLevelError, tag_, L"Removed the temporary TAR %s of an interrupted build",
+           temporaryTarPath_);
+  return true;
+}
+
+bool TarClientBuild::PrepareWorkingFolder() {
   if (!::CreateDirectoryW(workingFolder_, nullptr)) {
     const DWORD error = ::GetLastError();
     if (error != ERROR_ALREADY_EXISTS) {
@@ -259,7 +277,13 @@ bool TarClientBuild::PrepareWorkingFolder() {
       return ShowError(uitext::kErrCreateSetup);
     }
   }
-  // Whatever an earlier run left there would otherwise end up in the new archive.
+  const DWORD attributes = ::GetFileAttributesW(workingFolder_);
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    TraceLog(tracelog::kLevelError, tag_, L"The working folder %s is not a folder", workingFolder_);
+    return ShowError(uitext::kErrCreateSetup);
+  }
+  // Whatever an earlier run left there would otherwise end up in the new archive. A working
+  // folder that is a link, or holds one, is refused here: emptying it would reach the target.
   if (!EmptyFolderTree(workingFolder_)) {
     TraceLog(tracelog::kLevelError, tag_, L"Cannot empty the working folder %s", workingFolder_);
     return ShowError(uitext::kErrCreateSetup);
@@ -349,8 +373,7 @@ bool TarClientBuild::WriteTar(std::initializer_list<const wchar_t*> names, bool 
   }
   // What stayed borrowed now lives on inside the archive.
   borrowed_.clear();
-  CleanFolder(workingFolder_);
-  ::RemoveDirectoryW(workingFolder_);
+  RemoveWorkingFolder();
   return true;
 }
 
@@ -362,9 +385,15 @@ bool TarClientBuild::Abort() {
     return ShowNotReturned();
   }
   ShowError(uitext::kErrCreateSetup);
-  CleanFolder(workingFolder_);
-  ::RemoveDirectoryW(workingFolder_);
+  RemoveWorkingFolder();
   return false;
+}
+
+void TarClientBuild::RemoveWorkingFolder() const {
+  // A folder that is a link or holds one stays as it is: removing it would reach the target.
+  if (!CleanFolder(workingFolder_) || !::RemoveDirectoryW(workingFolder_)) {
+    TraceLog(tracelog::kLevelError, tag_, L"The working folder %s is kept", workingFolder_);
+  }
 }
 
 bool TarClientBuild::ReturnBorrowed() {

@@ -7,7 +7,7 @@
 // Borrowed files are never lost: each goes back to its source folder before the working folder
 // is emptied, and when one cannot go back the working folder stays where it is. A previous TAR
 // is replaced only by a complete new one: the archive is written under a temporary name in the
-// TAR's own folder, read back, and only then moved over the old one.
+// TAR's own folder, flushed to disk, read back, and only then moved over the old one.
 
 #include <windows.h>
 
@@ -55,29 +55,39 @@ class TarClientBuild {
   // Shows a text with the error icon. Always false, so that failures can end with it.
   bool ShowError(const UiText& text) const;
 
-  // The checks a build starts with. `kind` must be one of the platform's two kinds, or the build
-  // traces "Invalid Parameter." and shows 3018. The drive of `installFolder` (its text up to the
-  // first backslash) must have 700 MB free, or it traces "IsDiskSpaceAvailable returns FALSE"
-  // and shows 3025.
-  bool CheckStart(BuildKind kind, BuildKind first, BuildKind second, const std::wstring& installFolder) const;
+  // The check a build starts with: `kind` must be one of the platform's two kinds, or the build
+  // traces "Invalid Parameter." and shows 3018.
+  bool CheckKind(BuildKind kind, BuildKind first, BuildKind second) const;
+
+  // The drive of `installFolder` (its text up to the first backslash) must have 700 MB free, or
+  // the build traces "IsDiskSpaceAvailable returns FALSE" and shows 3025.
+  bool CheckDiskSpace(const std::wstring& installFolder) const;
 
   // The source folder (ending with a backslash), the working folder inside it and the TAR path.
   // False, with 3018 shown, when a derived path does not fit.
   bool SetPaths(const wchar_t* sourceFolder, const wchar_t* workingFolder, const wchar_t* tarPath);
+
+  // Removes the temporary TAR of an interrupted build: it is partial, never useful, and lies
+  // where endpoints download from. Every build does this once its paths are set, before any
+  // other check or question, so that neither a No nor a failed check leaves it there (nor lets
+  // its size count against the free space). False, with 3018 shown, when it cannot be removed.
+  bool RemoveTemporaryTar() const;
 
   // When a TAR already exists, asks whether to build it again (3144). False when the answer is
   // No; nothing is changed then.
   bool ConfirmRebuild() const;
 
   // Moves each named file that a leftover working folder `folder` holds and the source folder
-  // lacks back to the source folder. Files the source folder has stay where they are.
+  // lacks back to the source folder. Files the source folder has stay where they are. A folder
+  // that is a link is left alone: its files are not the build's.
   void RecoverLeftovers(const wchar_t* folder, std::initializer_list<const wchar_t*> names) const;
 
   // True when `name` exists in the source folder.
   bool SourceFileExists(const wchar_t* name) const;
 
-  // Removes a temporary TAR that an interrupted build left, creates the working folder (or
-  // reuses it) and empties it of files and sub-folders. Shows 3018 on failure.
+  // Creates the working folder (or reuses it) and empties it of files and sub-folders. Shows 3018
+  // when it cannot be created, is not a folder, is a link, or cannot be emptied (a link inside
+  // it is neither entered nor removed, so it cannot be).
   bool PrepareWorkingFolder();
 
   // Full path of `name` in the working folder. False, after the abort, when it does not fit.
@@ -103,7 +113,7 @@ class TarClientBuild {
   // The failure path once the working folder exists: removes a temporary TAR, returns every
   // borrowed file, then shows 3018 and empties and removes the working folder. When a file
   // cannot go back, the working folder stays as it is and the message says where the file is.
-  // Always false.
+  // A working folder that is or holds a link stays too. Always false.
   bool Abort();
 
  private:
@@ -111,6 +121,8 @@ class TarClientBuild {
   // kept for the message).
   bool ReturnBorrowed();
   bool ShowNotReturned() const;
+  // Deletes the working folder's files and the folder; keeps it, traced, when either fails.
+  void RemoveWorkingFolder() const;
 
   fw::IUserPrompt& prompt_;
   const wchar_t* tag_;

@@ -142,6 +142,8 @@ TEST_F(TarBuildTest, EveryKindBuildsItsArchiveAndReportsWhereItIs) {
   }
 }
 
+// No changes nothing but the temporary archive of an interrupted build: that goes whatever the
+// answer, as it is partial and lies where endpoints download from.
 TEST_F(TarBuildTest, RebuildQuestionNoChangesNothingAndYesReplacesTheArchive) {
   ASSERT_NO_FATAL_FAILURE(LayOut());
   for (BuildKind kind : {BuildKind::MacAgent, BuildKind::Linux64}) {
@@ -151,21 +153,20 @@ TEST_F(TarBuildTest, RebuildQuestionNoChangesNothingAndYesReplacesTheArchive) {
     // A leftover working folder and stray file stay as they are after No.
     ASSERT_TRUE(::CreateDirectoryW(Web(files.workingFolder).c_str(), nullptr));
     ASSERT_TRUE(WriteBytes(Web(files.workingFolder) + L"\\stray.txt", "stray"));
-    RememberBorrowable();
+    const auto served = testsupport::TreeSnapshot(options_.webBuildFolder);
+    ASSERT_TRUE(WriteBytes(Web(files.tar) + kTemporaryTarSuffix, "partial"));
 
     EXPECT_FALSE(Run(kind, {IDNO}));
     ASSERT_EQ(1u, prompt_.shown.size());
     EXPECT_EQ(Text(uitext::kAskRebuildTar), prompt_.shown[0].text);
     EXPECT_EQ(static_cast<UINT>(MB_YESNO | MB_ICONQUESTION), prompt_.shown[0].style);
     EXPECT_EQ(kPreviousTar, ReadBytes(Web(files.tar)));
-    EXPECT_TRUE(FileExists(Web(files.workingFolder) + L"\\stray.txt"));
-    ExpectBorrowableBack();
+    EXPECT_TRUE(served == testsupport::TreeSnapshot(options_.webBuildFolder));
 
     EXPECT_TRUE(Run(kind, {IDYES}));
     EXPECT_EQ(2u, prompt_.shown.size());
     EXPECT_NE(kPreviousTar, ReadBytes(Web(files.tar)));
     EXPECT_FALSE(FileExists(Web(files.workingFolder)));
-    borrowable_.clear();
   }
 }
 
@@ -204,75 +205,266 @@ TEST_F(TarBuildTest, MissingRequiredFileStopsBeforeAnythingChanges) {
   }
 }
 
-// Faults before and after the first move. Whatever fails, every borrowed file is back as it was,
-// the previous archive is untouched, and no temporary archive or working folder remains.
+// Holds a file open with read and delete sharing, as an on-access scanner or a file share serving
+// it would: it can be deleted, but not replaced.
+fw::UniqueKernelHandle HoldSharingDelete(const std::wstring& path) {
+  fw::UniqueKernelHandle handle(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                              nullptr, OPEN_EXISTING, 0, nullptr));
+  EXPECT_TRUE(handle.valid()) << "cannot hold " << standin::ToUtf8(path);
+  return handle;
+}
+
+// One fault per row, for each family. Whatever fails, the served folders (the whole web build
+// tree: every borrowed file, the previous archive, no temporary archive, no working folder) are
+// byte for byte as they were before the build, and the message is 3018, after the rebuild
+// question or alone when the build stops before asking.
 TEST_F(TarBuildTest, FaultsLoseNoBorrowedFileAndKeepThePreviousArchive) {
-  using Setup = std::function<fw::UniqueKernelHandle(TarBuildTest&)>;
+  // `change` alters the layout before the served folders are recorded; `hold` keeps a file open
+  // while the build runs.
+  using Change = std::function<void(TarBuildTest&)>;
+  using Hold = std::function<fw::UniqueKernelHandle(TarBuildTest&)>;
+  const auto lock = [](const wchar_t* name) { return [name](TarBuildTest& t) { return Lock(t.Web(name)); }; };
+  const auto lockTemporaryTar = [](const wchar_t* tar) {
+    return [tar](TarBuildTest& t) { return Lock(t.Web(tar) + kTemporaryTarSuffix); };
+  };
+  const auto plantTemporaryTar = [](const wchar_t* tar) {
+    return [tar](TarBuildTest& t) { EXPECT_TRUE(WriteBytes(t.Web(tar) + kTemporaryTarSuffix, "partial")); };
+  };
+  // A stale file in a leftover working folder, held open: the folder cannot be emptied.
+  const auto plantStale = [](const wchar_t* workingFolder) {
+    return [workingFolder](TarBuildTest& t) {
+      EXPECT_TRUE(::CreateDirectoryW(t.Web(workingFolder).c_str(), nullptr));
+      EXPECT_TRUE(WriteBytes(t.Web(workingFolder) + L"\\stale.txt", "stale"));
+    };
+  };
+  const auto lockStale = [](const wchar_t* workingFolder) {
+    return [workingFolder](TarBuildTest& t) { return Lock(t.Web(workingFolder) + L"\\stale.txt"); };
+  };
+  const auto fileAt = [](const wchar_t* name) {
+    return [name](TarBuildTest& t) { EXPECT_TRUE(WriteBytes(t.Web(name), "not a folder")); };
+  };
+  const auto folderAtTar = [](const wchar_t* tar) {
+    return [tar](TarBuildTest& t) {
+      EXPECT_TRUE(::DeleteFileW(t.Web(tar).c_str()));
+      EXPECT_TRUE(::CreateDirectoryW(t.Web(tar).c_str(), nullptr));
+    };
+  };
   const struct {
     const char* name;
     BuildKind kind;
     std::vector<std::string> failingDataCalls;
     const wchar_t* dataLibrary;
-    Setup setup;
+    Change change;
+    Hold hold;
     const wchar_t* trace;
+    bool keepsPreviousTar;  // false: the row removes or replaces the previous archive on purpose
+    bool asked;             // the rebuild question comes before the failure
   } rows[] = {
-      {"failing data library, Mac",
+      {"Mac, failing data library",
        BuildKind::MacAv,
        {"GetDataByType"},
        L"",
        nullptr,
-       L"CreateRPInfoDatFileForClientPackager failed."},
-      {"failing data library, Linux",
-       BuildKind::Linux32,
-       {"OpenDatabase"},
-       L"",
        nullptr,
-       L"GetRPDatFileInfoFromDB failed, Error:0"},
-      {"data library without an export",
-       BuildKind::Linux64,
+       L"CreateRPInfoDatFileForClientPackager failed.",
+       true,
+       true},
+      {"Mac, data library without an export",
+       BuildKind::MacAgent,
        {},
-       L"cnsldata_no_GetGenericData.dll",
+       L"cnsldata_no_GetHesBuildInfo.dll",
        nullptr,
-       L"GetRPDatFileInfoFromDB failed, Error:0"},
-      {"no cnmac folder",
+       nullptr,
+       L"CreateRPInfoDatFileForClientPackager failed.",
+       true,
+       true},
+      {"Mac, no cnmac folder",
        BuildKind::MacAv,
        {},
        L"",
        [](TarBuildTest& t) {
          EXPECT_TRUE(::DeleteFileW(t.Web(kMacAvTar).c_str()));
          EXPECT_TRUE(::RemoveDirectoryW(t.Web(L"cnmac").c_str()));
-         return fw::UniqueKernelHandle();
        },
-       L"CreateTarFile failed for Mac build. Error = 0)"},
-      {"a file where the cnmac folder should be",
+       nullptr,
+       L"CreateTarFile failed for Mac build. Error = 0)",
+       false,
+       false},
+      {"Mac, a file where the cnmac folder should be",
        BuildKind::MacAgent,
        {},
        L"",
        [](TarBuildTest& t) {
-         ::DeleteFileW(t.Web(kMacAgentTar).c_str());
+         EXPECT_TRUE(::DeleteFileW(t.Web(kMacAgentTar).c_str()));
          EXPECT_TRUE(::RemoveDirectoryW(t.Web(L"cnmac").c_str()));
          EXPECT_TRUE(WriteBytes(t.Web(L"cnmac"), "not a folder"));
-         return fw::UniqueKernelHandle();
        },
-       L"CreateTarFile failed for Mac build. Error = 0)"},
-      {"agent image locked after the antivirus image moved",
+       nullptr,
+       L"CreateTarFile failed for Mac build. Error = 0)",
+       false,
+       false},
+      {"Mac, a folder where the previous archive should be",
+       BuildKind::MacAgent,
+       {},
+       L"",
+       folderAtTar(kMacAgentTar),
+       nullptr,
+       L"Replacing",
+       false,
+       true},
+      {"Mac, agent image locked after the antivirus image moved",
        BuildKind::MacAv,
        {},
        L"",
-       [](TarBuildTest& t) { return Lock(t.Web(L"MWSNODE.DMG")); },
-       L"MoveFileEx FAILED For Mac build"},
-      {"previous Mac archive locked",
+       nullptr,
+       lock(L"MWSNODE.DMG"),
+       L"MoveFileEx FAILED For Mac build",
+       true,
+       true},
+      {"Mac, macndef.ini locked",
        BuildKind::MacAv,
        {},
        L"",
-       [](TarBuildTest& t) { return Lock(t.Web(kMacAvTar)); },
-       L"Replacing"},
-      {"previous Linux archive locked",
+       nullptr,
+       lock(L"macndef.ini"),
+       L"CopyFile FAILED For macndef.ini",
+       true,
+       true},
+      {"Mac, the settings template locked",
+       BuildKind::MacAgent,
+       {},
+       L"",
+       nullptr,
+       lock(L"wsnode.ini"),
+       L"CopyFile FAILED For Mac INI file",
+       true,
+       true},
+      {"Mac, previous archive locked",
+       BuildKind::MacAv,
+       {},
+       L"",
+       nullptr,
+       lock(kMacAvTar),
+       L"Replacing",
+       true,
+       true},
+      {"Mac, previous archive held with delete sharing",
+       BuildKind::MacAgent,
+       {},
+       L"",
+       nullptr,
+       [](TarBuildTest& t) { return HoldSharingDelete(t.Web(kMacAgentTar)); },
+       L"Replacing",
+       true,
+       true},
+      {"Mac, leftover temporary archive held open",
+       BuildKind::MacAv,
+       {},
+       L"",
+       plantTemporaryTar(kMacAvTar),
+       lockTemporaryTar(kMacAvTar),
+       L"Cannot remove the temporary TAR",
+       true,
+       false},
+      {"Mac, a file held open in the leftover working folder",
+       BuildKind::MacAgent,
+       {},
+       L"",
+       plantStale(L"MCWSNODE"),
+       lockStale(L"MCWSNODE"),
+       L"Cannot empty the working folder",
+       true,
+       true},
+      {"Mac, a file where the working folder should be",
+       BuildKind::MacAv,
+       {},
+       L"",
+       fileAt(L"MCWSNOAV"),
+       nullptr,
+       L"is not a folder",
+       true,
+       true},
+      {"Linux, failing data library",
+       BuildKind::Linux32,
+       {"OpenDatabase"},
+       L"",
+       nullptr,
+       nullptr,
+       L"GetRPDatFileInfoFromDB failed, Error:0",
+       true,
+       false},
+      {"Linux, data library without an export",
+       BuildKind::Linux64,
+       {},
+       L"cnsldata_no_GetGenericData.dll",
+       nullptr,
+       nullptr,
+       L"GetRPDatFileInfoFromDB failed, Error:0",
+       true,
+       false},
+      {"Linux, a folder where the previous archive should be",
        BuildKind::Linux32,
        {},
        L"",
-       [](TarBuildTest& t) { return Lock(t.Web(kLinux32Tar)); },
-       L"Replacing"},
+       folderAtTar(kLinux32Tar),
+       nullptr,
+       L"Replacing",
+       false,
+       true},
+      {"Linux, install script locked",
+       BuildKind::Linux64,
+       {},
+       L"",
+       nullptr,
+       lock(L"heslin64\\install"),
+       L"CopyFile FAILED For Linux install file",
+       true,
+       true},
+      {"Linux, previous archive locked",
+       BuildKind::Linux32,
+       {},
+       L"",
+       nullptr,
+       lock(kLinux32Tar),
+       L"Replacing",
+       true,
+       true},
+      {"Linux, previous archive held with delete sharing",
+       BuildKind::Linux64,
+       {},
+       L"",
+       nullptr,
+       [](TarBuildTest& t) { return HoldSharingDelete(t.Web(kLinux64Tar)); },
+       L"Replacing",
+       true,
+       true},
+      {"Linux, leftover temporary archive held open",
+       BuildKind::Linux64,
+       {},
+       L"",
+       plantTemporaryTar(kLinux64Tar),
+       lockTemporaryTar(kLinux64Tar),
+       L"Cannot remove the temporary TAR",
+       true,
+       false},
+      {"Linux, a file held open in the leftover working folder",
+       BuildKind::Linux32,
+       {},
+       L"",
+       plantStale(L"heslin32\\LinuxSetup32"),
+       lockStale(L"heslin32\\LinuxSetup32"),
+       L"Cannot empty the working folder",
+       true,
+       true},
+      {"Linux, a file where the working folder should be",
+       BuildKind::Linux64,
+       {},
+       L"",
+       fileAt(L"heslin64\\LinuxSetup64"),
+       nullptr,
+       L"is not a folder",
+       true,
+       true},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -284,24 +476,33 @@ TEST_F(TarBuildTest, FaultsLoseNoBorrowedFileAndKeepThePreviousArchive) {
     }
     ASSERT_NO_FATAL_FAILURE(LayOut(layout));
     ASSERT_TRUE(WriteBytes(Web(files.tar), kPreviousTar));
-    RememberBorrowable();
+    if (row.change) {
+      row.change(*this);
+    }
+    const auto served = testsupport::TreeSnapshot(options_.webBuildFolder);
     trace_.Clear();
     {
-      const fw::UniqueKernelHandle held = row.setup ? row.setup(*this) : fw::UniqueKernelHandle();
+      const fw::UniqueKernelHandle held = row.hold ? row.hold(*this) : fw::UniqueKernelHandle();
       EXPECT_FALSE(Run(row.kind, {IDYES}));
     }
-    const std::vector<std::wstring> shown = Shown();
-    EXPECT_EQ(Text(uitext::kErrCreateSetup), shown.empty() ? L"" : shown.back());
-    EXPECT_LE(shown.size(), 2u);
+    std::vector<std::wstring> expected = {Text(uitext::kErrCreateSetup)};
+    if (row.asked) {
+      expected.insert(expected.begin(), Text(uitext::kAskRebuildTar));
+    }
+    EXPECT_EQ(expected, Shown());
     EXPECT_TRUE(trace_.Contains(row.trace)) << standin::ToUtf8(trace_.Text());
-    if (FileExists(Web(files.tar)) &&
-        !(::GetFileAttributesW(Web(files.tar).c_str()) & FILE_ATTRIBUTE_DIRECTORY)) {
+    if (row.keepsPreviousTar) {
       EXPECT_EQ(kPreviousTar, ReadBytes(Web(files.tar)));
     }
-    EXPECT_FALSE(FileExists(Web(files.tar) + kTemporaryTarSuffix));
-    EXPECT_FALSE(FileExists(Web(files.workingFolder)));
-    ExpectBorrowableBack();
-    borrowable_.clear();
+    const auto after = testsupport::TreeSnapshot(options_.webBuildFolder);
+    for (const auto& [name, bytes] : served) {
+      const auto found = after.find(name);
+      EXPECT_TRUE(found != after.end() && found->second == bytes)
+          << standin::ToUtf8(name) << (found == after.end() ? " is gone" : " changed");
+    }
+    for (const auto& [name, bytes] : after) {
+      EXPECT_TRUE(served.count(name)) << standin::ToUtf8(name) << " was left in the served folders";
+    }
     testsupport::RemoveTree(server_);
   }
 }

@@ -370,6 +370,12 @@ bool CreateTarFile(const wchar_t* sourcePath, const wchar_t* tarPath, DWORD* err
                       ? WriteFolderArchive(archive.get(), source, name, files)
                       : AddTarEntry(archive.get(), source, nullptr, name, kTarEntryRootFile, &entryError);
   complete = complete && WriteAll(archive.get(), kZeroBlock, sizeof(kZeroBlock));
+  // On disk before the caller may rename it over an older archive: a crash then leaves either
+  // archive whole, never a renamed partial one.
+  if (complete && ::_commit(archive.get()) != 0) {
+    TraceLog(tracelog::kLevelError, kTag, L"Flushing %s to disk failed", tarPath);
+    complete = false;
+  }
   const bool closed = ::_close(archive.release()) == 0;
   if (!complete || !closed) {
     TraceLog(tracelog::kLevelError, kTag, L"Writing %s failed; removing it", tarPath);

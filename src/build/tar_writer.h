@@ -24,8 +24,8 @@ inline constexpr size_t kTarMaxNameLength = 511;
 // a file gives one entry at the archive root. Fails, creating nothing, when the source is missing,
 // a file already exists at `tarPath` (it is left untouched), the folder holds a sub-folder, a name
 // cannot be represented in the ANSI code page or is too long, or a file is larger than
-// kTarMaxFileSize. A failure while writing removes the partial archive. `error` is set to 0 and
-// stays 0. True when the complete archive was written.
+// kTarMaxFileSize. A failure while writing or flushing removes the partial archive. `error` is
+// set to 0 and stays 0. True when the complete archive was written and flushed to disk.
 bool CreateTarFile(const wchar_t* sourcePath, const wchar_t* tarPath, DWORD* error);
 
 // Appends one entry to the archive open on C runtime descriptor `archive`, taking modification

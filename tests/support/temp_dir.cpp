@@ -3,6 +3,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "framework/handles.h"
+
 namespace testsupport {
 
 TempDir::TempDir() {
@@ -54,6 +56,38 @@ void RemoveTree(const std::wstring& path) {
     ::FindClose(find);
   }
   ::RemoveDirectoryW(path.c_str());
+}
+
+namespace {
+
+void AddToSnapshot(const std::wstring& folder, const std::wstring& relative,
+                   std::map<std::wstring, std::string>* snapshot) {
+  WIN32_FIND_DATAW data;
+  const fw::UniqueFind find(::FindFirstFileW((folder + L"\\*").c_str(), &data));
+  if (!find) {
+    return;
+  }
+  do {
+    const std::wstring name = data.cFileName;
+    if (name == L"." || name == L"..") {
+      continue;
+    }
+    const std::wstring path = relative.empty() ? name : relative + L"\\" + name;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      (*snapshot)[path] = "<folder>";
+      AddToSnapshot(folder + L"\\" + name, path, snapshot);
+    } else {
+      (*snapshot)[path] = ReadBytes(folder + L"\\" + name);
+    }
+  } while (::FindNextFileW(find.get(), &data));
+}
+
+}  // namespace
+
+std::map<std::wstring, std::string> TreeSnapshot(const std::wstring& folder) {
+  std::map<std::wstring, std::string> snapshot;
+  AddToSnapshot(folder, L"", &snapshot);
+  return snapshot;
 }
 
 std::string ReadBytes(const std::wstring& path) {

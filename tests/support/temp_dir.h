@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <map>
 #include <string>
 
 namespace testsupport {
@@ -28,5 +29,9 @@ std::wstring ReadUtf16(const std::wstring& path);  // no byte-order mark handlin
 bool WriteBytes(const std::wstring& path, const std::string& bytes);
 bool FileExists(const std::wstring& path);
 void RemoveTree(const std::wstring& path);
+// Every folder and file below `folder`, by its path relative to `folder`: a folder as "<folder>",
+// a file as its bytes. Two equal snapshots prove that nothing in the tree was added, removed or
+// changed in between. A file that cannot be read gives empty bytes.
+std::map<std::wstring, std::string> TreeSnapshot(const std::wstring& folder);
 
 }  // namespace testsupport
