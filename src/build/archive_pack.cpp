@@ -77,8 +77,10 @@ bool Abort(const ArchivePackInputs& inputs, const StepFiles& files, IBuildUi& ui
   files.DeleteSevenZip();
   ::DeleteFileW(files.archive.c_str());
   ::DeleteFileW(files.output.c_str());
-  CleanFolder(inputs.workFolder.c_str());
-  ::RemoveDirectoryW(inputs.workFolder.c_str());
+  // A working folder that is, or holds, a link stays as it is (see EmptyFolderTree).
+  if (CleanFolder(inputs.workFolder.c_str())) {
+    ::RemoveDirectoryW(inputs.workFolder.c_str());
+  }
   return false;
 }
 

@@ -307,8 +307,11 @@ bool WindowsBuild::Abort() {
 }
 
 void WindowsBuild::CleanUp() const {
-  EmptyFolderTree(folders_.work.c_str());
-  ::RemoveDirectoryW(folders_.work.c_str());
+  // A working folder that is, or holds, a link stays as it is: removing a folder link deletes
+  // its (empty) target.
+  if (EmptyFolderTree(folders_.work.c_str())) {
+    ::RemoveDirectoryW(folders_.work.c_str());
+  }
   ::DeleteFileW((folders_.packer + L"\\" + kArchiveName).c_str());
   if (options_.build.kind != BuildKind::WinMsi) {
     ::DeleteFileW((folders_.packer + L"\\" + output_).c_str());
