@@ -30,5 +30,6 @@ prepare_installation() {
     TOOLS_DIR=$BUILD_X64_DIR/bin
   fi
   ensure_wine_prefix
+  install_test_mapi "$BUILD_DIR"
   lay_out_installation "$@"
 }

@@ -16,6 +16,9 @@ if [ "$X86_NATIVE" = 0 ]; then
   trees=("$BUILD_X64_DIR" "$BUILD_DIR")
 fi
 ensure_wine_prefix
+for tree in "${trees[@]}"; do
+  install_test_mapi "$tree"
+done
 
 # One X server and one Wine server for the whole run; both end with it.
 xvfb-run -a -s "-screen 0 1280x1024x24" "$PROJECT_ROOT/scripts/ctest-under-wine.sh" "${trees[@]}" -- "$@"

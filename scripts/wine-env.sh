@@ -8,8 +8,9 @@ case ":$PATH:" in
   *) export PATH="$PROJECT_ROOT/scripts/bin:$PATH" ;;
 esac
 export WINEDEBUG=${WINEDEBUG:--all}
-# Skip the Mono and Gecko installer prompts of a fresh prefix; take a MAPI32.dll beside the
-# program (the stand-in server's test library) over Wine's own.
+# Skip the Mono and Gecko installer prompts of a fresh prefix; take the MAPI32.dll in the
+# prefix's system folders (the stand-in server's test library, see install_test_mapi) over
+# Wine's own.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=;mapi32=n,b}
 
 ensure_wine_prefix() {
@@ -28,6 +29,23 @@ ensure_wine_prefix() {
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
     wineserver -w
   fi
+}
+
+# The test MAPI32.dll of a build tree (server/mapi32, which records the mail it is handed) goes
+# where the system's mail stub lies: programs load MAPI32 from the system folder only, and with
+# mapi32=n,b Wine takes this file there over its own. A 32-bit library goes into syswow64 (the
+# system folder of 32-bit programs), a 64-bit one into system32.
+install_test_mapi() {
+  local library=$1/bin/MAPI32.dll header machine folder
+  [ -f "$library" ] || { echo "No test mail library at $library" >&2; return 1; }
+  header=$(od -An -tu4 -j60 -N4 "$library" | tr -d ' ')
+  machine=$(od -An -tx1 -j$((header + 4)) -N2 "$library" | tr -d ' ')
+  case $machine in
+    4c01) folder=syswow64 ;;
+    6486) folder=system32 ;;
+    *) echo "$library is no 32-bit or 64-bit x86 library (machine $machine)" >&2; return 1 ;;
+  esac
+  cp "$library" "$WINEPREFIX/drive_c/windows/$folder/mapi32.dll"
 }
 
 # 32-bit x86 programs: Wine runs them through its 32-bit loader, a 32-bit Linux program. A kernel

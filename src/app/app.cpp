@@ -58,6 +58,8 @@ CtmrovaneApp::~CtmrovaneApp() {
 
 CtmrovaneApp* CtmrovaneApp::Current() { return g_current; }
 
+bool RestrictLibrarySearch() { return ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS) != FALSE; }
+
 void CtmrovaneApp::InitTraceLog() {
   if (programFolderOverride_ == nullptr ||
       FAILED(StringCchCopyW(programFolder_, MAX_PATH, programFolderOverride_))) {

@@ -67,6 +67,11 @@ class CtmrovaneApp {
   wchar_t title_[kTitleCapacity] = {};
 };
 
+// Limits where libraries loaded by name are looked for to the program's folder, the system
+// folder and folders added on purpose: never the current folder or PATH, which other accounts
+// may be able to write to. The program's own libraries are loaded by full path anyway.
+bool RestrictLibrarySearch();
+
 // The dialog font setting of the current application object; the default setting when there is
 // none or its face name is empty (before its texts are loaded).
 controls::FontSetting DialogFontSetting();

@@ -18,6 +18,31 @@ TEST(TextToInt, TakesLeadingDigitsOnly) {
   EXPECT_EQ(0, TextToInt(L""));
 }
 
+// Once restricted, a library in the current folder is no longer found by its name; by its full
+// path it still is.
+TEST(RestrictLibrarySearch, TheCurrentFolderIsNoLongerSearched) {
+  testsupport::TempDir dir;
+  wchar_t source[MAX_PATH];
+  GetModuleFileNameW(nullptr, source, MAX_PATH);
+  *(wcsrchr(source, L'\\') + 1) = L'\0';
+  wcscat_s(source, L"uistr_variant.dll");
+  ASSERT_TRUE(CopyFileW(source, (dir / L"planted.dll").c_str(), FALSE));
+  wchar_t previous[MAX_PATH];
+  GetCurrentDirectoryW(MAX_PATH, previous);
+  SetCurrentDirectoryW(dir.path().c_str());
+  HMODULE before = LoadLibraryW(L"planted.dll");
+  EXPECT_NE(nullptr, before) << "the current folder is searched by default";
+  FreeLibrary(before);
+  ASSERT_TRUE(RestrictLibrarySearch());
+  HMODULE after = LoadLibraryW(L"planted.dll");
+  EXPECT_EQ(nullptr, after) << "a library planted in the current folder was loaded";
+  FreeLibrary(after);
+  HMODULE byPath = LoadLibraryExW((dir / L"planted.dll").c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  EXPECT_NE(nullptr, byPath);
+  FreeLibrary(byPath);
+  SetCurrentDirectoryW(previous);
+}
+
 // A program folder of its own holding the given DLL (from the test's folder) as uistr.dll.
 class AppTextsTest : public ::testing::Test {
  protected:

@@ -5,6 +5,7 @@
 #include "app/app.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  RestrictLibrarySearch();
   CtmrovaneApp app(instance);
   return app.Run();
 }

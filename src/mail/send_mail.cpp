@@ -191,7 +191,9 @@ bool SendMailToTamsel(const wchar_t* setupPath, uint32_t* status, int platformIn
   char body[mail::kBodyCapacity];
   ToAnsiCut(wideBody, body, mail::kBodyCapacity);
 
-  fw::UniqueModule mapi(::LoadLibraryW(L"MAPI32.dll"));
+  // The mail stub of the system folder (SysWOW64 for a 32-bit program on 64-bit Windows), never
+  // a copy in the program's or the current folder.
+  fw::UniqueModule mapi(::LoadLibraryExW(L"MAPI32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
   if (!mapi) {
     TraceLog(tracelog::kLevelError, kMailTag, L"Failed to load MAPI32.dll...");
     return false;

@@ -1,6 +1,7 @@
 #pragma once
-// The record of the test MAPI32.dll beside the running test program (see server/mapi32): what
-// it was handed, and its loads and unloads. Also chooses the result its MAPISendMail answers.
+// The record of the test MAPI32.dll, which the test prefix holds in the system folder where the
+// system's mail stub would be (see server/mapi32 and scripts/wine-env.sh): what it was handed,
+// and its loads and unloads. Also chooses the result its MAPISendMail answers.
 // The record and the result switch are cleared when the object is made and when it goes.
 
 #include <windows.h>
@@ -76,11 +77,11 @@ class MapiRecord {
   }
 
  private:
+  // Beside the library in the system folder (for a 32-bit test, the system folder it sees).
   static std::wstring Beside(const wchar_t* name) {
-    wchar_t path[MAX_PATH] = L"";
-    const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path, length);
-    return folder.substr(0, folder.find_last_of(L'\\') + 1) + name;
+    wchar_t folder[MAX_PATH] = L"";
+    const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
+    return std::wstring(folder, length < MAX_PATH ? length : 0) + L"\\" + name;
   }
 };
 
