@@ -10,7 +10,7 @@
 #include <span>
 #include <string>
 
-#include "build/build_options.h"
+#include "options/build_options.h"
 #include "controls/hyperlink.h"
 #include "controls/tt_combo_box.h"
 #include "framework/dialog.h"

@@ -5,8 +5,8 @@
 
 #include <windows.h>
 
-#include "build/build_kind.h"
-#include "build/build_options.h"
+#include "options/build_kind.h"
+#include "options/build_options.h"
 
 inline constexpr wchar_t kSettingsFileName[] = L"wsnode.ini";
 inline constexpr wchar_t kSettingsSection[] = L"SETTING";

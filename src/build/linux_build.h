@@ -4,7 +4,7 @@
 // folder. The package archive is moved into the TAR: after a successful build the next one needs
 // a new download.
 
-#include "build/build_options.h"
+#include "options/build_options.h"
 #include "framework/prompt.h"
 
 // Builds the kind in options.build (Linux32 or Linux64) with options.alternateAddress. True when

@@ -4,7 +4,7 @@
 // into the web build folder's "cnmac" folder. The disk images are borrowed from the web build
 // folder and put back.
 
-#include "build/build_options.h"
+#include "options/build_options.h"
 #include "framework/prompt.h"
 
 // Builds the kind in options.build (MacAv or MacAgent) with options.alternateAddress. True when

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "build/build_kind.h"
+#include "options/build_kind.h"
 #include "framework/prompt.h"
 #include "uitext/ui_text.h"
 

@@ -2,7 +2,7 @@
 // Create's road for the Mac and Linux kinds: runs the build of options.build and reports its
 // success with the archive's name and the folder it lies in.
 
-#include "build/build_options.h"
+#include "options/build_options.h"
 #include "framework/prompt.h"
 
 // Runs CreateMacClientBuildFile (MacAv, MacAgent) or CreateLinuxClientBuildFile (Linux32,

@@ -13,7 +13,7 @@
 #include <cwchar>
 #include <string>
 
-#include "build/build_options.h"
+#include "options/build_options.h"
 #include "build/tar_client_dispatch.h"
 #include "framework/prompt.h"
 #include "log/trace_log.h"

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "uitext/ui_text.h"
-#include "build/build_options.h"
+#include "options/build_options.h"
 #include "build/build_ui.h"
 
 // The alternate address the options ask for. Null when it is valid (or no alternate connection

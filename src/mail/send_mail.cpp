@@ -5,7 +5,7 @@
 
 #include <cwchar>
 
-#include "build/build_options.h"
+#include "options/build_options.h"
 #include "framework/handles.h"
 #include "log/trace_log.h"
 #include "uitext/ui_text.h"

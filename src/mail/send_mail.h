@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "build/build_kind.h"
+#include "options/build_kind.h"
 #include "framework/prompt.h"
 
 namespace mail {

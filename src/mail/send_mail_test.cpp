@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "build/build_options.h"
+#include "options/build_options.h"
 #include "framework/handles.h"
 #include "support/mapi_record.h"
 #include "support/scripted_prompt.h"

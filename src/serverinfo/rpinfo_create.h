@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "build/build_options.h"
+#include "options/build_options.h"
 
 // Seconds since 1970 of the local calendar date `days` days after nowUtc (seconds since 1970,
 // UTC), at 23:59:59, with that wall-clock time taken as UTC. zone null means the system's time

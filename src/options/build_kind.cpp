@@ -1,6 +1,6 @@
-#include "build/build_kind.h"
+#include "options/build_kind.h"
 
-#include "build/build_options.h"
+#include "options/build_options.h"
 
 BuildKindInfo DeriveBuildKind(int packageIndex, int platformIndex, int setupTypeIndex, int antivirusIndex) {
   BuildKindInfo info;

@@ -1,10 +1,10 @@
-#include "build/build_kind.h"
+#include "options/build_kind.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "build/build_options.h"
+#include "options/build_options.h"
 
 namespace {
 

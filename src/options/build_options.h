@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "build/build_kind.h"
+#include "options/build_kind.h"
 
 // Combo indexes as the main dialog inserts its items.
 enum PackageIndex : int { kPackageCustom = 0, kPackageMinimal = 1 };
