@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "build/msi_builder.h"
-#include "framework/handles.h"
+#include "build/msi_handle.h"
 #include "framework/prompt.h"
 #include "log/trace_log.h"
 
@@ -48,13 +48,13 @@ std::vector<std::wstring> PlanEntries(const std::wstring& folder) {
 
 bool BareLoop(const std::wstring& folder, const std::wstring& database,
               const std::vector<std::wstring>& entries) {
-  fw::UniqueMsiHandle db;
+  UniqueMsiHandle db;
   if (::MsiOpenDatabaseW(database.c_str(), MSIDBOPEN_TRANSACT, db.put()) != ERROR_SUCCESS) {
     return false;
   }
   for (const std::wstring& entry : entries) {
-    fw::UniqueMsiHandle view;
-    fw::UniqueMsiHandle record(::MsiCreateRecord(2));
+    UniqueMsiHandle view;
+    UniqueMsiHandle record(::MsiCreateRecord(2));
     if (::MsiDatabaseOpenViewW(db.get(), L"INSERT INTO `Binary` (`Name`, `Data`) VALUES (?, ?)",
                                view.put()) != ERROR_SUCCESS ||
         ::MsiRecordSetStringW(record.get(), 1, entry.c_str()) != ERROR_SUCCESS ||

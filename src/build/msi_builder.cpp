@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <string_view>
 
-#include "framework/handles.h"
+#include "build/msi_handle.h"
 #include "log/trace_log.h"
 
 namespace {
@@ -28,7 +28,7 @@ bool JoinPath(const wchar_t* folder, const wchar_t* name, wchar_t (&path)[MAX_PA
 
 // Shows the text of the installer's last error record, when there is one and it can be formatted.
 void ShowLastMsiError(fw::IUserPrompt& prompt) {
-  const fw::UniqueMsiHandle error(::MsiGetLastErrorRecord());
+  const UniqueMsiHandle error(::MsiGetLastErrorRecord());
   if (!error) {
     return;
   }
@@ -43,7 +43,7 @@ void ShowLastMsiError(fw::IUserPrompt& prompt) {
 bool InsertEntry(MSIHANDLE database, const wchar_t* workFolder, const wchar_t* entry,
                  fw::IUserPrompt& prompt) {
   static const wchar_t kTag[] = L"AddBinaryFilesToMsi";
-  fw::UniqueMsiHandle view;
+  UniqueMsiHandle view;
   const UINT opened = ::MsiDatabaseOpenViewW(database, kInsertQuery, view.put());
   if (opened != ERROR_SUCCESS) {
     if (opened == ERROR_INVALID_HANDLE) {
@@ -60,7 +60,7 @@ bool InsertEntry(MSIHANDLE database, const wchar_t* workFolder, const wchar_t* e
     return false;
   }
   TraceLog(tracelog::kLevelError, kTag, L"Adding file to MSI (%s)", filePath);
-  const fw::UniqueMsiHandle record(::MsiCreateRecord(2));
+  const UniqueMsiHandle record(::MsiCreateRecord(2));
   if (!record) {
     TraceLog(tracelog::kLevelError, kTag, L"MsiCreateRecord failed.");
     return false;
@@ -104,16 +104,16 @@ bool InsertEntry(MSIHANDLE database, const wchar_t* workFolder, const wchar_t* e
 
 // The Data stream length of the row `name`; false when there is no such row.
 bool StreamSize(MSIHANDLE database, const wchar_t* name, UINT* size) {
-  fw::UniqueMsiHandle view;
+  UniqueMsiHandle view;
   if (::MsiDatabaseOpenViewW(database, kSelectQuery, view.put()) != ERROR_SUCCESS) {
     return false;
   }
-  const fw::UniqueMsiHandle key(::MsiCreateRecord(1));
+  const UniqueMsiHandle key(::MsiCreateRecord(1));
   if (!key || ::MsiRecordSetStringW(key.get(), 1, name) != ERROR_SUCCESS ||
       ::MsiViewExecute(view.get(), key.get()) != ERROR_SUCCESS) {
     return false;
   }
-  fw::UniqueMsiHandle row;
+  UniqueMsiHandle row;
   const bool found = ::MsiViewFetch(view.get(), row.put()) == ERROR_SUCCESS;
   if (found) {
     *size = ::MsiRecordDataSize(row.get(), 1);
@@ -222,7 +222,7 @@ bool AddBinaryFilesToMsi(const wchar_t* workFolder, const wchar_t* outputName, f
     TraceLog(tracelog::kLevelError, kTag, L"MsiOpenDatabase failed");
     return false;
   }
-  fw::UniqueMsiHandle database;
+  UniqueMsiHandle database;
   const UINT opened = ::MsiOpenDatabaseW(databasePath, MSIDBOPEN_TRANSACT, database.put());
   TraceLog(tracelog::kLevelError, kTag, L"MsiOpenDatabase (Err=%u)", opened);
   if (opened != ERROR_SUCCESS) {
@@ -253,7 +253,7 @@ bool VerifyMsiBinaryRows(const wchar_t* workFolder, const wchar_t* outputName) {
       !GetTotalFileCount(planPath, kPlanPackageSection, &count)) {
     return false;
   }
-  fw::UniqueMsiHandle database;
+  UniqueMsiHandle database;
   const UINT opened = ::MsiOpenDatabaseW(databasePath, MSIDBOPEN_READONLY, database.put());
   if (opened != ERROR_SUCCESS) {
     TraceLog(tracelog::kLevelError, kTag, L"MsiOpenDatabase failed (Err=%u)", opened);

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/handles.h"
+#include "build/msi_handle.h"
 #include "support/msi_rows.h"
 #include "support/scripted_prompt.h"
 #include "support/temp_dir.h"
@@ -122,7 +122,7 @@ TEST_F(MsiBuilderTest, FailuresKeepWhatWasCommittedBefore) {
 }
 
 TEST_F(MsiBuilderTest, ADatabaseWithoutABinaryTableIsReportedAsABadQuery) {
-  fw::UniqueMsiHandle db;
+  UniqueMsiHandle db;
   ASSERT_EQ(::MsiOpenDatabaseW((dir_ / L"bare.msi").c_str(), MSIDBOPEN_CREATE, db.put()), 0u);
   ASSERT_EQ(::MsiDatabaseCommit(db.get()), 0u);
   db.reset();

@@ -3,8 +3,6 @@
 
 #include <io.h>
 #include <windows.h>
-// After windows.h: the Windows Installer headers rely on its types.
-#include <msiquery.h>
 
 #include <utility>
 
@@ -118,14 +116,6 @@ struct CrtFileTraits {
   static void Close(Type fd) noexcept { ::_close(fd); }
 };
 
-// Windows Installer handles (databases, views, records); 0 means "none".
-struct MsiHandleTraits {
-  using Type = MSIHANDLE;
-  static Type Invalid() noexcept { return 0; }
-  static bool IsValid(Type h) noexcept { return h != 0; }
-  static void Close(Type h) noexcept { ::MsiCloseHandle(h); }
-};
-
 // Looks up an export (by name, or by ordinal through MAKEINTRESOURCEA) as a typed function
 // pointer; null when the module lacks it.
 template <typename Function>
@@ -146,6 +136,5 @@ using UniqueMemoryDc = UniqueHandle<MemoryDcTraits>;
 using UniqueIcon = UniqueHandle<IconTraits>;
 using UniqueWindow = UniqueHandle<WindowTraits>;
 using UniqueCrtFile = UniqueHandle<CrtFileTraits>;
-using UniqueMsiHandle = UniqueHandle<MsiHandleTraits>;
 
 }  // namespace fw

@@ -6,20 +6,20 @@
 #include <map>
 #include <string>
 
-#include "framework/handles.h"
+#include "build/msi_handle.h"
 
 namespace testsupport {
 
 // Every Binary row: name and stream content. Empty when the database cannot be read.
 inline std::map<std::wstring, std::string> BinaryRows(const std::wstring& database) {
   std::map<std::wstring, std::string> rows;
-  fw::UniqueMsiHandle db, view;
+  UniqueMsiHandle db, view;
   if (::MsiOpenDatabaseW(database.c_str(), MSIDBOPEN_READONLY, db.put()) != ERROR_SUCCESS ||
       ::MsiDatabaseOpenViewW(db.get(), L"SELECT `Name`, `Data` FROM `Binary`", view.put()) != ERROR_SUCCESS ||
       ::MsiViewExecute(view.get(), 0) != ERROR_SUCCESS) {
     return rows;
   }
-  fw::UniqueMsiHandle row;
+  UniqueMsiHandle row;
   while (::MsiViewFetch(view.get(), row.put()) == ERROR_SUCCESS) {
     wchar_t name[MAX_PATH] = L"";
     DWORD nameLength = MAX_PATH;
