@@ -3,8 +3,7 @@
 #include "app/main_dlg.h"
 #include "app/program_folder.h"
 #include "app/resource.h"
-#include "build/tar_client_dispatch.h"
-#include "build/windows_build.h"
+#include "build/create.h"
 #include "log/trace_log.h"
 #include "password/set_pwd_dialog.h"
 #include "uitext/ui_text.h"
@@ -48,35 +47,13 @@ INT_PTR CtmrovaneDlg::OnBnClickedBtnCreate(WPARAM, LPARAM) {
 
   BuildOptions options;
   GetBuildOptions(options);
-  const UiText* addressError = PrepareCreate(options);
-  alternateAddress_ = options.alternateAddress;
-  buildKind_ = options.build.kind;
   BuildUi ui(*this);
   wchar_t programFolder[MAX_PATH];
-  switch (options.build.kind) {
-    case BuildKind::WinExeAv:
-    case BuildKind::WinExeAgent:
-    case BuildKind::WinMsi:
-      if (GetProgramFolder(programFolder)) {
-        CreateClientSetupExe(options, ui, programFolder);
-      } else {
-        TraceLog(tracelog::kLevelError, kTag, L"GetProgramFolder failed");
-        wchar_t text[kTextCapacity];
-        LoadUiText(uitext::kErrCreateSetup, text);
-        ui.Show(text, MB_OK | MB_ICONERROR);
-      }
-      break;
-    default:
-      // Mac and Linux: an invalid alternate address stops here, before anything is touched.
-      if (addressError != nullptr) {
-        wchar_t text[kTextCapacity];
-        LoadUiText(*addressError, text);
-        ui.Show(text, MB_OK | MB_ICONERROR);
-      } else {
-        CreateTarClientBuild(options, ui);
-      }
-      break;
-  }
+  const CreateResult result =
+      RunCreate(options, ui, GetProgramFolder(programFolder) ? programFolder : nullptr, kTag);
+  // Send Mail offers what this Create was asked for.
+  alternateAddress_ = result.alternateAddress;
+  buildKind_ = result.kind;
 
   ::SetCursor(previous);
   const BuildKind kind = buildKind_;

@@ -8,7 +8,7 @@
 #include "log/trace_log.h"
 #include "uitext/ui_text.h"
 
-bool CreateTarClientBuild(const BuildOptions& options, fw::IUserPrompt& prompt) {
+bool CreateTarClientBuild(const BuildOptions& options, fw::IUserPrompt& prompt, std::wstring* archive) {
   static const wchar_t kTag[] = L"CreateClientSetupExe";
   const BuildKind kind = options.build.kind;
   const bool mac = kind == BuildKind::MacAv || kind == BuildKind::MacAgent;
@@ -27,5 +27,8 @@ bool CreateTarClientBuild(const BuildOptions& options, fw::IUserPrompt& prompt) 
     TraceLog(tracelog::kLevelError, kTag, L"The success message does not fit for %s", buildPath.c_str());
   }
   prompt.Show(message, MB_OK | MB_ICONINFORMATION);
+  if (archive != nullptr) {
+    *archive = buildPath + L"\\" + BuildOutputName(options.build);
+  }
   return true;
 }

@@ -470,21 +470,22 @@ const UiText* ValidateAlternateAddress(const BuildOptions& options, std::wstring
 
 const UiText* PrepareCreate(BuildOptions& options) {
   const UiText* error = ValidateAlternateAddress(options, &options.alternateAddress);
+  options.alternateAddressError = error;
   options.build = DeriveBuildKind(options.packageIndex, options.platformIndex, options.setupTypeIndex,
                                   options.antivirusIndex);
   return error;
 }
 
-bool CreateClientSetupExe(const BuildOptions& options, IBuildUi& ui, const wchar_t* programFolder) {
+bool CreateClientSetupExe(const BuildOptions& options, IBuildUi& ui, const wchar_t* programFolder,
+                          std::wstring* installer) {
   TraceLog(tracelog::kLevelProgress, kTag, L"called");
   const wchar_t* outputName = BuildOutputName(options.build);
   std::wstring destinationFolder, destinationPath;
   if (!CheckDestination(options, ui, outputName, &destinationFolder, &destinationPath)) {
     return false;
   }
-  std::wstring address;
-  if (const UiText* error = ValidateAlternateAddress(options, &address)) {
-    ShowText(ui, *error, MB_OK | MB_ICONERROR);
+  if (options.alternateAddressError != nullptr) {
+    ShowText(ui, *options.alternateAddressError, MB_OK | MB_ICONERROR);
     return false;
   }
   if (!HasDiskSpace(destinationFolder, options.build.kind)) {
@@ -535,5 +536,11 @@ bool CreateClientSetupExe(const BuildOptions& options, IBuildUi& ui, const wchar
     return false;
   }
   WindowsBuild build(options, ui, folders, programFolder, outputName);
-  return build.Run(destinationPath);
+  if (!build.Run(destinationPath)) {
+    return false;
+  }
+  if (installer != nullptr) {
+    *installer = destinationPath;
+  }
+  return true;
 }

@@ -5,9 +5,9 @@
 
 #include <string>
 
-#include "uitext/ui_text.h"
-#include "options/build_options.h"
 #include "build/build_ui.h"
+#include "options/build_options.h"
+#include "uitext/ui_text.h"
 
 // The alternate address the options ask for. Null when it is valid (or no alternate connection
 // is chosen), with `address` holding it (empty without an alternate connection); otherwise the
@@ -16,12 +16,14 @@
 const UiText* ValidateAlternateAddress(const BuildOptions& options, std::wstring* address);
 
 // What Create derives before any build: clears and fills options.alternateAddress with the
-// validated address and stores the build kind. Returns the kept error of the address (null when
-// valid); each build shows it at its own point.
+// validated address, keeps the address's error in options.alternateAddressError (each build
+// shows it at its own point) and stores the build kind. Returns the error (null when valid).
 const UiText* PrepareCreate(BuildOptions& options);
 
 // Builds a Windows installer (kinds WinExeAv, WinExeAgent, WinMsi) from options prepared by
 // PrepareCreate. `programFolder` is the program's own folder, ending with a backslash (32-bit
 // uistr.dll, the password file, 7-Zip's clPacker sub-folder). Every outcome is shown through `ui`;
-// true when the installer lies at the destination.
-bool CreateClientSetupExe(const BuildOptions& options, IBuildUi& ui, const wchar_t* programFolder);
+// true when the installer lies at the destination, whose full path then goes to `installer`
+// when given.
+bool CreateClientSetupExe(const BuildOptions& options, IBuildUi& ui, const wchar_t* programFolder,
+                          std::wstring* installer = nullptr);

@@ -12,7 +12,7 @@
 #include <cwchar>
 #include <string>
 
-#include "build/windows_build.h"
+#include "build/create.h"
 
 namespace {
 
@@ -73,6 +73,5 @@ int wmain(int argc, wchar_t** argv) {
     }
   }
   ConsoleUi ui(answers);
-  PrepareCreate(options);
-  return CreateClientSetupExe(options, ui, programFolder.c_str()) ? 0 : 1;
+  return RunCreate(options, ui, programFolder.c_str(), L"winbuild_tool").built ? 0 : 1;
 }
