@@ -423,8 +423,8 @@ bool TarClientBuild::ReturnBorrowed() {
 
 bool TarClientBuild::ShowNotReturned() const {
   wchar_t message[1024];
-  FormatUiText(uitext::kErrFileNotReturned.id, uitext::kErrFileNotReturned.fallback, message, 1024,
-               notReturned_.c_str(), sourceFolder_, workingFolder_);
+  FormatUiText(uitext::kErrFileNotReturned, message, 1024, notReturned_.c_str(), sourceFolder_,
+               workingFolder_);
   prompt_.Show(message, MB_OK | MB_ICONERROR);
   return false;
 }

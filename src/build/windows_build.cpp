@@ -45,11 +45,15 @@ struct PlanCopy {
   // Trace line of a failed copy: with the system error (%lu), or, for the MSI files, with the
   // source, the destination and the error.
   const wchar_t* failure;
+  // The MSI files trace their copies in their own style (see `failure`).
+  bool msiTrace = false;
+  // Copied under the build's output name (the template MSI) rather than its own.
+  bool asOutput = false;
 };
 
 constexpr wchar_t kMsiCopyFailure[] = L"File Copy failed. Source (%s), Destination (%s) (Err -> %u)";
 
-// The payload plan in its copy order. The template MSI (last) is copied under the output name.
+// The payload plan in its copy order.
 constexpr PlanCopy kPlan[] = {
     {L"netkit.dll", nullptr, From::kPacker, When::kMinimal, Then::kNothing,
      L"Copyfile failed for netkit.dll. Error = %lu"},
@@ -74,13 +78,12 @@ constexpr PlanCopy kPlan[] = {
     {L"tmhostsv.exe", L"tmhost64.exe", From::kWebBuild, When::kAntivirus, Then::kAntivirusPackSize,
      L"Copyfile failed for tmhostsv.exe"},
     {L"purge.exe", nullptr, From::kWebBuild, When::kAntivirus, Then::kNothing, L"Copyfile failed."},
-    {kPackagePlanFileName, nullptr, From::kWebBuild, When::kMsi, Then::kPlanFor64Bit, kMsiCopyFailure},
-    {L"nodehelp.dll", nullptr, From::kPacker, When::kMsi, Then::kNothing, kMsiCopyFailure},
-    {L"instctl.dll", nullptr, From::kPacker, When::kMsi, Then::kNothing, kMsiCopyFailure},
-    {L"afterins.exe", nullptr, From::kPacker, When::kMsi, Then::kNothing, kMsiCopyFailure},
-    {L"template.msi", nullptr, From::kPacker, When::kMsi, Then::kNothing, kMsiCopyFailure},
+    {kPackagePlanFileName, nullptr, From::kWebBuild, When::kMsi, Then::kPlanFor64Bit, kMsiCopyFailure, true},
+    {L"nodehelp.dll", nullptr, From::kPacker, When::kMsi, Then::kNothing, kMsiCopyFailure, true},
+    {L"instctl.dll", nullptr, From::kPacker, When::kMsi, Then::kNothing, kMsiCopyFailure, true},
+    {L"afterins.exe", nullptr, From::kPacker, When::kMsi, Then::kNothing, kMsiCopyFailure, true},
+    {L"template.msi", nullptr, From::kPacker, When::kMsi, Then::kNothing, kMsiCopyFailure, true, true},
 };
-constexpr size_t kFirstMsiCopy = 14;  // index of pkgplan.ini: the MSI files trace in their own style
 
 bool Applies(When when, const BuildKindInfo& build) {
   switch (when) {
@@ -204,7 +207,7 @@ bool WindowsBuild::Run(const std::wstring& destinationPath) {
     return Abort();
   }
   wchar_t message[kMessageCapacity];
-  FormatUiText(uitext::kSetupCreated.id, uitext::kSetupCreated.fallback, message, kMessageCapacity, output_);
+  FormatUiText(uitext::kSetupCreated, message, kMessageCapacity, output_);
   ui_.Show(message, MB_OK | MB_ICONINFORMATION);
   CleanUp();
   TraceLog(tracelog::kLevelProgress, kTag, L"OnBnClickedBtnCreate success");
@@ -213,8 +216,7 @@ bool WindowsBuild::Run(const std::wstring& destinationPath) {
 
 bool WindowsBuild::CopyPayload() {
   const bool is64 = options_.build.bitness == 64;
-  for (size_t index = 0; index < std::size(kPlan); ++index) {
-    const PlanCopy& copy = kPlan[index];
+  for (const PlanCopy& copy : kPlan) {
     if (!Applies(copy.when, options_.build)) {
       continue;
     }
@@ -223,9 +225,8 @@ bool WindowsBuild::CopyPayload() {
                                  : copy.from == From::kUiLibrary && !is64 ? folders_.program
                                                                           : folders_.packer;
     const std::wstring source = folder + L"\\" + name;
-    const bool isTemplate = index + 1 == std::size(kPlan);
-    const std::wstring target = folders_.work + L"\\" + (isTemplate ? output_ : name);
-    const bool msiStyle = index >= kFirstMsiCopy;
+    const std::wstring target = folders_.work + L"\\" + (copy.asOutput ? output_ : name);
+    const bool msiStyle = copy.msiTrace;
     if (!Fits(source) || !Fits(target) || !::CopyFileW(source.c_str(), target.c_str(), FALSE)) {
       const DWORD error = Fits(source) && Fits(target) ? ::GetLastError() : ERROR_FILENAME_EXCED_RANGE;
       if (msiStyle) {
@@ -496,8 +497,7 @@ bool CreateClientSetupExe(const BuildOptions& options, IBuildUi& ui, const wchar
     wchar_t brand[kMessageCapacity];
     wchar_t question[kMessageCapacity];
     LoadUiText(uitext::kBrandWord, brand);
-    FormatUiText(uitext::kAskSlowAvBuild.id, uitext::kAskSlowAvBuild.fallback, question, kMessageCapacity,
-                 brand);
+    FormatUiText(uitext::kAskSlowAvBuild, question, kMessageCapacity, brand);
     if (ui.Show(question, MB_YESNO | MB_ICONQUESTION) != IDYES) {
       return false;
     }

@@ -5,9 +5,9 @@
 
 #include <cwchar>
 
-#include "options/build_options.h"
 #include "framework/handles.h"
 #include "log/trace_log.h"
+#include "options/build_options.h"
 #include "uitext/ui_text.h"
 
 namespace {
@@ -28,8 +28,7 @@ constexpr ULONG kAcceptedResults[] = {SUCCESS_SUCCESS, MAPI_USER_ABORT, MAPI_E_L
 void ShowSetupMissing(fw::IUserPrompt& prompt, const wchar_t* fileName) {
   TraceLog(tracelog::kLevelError, kSendTag, L"Setup does not exist at the specified path");
   wchar_t message[kMessageCapacity];
-  FormatUiText(uitext::kSetupNotFound.id, uitext::kSetupNotFound.fallback, message, kMessageCapacity,
-               fileName);
+  FormatUiText(uitext::kSetupNotFound, message, kMessageCapacity, fileName);
   prompt.Show(message, MB_OK | MB_ICONWARNING);
 }
 
@@ -185,7 +184,7 @@ bool SendMailToTamsel(const wchar_t* setupPath, uint32_t* status, int platformIn
   LoadUiText(uitext::kAppTitleProduct, product);
   const UiText& bodyFormat = platformIndex == kPlatformMac ? uitext::kMailBodyMac : uitext::kMailBodyWindows;
   wchar_t wideBody[mail::kBodyCapacity];
-  if (!FormatUiText(bodyFormat.id, bodyFormat.fallback, wideBody, mail::kBodyCapacity, product, product)) {
+  if (!FormatUiText(bodyFormat, wideBody, mail::kBodyCapacity, product, product)) {
     TraceLog(tracelog::kLevelProgress, kMailTag, L"Mail text cut to fit its buffer");
   }
   char body[mail::kBodyCapacity];
@@ -222,8 +221,7 @@ bool SendMailToTamsel(const wchar_t* setupPath, uint32_t* status, int platformIn
   recipient.lpszName = noName;
 
   wchar_t wideSubject[mail::kSubjectCapacity];
-  if (!FormatUiText(uitext::kMailSubject.id, uitext::kMailSubject.fallback, wideSubject,
-                    mail::kSubjectCapacity, product)) {
+  if (!FormatUiText(uitext::kMailSubject, wideSubject, mail::kSubjectCapacity, product)) {
     TraceLog(tracelog::kLevelProgress, kMailTag, L"Mail subject cut to fit its buffer");
   }
   char subject[mail::kSubjectCapacity];

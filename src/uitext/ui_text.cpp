@@ -70,6 +70,14 @@ bool FormatUiTextV(UINT id, const wchar_t* fallback, wchar_t* buffer, size_t cap
   return SUCCEEDED(::StringCchVPrintfW(buffer, capacity, checked, args));
 }
 
+bool FormatUiText(const UiText& text, wchar_t* buffer, size_t capacity, ...) {
+  va_list args;
+  va_start(args, capacity);
+  const bool ok = FormatUiTextV(text.id, text.fallback, buffer, capacity, args);
+  va_end(args);
+  return ok;
+}
+
 bool FormatUiText(UINT id, const wchar_t* fallback, wchar_t* buffer, size_t capacity, ...) {
   va_list args;
   va_start(args, capacity);

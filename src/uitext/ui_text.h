@@ -46,4 +46,6 @@ bool HasSameConversions(const wchar_t* candidate, const wchar_t* fallback);
 // conversions differ from the fallback's is replaced by the fallback before formatting.
 // Returns false when the formatted text does not fit (the buffer then holds the cut text).
 bool FormatUiText(UINT id, const wchar_t* fallback, wchar_t* buffer, size_t capacity, ...);
+// The same for one text of the table.
+bool FormatUiText(const UiText& text, wchar_t* buffer, size_t capacity, ...);
 bool FormatUiTextV(UINT id, const wchar_t* fallback, wchar_t* buffer, size_t capacity, va_list args);

@@ -56,8 +56,7 @@ TEST(LoadUiText, VariantLibraryMixesItsTextsWithFallbacks) {
   // the program's own is never taken from the library.
   ASSERT_GT(LoadStringW(scope.module.get(), 0, buffer, 260), 0);
   ASSERT_GT(LoadStringW(scope.module.get(), 9101, buffer, 260), 0);
-  EXPECT_TRUE(FormatUiText(uitext::kErrFileNotReturned.id, uitext::kErrFileNotReturned.fallback, buffer, 260,
-                           L"a.dmg", L"C:\\in", L"C:\\work"));
+  EXPECT_TRUE(FormatUiText(uitext::kErrFileNotReturned, buffer, 260, L"a.dmg", L"C:\\in", L"C:\\work"));
   EXPECT_STREQ(
       L"a.dmg could not be moved back to C:\\in. It is kept in C:\\work; move it back there before "
       L"building again.",
@@ -104,20 +103,20 @@ TEST(HasSameConversions, ComparesOnlyPlainStringAndNumberConversions) {
 TEST(FormatUiText, LibraryTextIsUsedOnlyWhenItsConversionsMatch) {
   LibraryScope scope(L"uistr_variant.dll");
   wchar_t buffer[1024];
-  ASSERT_TRUE(FormatUiText(uitext::kHeadline.id, uitext::kHeadline.fallback, buffer, 1024, L"Halvane"));
+  ASSERT_TRUE(FormatUiText(uitext::kHeadline, buffer, 1024, L"Halvane"));
   EXPECT_STREQ(L"Headline for Halvane, reworded.", buffer);
   // "%s%s%n" must never reach the formatter: the fallback is formatted instead.
-  ASSERT_TRUE(FormatUiText(uitext::kIntroNote.id, uitext::kIntroNote.fallback, buffer, 1024, L"B", L"B"));
+  ASSERT_TRUE(FormatUiText(uitext::kIntroNote, buffer, 1024, L"B", L"B"));
   EXPECT_EQ(0, wcsncmp(buffer,
                        L"The installer created using this utility is used to deploy the B Client Agent", 77));
   // "%d done" where "%s ..." is expected.
-  ASSERT_TRUE(FormatUiText(uitext::kSetupCreated.id, uitext::kSetupCreated.fallback, buffer, 1024, L"x.exe"));
+  ASSERT_TRUE(FormatUiText(uitext::kSetupCreated, buffer, 1024, L"x.exe"));
   EXPECT_STREQ(L"x.exe has been created successfully.", buffer);
 }
 
 TEST(FormatUiText, ReportsATextThatDoesNotFit) {
   wchar_t buffer[10];
-  EXPECT_FALSE(FormatUiText(uitext::kSetupCreated.id, uitext::kSetupCreated.fallback, buffer, 10, L"name"));
+  EXPECT_FALSE(FormatUiText(uitext::kSetupCreated, buffer, 10, L"name"));
   EXPECT_EQ(9u, wcslen(buffer));
 }
 
