@@ -71,6 +71,7 @@ bool Password::Assign(const wchar_t* text) {
   return storable;
 }
 
+// The trace tags are the ones these steps had while the dialog class carried them.
 void EncryptPassword(std::span<unsigned char> bytes) {
   static const wchar_t kTag[] = L"CSetPwdDialog::EncryptPassword";
   TraceLog(tracelog::kLevelProgress, kTag, L"called.");
@@ -90,7 +91,8 @@ bool SaveEncryptedPasswordToFile(const wchar_t* path, const Password& password) 
   }
   EncryptPassword(bytes);
 
-  // Created new, never opened: whatever stood there (a link included) could have let others in.
+  // Created new, never opened as it stood: an existing file or link keeps its own access list,
+  // and another handle may still be open on it.
   AdministratorsOnly descriptor;
   SECURITY_ATTRIBUTES security{sizeof security, descriptor.get(), FALSE};
   fw::UniqueKernelHandle file;
