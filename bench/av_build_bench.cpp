@@ -35,7 +35,7 @@ class BenchUi final : public IBuildUi {
     }
     return questions_++ == 0 ? IDYES : IDNO;
   }
-  PasswordAnswer AskPassword(const wchar_t*) override { return PasswordAnswer::kCancelled; }
+  PasswordAnswer AskPassword(passwordfile::Password&) override { return PasswordAnswer::kCancelled; }
 
  private:
   int questions_ = 0;

@@ -217,4 +217,18 @@ std::string JournalEscaped(const std::string& bytes) {
   return out;
 }
 
+std::string Fnv1a64Hex(const std::string& bytes) {
+  uint64_t hash = 0xcbf29ce484222325ull;
+  for (const char c : bytes) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 0x100000001b3ull;
+  }
+  static const char kHex[] = "0123456789abcdef";
+  std::string out(16, '0');
+  for (int i = 15; i >= 0; --i, hash >>= 4) {
+    out[static_cast<size_t>(i)] = kHex[hash & 15];
+  }
+  return out;
+}
+
 }  // namespace standin

@@ -54,6 +54,10 @@ void AppendJournal(const std::wstring& journalPath, const std::string& line);
 // as \r and \n, every other byte as \xHH.
 std::string JournalEscaped(const std::string& bytes);
 
+// The 64-bit FNV-1a hash of `bytes` (offset basis 0xcbf29ce484222325, prime 0x100000001b3) as
+// 16 lowercase hexadecimal digits: lets a record show which secret it received without it.
+std::string Fnv1a64Hex(const std::string& bytes);
+
 // Records one finished call: "<call> ok" or "<call> fail <status>", then each detail. Status 0
 // is success. Best effort like AppendJournal.
 void JournalCall(const std::wstring& journalPath, const char* call, uint32_t status,

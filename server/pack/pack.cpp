@@ -8,9 +8,10 @@
 // by the archive, so any 7z reader lists and extracts it.
 //
 // Every run that got past the argument check leaves "pack.log" in the current directory
-// (UTF-8, one key=value a line): archive, output, size (empty without SIZE), password and
-// password_file (only with /PWD=), and exit (this run's exit code). The password is recorded
-// as received, in clear text, for tests to compare.
+// (UTF-8, one key=value a line): archive, output, size (empty without SIZE), password_fnv1a64
+// and password_file (only with /PWD=), and exit (this run's exit code). The password itself is
+// never written: password_fnv1a64 is the 64-bit FNV-1a hash of its UTF-8 bytes in 16 lowercase
+// hexadecimal digits (empty when the file could not be read), for tests to compare.
 //
 // Exit codes: 0 done; 1 bad arguments; 2 archive missing or not a 7z archive; 3 password file
 // unreadable or malformed; 4 SFX module missing or the setup could not be written; 5 failure
@@ -138,7 +139,8 @@ void WriteRecord(const Request& request, const std::string* password, int exitCo
                      "output=" + standin::ToUtf8(request.output) + "\r\n" +
                      "size=" + (request.size ? std::to_string(*request.size) : std::string()) + "\r\n";
   if (request.passwordFile) {
-    text += "password=" + (password != nullptr ? *password : std::string()) + "\r\n";
+    text +=
+        "password_fnv1a64=" + (password != nullptr ? standin::Fnv1a64Hex(*password) : std::string()) + "\r\n";
     text += "password_file=" + standin::ToUtf8(*request.passwordFile) + "\r\n";
   }
   text += "exit=" + std::to_string(exitCode) + "\r\n";

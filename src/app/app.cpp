@@ -10,6 +10,7 @@
 #include "app/program_folder.h"
 #include "contracts/verkit.h"
 #include "log/trace_log.h"
+#include "password/password_file.h"
 #include "uitext/ui_text.h"
 
 namespace {
@@ -166,6 +167,9 @@ bool CtmrovaneApp::InitInstance() {
       return false;
     }
   }
+  // A password file left by a run that never finished goes now; only the copy that holds the
+  // lock may remove it, as another copy's build may be using it.
+  passwordfile::RemoveLeftover(programFolder_);
   LoadStringLibraryAndTexts();
   CtmrovaneDlg dialog(instance_);
   dialog.DoModal(nullptr);

@@ -13,9 +13,9 @@ class CtmrovaneDlg::BuildUi final : public IBuildUi {
  public:
   explicit BuildUi(CtmrovaneDlg& dialog) : dialog_(dialog) {}
   int Show(const wchar_t* text, UINT style) override { return dialog_.Prompt().Show(text, style); }
-  PasswordAnswer AskPassword(const wchar_t* programFolder) override {
-    CSetPwdDialog password(programFolder);
-    switch (password.DoModal(dialog_.hwnd())) {
+  PasswordAnswer AskPassword(passwordfile::Password& password) override {
+    CSetPwdDialog dialog(password);
+    switch (dialog.DoModal(dialog_.hwnd())) {
       case IDOK:
         return PasswordAnswer::kSet;
       case IDCANCEL:

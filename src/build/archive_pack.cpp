@@ -7,8 +7,9 @@
 
 #include "build/archive_pack_resource.h"
 #include "build/file_utils.h"
+#include "framework/handles.h"
 #include "log/trace_log.h"
-#include "password/set_pwd_dialog.h"
+#include "password/password_file.h"
 #include "uitext/ui_text.h"
 
 namespace {
@@ -34,47 +35,48 @@ bool DeleteIfPresent(const std::wstring& path) {
   return false;
 }
 
-bool IsPasswordFile(const std::wstring& path) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
-      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    return false;
-  }
-  return ((static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) ==
-         CSetPwdDialog::kFileBytes;
-}
-
 // The files of one run of the step.
 struct StepFiles {
   explicit StepFiles(const ArchivePackInputs& inputs)
-      : passwordFile(inputs.programFolder + CSetPwdDialog::kFileName),
-        sevenZipDll(inputs.programFolder + L"clPacker\\7z.dll"),
-        sevenZipExe(inputs.programFolder + L"clPacker\\7z.exe"),
+      : passwordFile(inputs.programFolder + passwordfile::kName),
+        sevenZipFolder(inputs.programFolder + L"clPacker"),
+        sevenZipDll(sevenZipFolder + L"\\7z.dll"),
+        sevenZipExe(sevenZipFolder + L"\\7z.exe"),
         archive(inputs.packerFolder + L"\\root.7z"),
         packer(inputs.packerFolder + L"\\pack.exe"),
         output(inputs.packerFolder + L"\\" + inputs.outputName) {}
 
-  void DeleteSevenZip() const {
-    ::DeleteFileW(sevenZipDll.c_str());
-    ::DeleteFileW(sevenZipExe.c_str());
+  // Lets go of the written-out 7-Zip and deletes it; nothing is deleted through a linked folder,
+  // which would reach its target's files.
+  void ReleaseSevenZip() {
+    heldDll.reset();
+    heldExe.reset();
+    if (!IsLink(sevenZipFolder.c_str())) {
+      ::DeleteFileW(sevenZipDll.c_str());
+      ::DeleteFileW(sevenZipExe.c_str());
+    }
   }
 
   const std::wstring passwordFile;
+  const std::wstring sevenZipFolder;
   const std::wstring sevenZipDll;
   const std::wstring sevenZipExe;
   const std::wstring archive;
   const std::wstring packer;
   const std::wstring output;
+  // 7-Zip as written out, held from its check until the archive run has ended.
+  fw::UniqueKernelHandle heldDll;
+  fw::UniqueKernelHandle heldExe;
 };
 
 // Reports the failure and leaves nothing of the step behind: no password file, no 7-Zip, no
 // archive, no partial setup, and no working folder.
-bool Abort(const ArchivePackInputs& inputs, const StepFiles& files, IBuildUi& ui) {
+bool Abort(const ArchivePackInputs& inputs, StepFiles& files, IBuildUi& ui) {
   wchar_t text[1024];
   LoadUiText(uitext::kErrCreateSetup, text);
   ui.Show(text, MB_ICONERROR);
   ::DeleteFileW(files.passwordFile.c_str());
-  files.DeleteSevenZip();
+  files.ReleaseSevenZip();
   ::DeleteFileW(files.archive.c_str());
   ::DeleteFileW(files.output.c_str());
   // A working folder that is, or holds, a link stays as it is (see EmptyFolderTree).
@@ -97,37 +99,41 @@ SevenZipRelease NativeSevenZipRelease() {
 }
 
 bool ArchiveAndPack(const ArchivePackInputs& inputs, IBuildUi& ui) {
-  const StepFiles files(inputs);
+  StepFiles files(inputs);
 
   // A password file of an earlier run must never pass for this run's password.
   if (!DeleteIfPresent(files.passwordFile)) {
     return Abort(inputs, files, ui);
   }
+  passwordfile::Password password;
   bool protect = false;
   wchar_t question[1024];
   LoadUiText(uitext::kAskPasswordProtect, question);
   if (ui.Show(question, MB_YESNO | MB_ICONQUESTION) == IDYES) {
-    const PasswordAnswer answer = ui.AskPassword(inputs.programFolder.c_str());
+    const PasswordAnswer answer = ui.AskPassword(password);
     if (answer == PasswordAnswer::kNotShown) {
       TraceLog(tracelog::kLevelError, kTag, L"The password dialog could not be shown");
       return Abort(inputs, files, ui);
     }
     protect = answer == PasswordAnswer::kSet;
-    // A setup the administrator asked to protect is never packed without its password.
-    if (protect && !IsPasswordFile(files.passwordFile)) {
-      TraceLog(tracelog::kLevelError, kTag, L"Password file not written: %s", files.passwordFile.c_str());
-      return Abort(inputs, files, ui);
-    }
   }
 
+  // What is written into a linked folder lands in its target, where others may reach it.
+  if (IsLink(files.sevenZipFolder.c_str())) {
+    TraceLog(tracelog::kLevelError, kTag, L"%s is a link; 7-Zip is not written there",
+             files.sevenZipFolder.c_str());
+    return Abort(inputs, files, ui);
+  }
   const bool x64 = inputs.sevenZip == SevenZipRelease::kX64;
-  ::DeleteFileW(files.sevenZipDll.c_str());
-  if (!ExtractExeToDisk(files.sevenZipDll.c_str(), x64 ? IDR_SEVENZIP_X64_DLL : IDR_SEVENZIP_DLL, L"DLL")) {
+  files.heldDll =
+      ExtractExeToDisk(files.sevenZipDll.c_str(), x64 ? IDR_SEVENZIP_X64_DLL : IDR_SEVENZIP_DLL, L"DLL");
+  if (!files.heldDll) {
     TraceLog(tracelog::kLevelError, kTag, L"ExtractResourceToDisk(7z.dll) failed");
     return Abort(inputs, files, ui);
   }
-  ::DeleteFileW(files.sevenZipExe.c_str());
-  if (!ExtractExeToDisk(files.sevenZipExe.c_str(), x64 ? IDR_SEVENZIP_X64_EXE : IDR_SEVENZIP_EXE, L"EXE")) {
+  files.heldExe =
+      ExtractExeToDisk(files.sevenZipExe.c_str(), x64 ? IDR_SEVENZIP_X64_EXE : IDR_SEVENZIP_EXE, L"EXE");
+  if (!files.heldExe) {
     TraceLog(tracelog::kLevelError, kTag, L"ExtractResourceToDisk(7z.exe) failed");
     return Abort(inputs, files, ui);
   }
@@ -148,7 +154,7 @@ bool ArchiveAndPack(const ArchivePackInputs& inputs, IBuildUi& ui) {
     TraceLog(tracelog::kLevelError, kTag, L"failed to create root.7z");
     return Abort(inputs, files, ui);
   }
-  files.DeleteSevenZip();
+  files.ReleaseSevenZip();
   // Any other exit code means an incomplete archive; 1 means a file was left out (e.g. locked).
   if (exitCode != 0) {
     TraceLog(tracelog::kLevelError, kTag, L"7z failed (exit code %lu)", static_cast<unsigned long>(exitCode));
@@ -166,8 +172,17 @@ bool ArchiveAndPack(const ArchivePackInputs& inputs, IBuildUi& ui) {
   }
   TraceLog(tracelog::kLevelProgress, kTag, L"%lu", static_cast<unsigned long>(inputs.packSize));
   TraceLog(tracelog::kLevelProgress, kTag, L"pack parameters: %s", packCommand.c_str());
+  // The password lies on disk only for the packer's run, and the setup is never packed without
+  // the password asked for.
+  if (protect && !passwordfile::SaveEncryptedPasswordToFile(files.passwordFile.c_str(), password)) {
+    TraceLog(tracelog::kLevelError, kTag, L"Password file not written: %s", files.passwordFile.c_str());
+    return Abort(inputs, files, ui);
+  }
+  password.Clear();
   TraceLog(tracelog::kLevelProgress, kTag, L"Calling execfile");
-  if (!ExecFile(packCommand.c_str(), SW_HIDE, true, &exitCode)) {
+  const bool packed = ExecFile(packCommand.c_str(), SW_HIDE, true, &exitCode);
+  DeleteIfPresent(files.passwordFile);
+  if (!packed) {
     TraceLog(tracelog::kLevelError, kTag, L"ExecFile failed for :%s", packCommand.c_str());
     return Abort(inputs, files, ui);
   }
@@ -176,6 +191,5 @@ bool ArchiveAndPack(const ArchivePackInputs& inputs, IBuildUi& ui) {
              static_cast<unsigned long>(exitCode));
     return Abort(inputs, files, ui);
   }
-  ::DeleteFileW(files.passwordFile.c_str());
   return true;
 }

@@ -30,10 +30,14 @@ struct ArchivePackInputs {
 // into root.7z and runs the packer. False after a failure it has reported (3018) and cleaned up
 // (working folder emptied and removed).
 //
-// The password file of an earlier run is deleted before the question; after OK in the password
-// dialog a 40-byte password file must be there, or the step fails rather than pack without it.
-// A 7-Zip or packer run that exits with any code but 0 is a failure. The password file, 7-Zip,
-// a failed run's root.7z and partial setup are deleted on every path; on success root.7z and the
-// setup stay in the packer folder for the caller, and the packer folder stays the process's
-// current directory.
+// The password file of an earlier run is deleted before the question. The password stays in
+// memory until the packer is about to start; only then is the 40-byte password file created,
+// for Administrators and SYSTEM only, and it is deleted as soon as the packer has ended. A
+// setup asked to be protected is never packed without it. 7z.dll and 7z.exe are written new into
+// the program folder's clPacker sub-folder (never through a link) and held open, readable
+// only, from the check of their bytes until the archive run has ended, so that nobody can swap
+// them in between. A 7-Zip or packer run that exits with any code but 0 is a failure. The
+// password file, 7-Zip, a failed run's root.7z and partial setup are deleted on every path; on
+// success root.7z and the setup stay in the packer folder for the caller, and the packer folder
+// stays the process's current directory.
 bool ArchiveAndPack(const ArchivePackInputs& inputs, IBuildUi& ui);

@@ -5,14 +5,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cwchar>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "common/standin_files.h"
 #include "framework/handles.h"
 #include "layout/server_layout.h"
-#include "password/set_pwd_dialog.h"
+#include "password/password_file.h"
 #include "support/scripted_prompt.h"
 #include "support/temp_dir.h"
 #include "support/trace_capture.h"
@@ -26,11 +29,15 @@ using testsupport::WriteBytes;
 
 constexpr wchar_t kQuestion[] = L"Do you want to create password protected setup?";
 constexpr wchar_t kFailed[] = L"Error in creating setup";
-enum class Password { kCancel, kWrite, kOkWithoutFile, kNotShown };
+enum class Password { kCancel, kSet, kSetButEmpty, kNotShown };
+// 17 characters; the é is one byte in Western code pages, two where the code page is UTF-8.
+constexpr wchar_t kPassword[] =
+    L"S\xE9"
+    L"cret-Pass-w0rd!";
+constexpr char kPasswordHash[] = "5d24a6144624ed19";  // FNV-1a 64 of its UTF-8 bytes
 
-// Answers the question from a script and stands in for the password dialog: OK after writing
-// the password file as the dialog does, OK without a file, Cancel, or a dialog that cannot be
-// shown.
+// Answers the question from a script and stands in for the password dialog: OK with the
+// password, OK without one, Cancel, or a dialog that cannot be shown.
 class ScriptedBuildUi final : public IBuildUi {
  public:
   ScriptedBuildUi(int answer, Password password) : prompt_({answer}), password_(password) {}
@@ -41,14 +48,12 @@ class ScriptedBuildUi final : public IBuildUi {
     shown.push_back(text);
     return prompt_.Show(text, style);
   }
-  PasswordAnswer AskPassword(const wchar_t* folder) override {
+  PasswordAnswer AskPassword(passwordfile::Password& password) override {
     switch (password_) {
-      case Password::kWrite:
-        EXPECT_TRUE(CSetPwdDialog::SaveEncryptedPasswordToFile((folder + std::wstring(L"pwd.dat")).c_str(),
-                                                               L"s\xE9"
-                                                               L"cret7"));
+      case Password::kSet:
+        EXPECT_TRUE(password.Assign(kPassword));
         return PasswordAnswer::kSet;
-      case Password::kOkWithoutFile:
+      case Password::kSetButEmpty:
         return PasswordAnswer::kSet;
       case Password::kCancel:
         return PasswordAnswer::kCancelled;
@@ -64,6 +69,45 @@ class ScriptedBuildUi final : public IBuildUi {
   testsupport::ScriptedPrompt prompt_;
   Password password_;
 };
+
+// The password file's 40 bytes for `password`: its ANSI form with the terminator, zero-filled,
+// each byte's halves exchanged.
+std::string Ansi(const wchar_t* text) {
+  char ansi[64] = "";
+  EXPECT_GT(WideCharToMultiByte(CP_ACP, 0, text, -1, ansi, sizeof ansi, nullptr, nullptr), 0);
+  return ansi;
+}
+
+std::string StoredForm(const wchar_t* password) {
+  std::string bytes = Ansi(password);
+  bytes.resize(40, '\0');
+  for (char& c : bytes) {
+    const unsigned char b = static_cast<unsigned char>(c);
+    c = static_cast<char>(((b >> 4) | (b << 4)) & 0xFF);
+  }
+  return bytes;
+}
+
+// Every run of digits in the messages of a trace: each line without its time stamp, thread and
+// process name.
+std::set<std::wstring> NumbersInMessages(const std::wstring& trace) {
+  std::set<std::wstring> numbers;
+  size_t start = 0;
+  while (start < trace.size()) {
+    const size_t end = std::min(trace.find(L'\n', start), trace.size());
+    std::wstring line = trace.substr(start, end - start);
+    start = end + 1;
+    // "dd-mm-yyyy hh:mm:ss TTTTTTTT <process> <tag> <text>"
+    const size_t name = line.find_first_not_of(L' ', std::min<size_t>(29, line.size()));
+    line = name == std::wstring::npos ? L"" : line.substr(std::min(line.find(L' ', name), line.size()));
+    for (size_t at = line.find_first_of(L"0123456789"); at != std::wstring::npos;) {
+      const size_t after = std::min(line.find_first_not_of(L"0123456789", at), line.size());
+      numbers.insert(line.substr(at, after - at));
+      at = line.find_first_of(L"0123456789", after);
+    }
+  }
+  return numbers;
+}
 
 class ArchivePackTest : public ::testing::Test {
  protected:
@@ -90,6 +134,27 @@ class ArchivePackTest : public ::testing::Test {
     for (const std::wstring& path :
          {program_ + L"pwd.dat", program_ + L"clPacker\\7z.dll", program_ + L"clPacker\\7z.exe"}) {
       EXPECT_FALSE(FileExists(path)) << ToUtf8(path);
+    }
+  }
+
+  // Neither the trace nor any file the step leaves shows the password, its stored form or its
+  // length, whichever the encoding.
+  void ExpectNoTraceOfThePassword() const {
+    const std::wstring trace = trace_.Text();
+    const std::string ansi = Ansi(kPassword), stored = StoredForm(kPassword);
+    const std::wstring asciiPart = L"cret-Pass-w0rd!";
+    for (const std::wstring& form : {std::wstring(kPassword), asciiPart}) {
+      EXPECT_EQ(std::wstring::npos, trace.find(form)) << "traced: " << ToUtf8(form);
+    }
+    const std::set<std::wstring> numbers = NumbersInMessages(trace);
+    for (const size_t length : {wcslen(kPassword), ansi.size(), ansi.size() + 1}) {
+      EXPECT_EQ(0u, numbers.count(std::to_wstring(length))) << "the length " << length << " is traced";
+    }
+    const std::string utf16(reinterpret_cast<const char*>(kPassword), wcslen(kPassword) * sizeof(wchar_t));
+    for (const auto& [path, bytes] : testsupport::TreeSnapshot(dir_.path())) {
+      for (const std::string& form : {ToUtf8(kPassword), ansi, utf16, stored.substr(0, ansi.size())}) {
+        EXPECT_EQ(std::string::npos, bytes.find(form)) << "the password in " << ToUtf8(path);
+      }
     }
   }
 
@@ -121,9 +186,7 @@ TEST_F(ArchivePackTest, PacksWithTheAnsweredPasswordAndQuotesOnlyPathsWithSpaces
   const std::wstring shortPacker = ShortPath(packer_), shortProgram = ShortPath(program_);
   ASSERT_EQ(std::wstring::npos, (shortPacker + shortProgram).find(L' '));
   const std::wstring quotedPack = L"\"" + packer_ + L"\\pack.exe\" root.7z ";
-  const std::string password =
-      "password=s\xC3\xA9"
-      "cret7\r\npassword_file=";
+  const std::string password = "password_fnv1a64=" + std::string(kPasswordHash) + "\r\npassword_file=";
   // One row runs the 32-bit 7-Zip (slow to start where 32-bit code is emulated), the others the
   // 64-bit one.
   const struct {
@@ -135,15 +198,17 @@ TEST_F(ArchivePackTest, PacksWithTheAnsweredPasswordAndQuotesOnlyPathsWithSpaces
     SevenZipRelease sevenZip;
     std::wstring output, commandLine;  // as traced
     std::string record;                // as the packer received it, after "archive=root.7z\r\n"
+    bool staleWhileArchiving = false;  // another password file turns up while 7-Zip runs
   } rows[] = {
-      {"No", IDNO, Password::kWrite, false, 15, SevenZipRelease::kIa32, L"wsnode32.exe",
+      {"No", IDNO, Password::kSet, false, 15, SevenZipRelease::kIa32, L"wsnode32.exe",
        quotedPack + L"wsnode32.exe 15", "output=wsnode32.exe\r\nsize=15\r\n"},
-      {"Yes", IDYES, Password::kWrite, false, 21, SevenZipRelease::kX64, L"wsnoav64.exe",
+      {"Yes, another password file turning up meanwhile", IDYES, Password::kSet, false, 21,
+       SevenZipRelease::kX64, L"wsnoav64.exe",
        quotedPack + L"wsnoav64.exe /PWD=\"" + program_ + L"pwd.dat\" 21",
-       "output=wsnoav64.exe\r\nsize=21\r\n" + password + ToUtf8(program_) + "pwd.dat\r\n"},
+       "output=wsnoav64.exe\r\nsize=21\r\n" + password + ToUtf8(program_) + "pwd.dat\r\n", true},
       {"Yes then Cancel", IDYES, Password::kCancel, false, 15, SevenZipRelease::kX64, L"rmtsetup.exe",
        quotedPack + L"rmtsetup.exe 15", "output=rmtsetup.exe\r\nsize=15\r\n"},
-      {"short paths, pack size 0", IDYES, Password::kWrite, true, 0, SevenZipRelease::kX64, L"wsnode64.exe",
+      {"short paths, pack size 0", IDYES, Password::kSet, true, 0, SevenZipRelease::kX64, L"wsnode64.exe",
        shortPacker + L"\\pack.exe root.7z wsnode64.exe /PWD=" + shortProgram + L"pwd.dat ",
        "output=wsnode64.exe\r\nsize=\r\n" + password + ToUtf8(shortProgram) + "pwd.dat\r\n"},
   };
@@ -156,13 +221,20 @@ TEST_F(ArchivePackTest, PacksWithTheAnsweredPasswordAndQuotesOnlyPathsWithSpaces
     ASSERT_TRUE(WriteBytes(packer_ + L"\\root.7z", "not an archive"));
     ScriptedBuildUi ui(row.answer, row.password);
     unsigned machine = 0;
-    const ArchivePackInputs inputs{work_,
-                                   row.shortPaths ? shortPacker : packer_,
-                                   row.shortPaths ? shortProgram : program_,
-                                   row.output,
-                                   row.packSize,
-                                   row.sevenZip,
-                                   [&](const std::wstring& exe) { machine = PeMachine(exe); }};
+    const ArchivePackInputs inputs{
+        work_,
+        row.shortPaths ? shortPacker : packer_,
+        row.shortPaths ? shortProgram : program_,
+        row.output,
+        row.packSize,
+        row.sevenZip,
+        [&](const std::wstring& exe) {
+          machine = PeMachine(exe);
+          EXPECT_FALSE(FileExists(program_ + L"pwd.dat")) << "on disk before the packer";
+          if (row.staleWhileArchiving) {
+            ASSERT_TRUE(WriteBytes(program_ + L"pwd.dat", StoredForm(L"earlier7")));
+          }
+        }};
     EXPECT_TRUE(ArchiveAndPack(inputs, ui));
     EXPECT_EQ(row.sevenZip == SevenZipRelease::kX64 ? 0x8664u : 0x14Cu, machine) << "the 7z.exe that ran";
     EXPECT_EQ(std::vector<std::wstring>{kQuestion}, ui.shown);
@@ -173,6 +245,7 @@ TEST_F(ArchivePackTest, PacksWithTheAnsweredPasswordAndQuotesOnlyPathsWithSpaces
     EXPECT_EQ("7z\xBC\xAF\x27\x1C", archive.substr(0, 6));
     EXPECT_TRUE(ReadBytes(packer_ + L"\\" + row.output) == module + archive);
     ExpectNoStepFiles();
+    ExpectNoTraceOfThePassword();
   }
 }
 
@@ -182,7 +255,14 @@ TEST(SevenZipReleaseTest, SixtyFourBitWindowsGetsTheX64Release) {
 }
 
 TEST_F(ArchivePackTest, EveryFailureReportsOnceAndLeavesNothingBehind) {
-  enum class Fault { kLockedPayload, kPackerFails, kNoPasswordFile, kPasswordNotShown, kNoSevenZipFolder };
+  enum class Fault {
+    kLockedPayload,
+    kPackerFails,
+    kNoPassword,
+    kPasswordNotShown,
+    kNoSevenZipFolder,
+    kSevenZipHeldForWriting
+  };
   const struct {
     const char* name;
     Fault fault;
@@ -190,25 +270,36 @@ TEST_F(ArchivePackTest, EveryFailureReportsOnceAndLeavesNothingBehind) {
   } rows[] = {
       {"7-Zip leaves out a locked file", Fault::kLockedPayload, L"7z failed (exit code 1)"},
       {"the packer fails", Fault::kPackerFails, L"pack.exe failed (exit code 5)"},
-      {"OK without a password file, one of an earlier run there", Fault::kNoPasswordFile,
+      {"OK without a password, a password file of an earlier run there", Fault::kNoPassword,
        L"Password file not written: "},
       {"password dialog cannot be shown", Fault::kPasswordNotShown,
        L"The password dialog could not be shown"},
       {"no clPacker sub-folder", Fault::kNoSevenZipFolder, L"ExtractResourceToDisk(7z.dll) failed"},
+      // Written into as it stood, the holder could change it after the check.
+      {"a 7z.exe left there, held open for writing by another", Fault::kSevenZipHeldForWriting,
+       L"ExtractResourceToDisk(7z.exe) failed"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     trace_.Clear();
     FillWorkFolder();
-    ScriptedBuildUi ui(IDYES, row.fault == Fault::kNoPasswordFile     ? Password::kOkWithoutFile
+    ScriptedBuildUi ui(IDYES, row.fault == Fault::kNoPassword         ? Password::kSetButEmpty
                               : row.fault == Fault::kPasswordNotShown ? Password::kNotShown
-                                                                      : Password::kWrite);
-    if (row.fault == Fault::kNoPasswordFile) {
+                                                                      : Password::kSet);
+    if (row.fault == Fault::kNoPassword) {
       // A whole password file of an earlier run must not pass for this run's.
-      ASSERT_TRUE(CSetPwdDialog::SaveEncryptedPasswordToFile((program_ + L"pwd.dat").c_str(), L"earlier7"));
-      ASSERT_EQ(ReadBytes(program_ + L"pwd.dat").size(), CSetPwdDialog::kFileBytes);
+      ASSERT_TRUE(WriteBytes(program_ + L"pwd.dat", StoredForm(L"earlier7")));
     }
     fw::UniqueKernelHandle lock;
+    if (row.fault == Fault::kSevenZipHeldForWriting) {
+      const std::wstring left = program_ + L"clPacker\\7z.exe";
+      ASSERT_TRUE(WriteBytes(left, "left by a crash"));
+      lock.reset(CreateFileW(left.c_str(), GENERIC_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                             0, nullptr));
+      ASSERT_TRUE(lock.valid());
+      ui.onFailure = [&] { lock.reset(); };
+    }
     if (row.fault == Fault::kLockedPayload) {
       lock.reset(CreateFileW((work_ + L"\\payload.bin").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
                              nullptr));
@@ -230,12 +321,70 @@ TEST_F(ArchivePackTest, EveryFailureReportsOnceAndLeavesNothingBehind) {
     EXPECT_EQ((std::vector<std::wstring>{kQuestion, kFailed}), ui.shown);
     EXPECT_TRUE(trace_.Contains(row.traced)) << ToUtf8(trace_.Text());
     ExpectNoStepFiles();
+    ExpectNoTraceOfThePassword();
     EXPECT_FALSE(FileExists(packer_ + L"\\root.7z"));
     EXPECT_FALSE(FileExists(packer_ + L"\\wsnode32.exe"));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(work_.c_str())) << "working folder left";
     DeleteFileW((packer_ + L"\\pack.fail").c_str());
     CreateDirectoryW((program_ + L"clPacker").c_str(), nullptr);
   }
+}
+
+// Between their check and the end of the archive run, 7z.exe and 7z.dll can be neither changed,
+// deleted nor renamed, nor replaced by another file renamed onto them: the build runs the real
+// 7-Zip.
+TEST_F(ArchivePackTest, TheWrittenOutSevenZipCannotBeSwappedBeforeItRuns) {
+  const std::wstring decoy = dir_ / L"decoy.exe";
+  ASSERT_TRUE(WriteBytes(decoy, "not 7-Zip"));
+  using Attempt = std::function<bool(const std::wstring& target)>;
+  const struct {
+    const char* name;
+    Attempt attempt;
+  } attempts[] = {
+      {"opened for writing",
+       [](const std::wstring& target) {
+         return fw::UniqueKernelHandle(CreateFileW(target.c_str(), GENERIC_WRITE,
+                                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                   nullptr, OPEN_EXISTING, 0, nullptr))
+             .valid();
+       }},
+      {"deleted", [](const std::wstring& target) { return DeleteFileW(target.c_str()) != FALSE; }},
+      {"renamed away",
+       [](const std::wstring& target) {
+         return MoveFileExW(target.c_str(), (target + L".old").c_str(), 0) != FALSE;
+       }},
+      {"replaced by a rename",
+       [&](const std::wstring& target) {
+         return MoveFileExW(decoy.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+       }},
+  };
+  FillWorkFolder();
+  ScriptedBuildUi ui(IDNO, Password::kCancel);
+  ArchivePackInputs inputs;
+  inputs.workFolder = work_;
+  inputs.packerFolder = packer_;
+  inputs.programFolder = program_;
+  inputs.outputName = L"wsnode64.exe";
+  int tried = 0;
+  inputs.beforeArchiveRun = [&](const std::wstring& exe) {
+    for (const std::wstring& target : {exe, program_ + L"clPacker\\7z.dll"}) {
+      for (const auto& attempt : attempts) {
+        SCOPED_TRACE(ToUtf8(target) + ": " + attempt.name);
+        ++tried;
+        EXPECT_FALSE(attempt.attempt(target));
+        const DWORD error = GetLastError();
+        EXPECT_TRUE(error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED) << "error " << error;
+      }
+    }
+  };
+  EXPECT_TRUE(ArchiveAndPack(inputs, ui));
+  EXPECT_EQ(2 * static_cast<int>(std::size(attempts)), tried);
+  EXPECT_EQ(std::vector<std::wstring>{kQuestion}, ui.shown);
+  EXPECT_EQ("7z\xBC\xAF\x27\x1C", ReadBytes(packer_ + L"\\root.7z").substr(0, 6)) << "the real 7-Zip ran";
+  EXPECT_EQ("not 7-Zip", ReadBytes(decoy));
+  EXPECT_FALSE(FileExists(program_ + L"clPacker\\7z.exe.old"));
+  EXPECT_FALSE(FileExists(program_ + L"clPacker\\7z.dll.old"));
+  ExpectNoStepFiles();
 }
 
 }  // namespace

@@ -1,11 +1,8 @@
 #include "build/file_utils.h"
 
-#include <fcntl.h>
-#include <io.h>
-#include <share.h>
 #include <strsafe.h>
-#include <sys/stat.h>
 
+#include <cstring>
 #include <cwchar>
 
 #include "framework/handles.h"
@@ -349,49 +346,97 @@ bool ExecFile(const wchar_t* commandLine, WORD showWindow, bool wait, DWORD* exi
   return true;
 }
 
-bool ExtractExeToDisk(const wchar_t* targetPath, WORD resourceId, const wchar_t* resourceType) {
+namespace {
+
+// True when the file behind `file` holds exactly the `size` bytes at `expected`, read from its
+// start.
+bool HoldsExactly(HANDLE file, const void* expected, DWORD size) {
+  LARGE_INTEGER length{};
+  if (!::GetFileSizeEx(file, &length) || length.QuadPart != size) {
+    return false;
+  }
+  const char* next = static_cast<const char*>(expected);
+  char chunk[16384];
+  for (DWORD left = size; left > 0;) {
+    DWORD read = 0;
+    if (!::ReadFile(file, chunk, left < sizeof chunk ? left : sizeof chunk, &read, nullptr) || read == 0 ||
+        memcmp(chunk, next, read) != 0) {
+      return false;
+    }
+    next += read;
+    left -= read;
+  }
+  return true;
+}
+
+}  // namespace
+
+fw::UniqueKernelHandle ExtractExeToDisk(const wchar_t* targetPath, WORD resourceId,
+                                        const wchar_t* resourceType) {
   static const wchar_t kTag[] = L"ExtractExeToDisk";
   TraceLog(tracelog::kLevelProgress, kTag, L"ExtractExeToDisk called");
   if (targetPath == nullptr || resourceType == nullptr) {
     TraceLog(tracelog::kLevelError, kTag, L"Invalid arguments");
-    return false;
+    return {};
   }
   // Resource memory belongs to the loaded module; it needs no release.
   const HMODULE self = ::GetModuleHandleW(nullptr);
   HRSRC found = ::FindResourceW(self, MAKEINTRESOURCEW(resourceId), resourceType);
   if (found == nullptr) {
     TraceLog(tracelog::kLevelError, kTag, L"FindResource failed");
-    return false;
+    return {};
   }
   const DWORD size = ::SizeofResource(self, found);
   HGLOBAL loaded = ::LoadResource(self, found);
   if (loaded == nullptr) {
     TraceLog(tracelog::kLevelError, kTag, L"LoadResource failed");
-    return false;
+    return {};
   }
   const void* bytes = ::LockResource(loaded);
   if (bytes == nullptr) {
     TraceLog(tracelog::kLevelError, kTag, L"LockResource failed");
-    return false;
+    return {};
   }
 
-  fw::UniqueCrtFile file;
-  if (::_wsopen_s(file.put(), targetPath, _O_BINARY | _O_RDWR | _O_CREAT | _O_TRUNC, _SH_DENYNO,
-                  _S_IREAD | _S_IWRITE) != 0) {
-    TraceLog(tracelog::kLevelError, kTag, L"_open failed");
-    return false;
+  // Whatever a link points at is not ours to replace; and a file only opened, not created new,
+  // might be shared with another writer through a handle or a second name.
+  if (IsLink(targetPath)) {
+    TraceLog(tracelog::kLevelError, kTag, L"%s is a link; it is not replaced", targetPath);
+    return {};
   }
-  const int written = ::_write(file.get(), bytes, size);
-  const bool complete = written >= 0 && static_cast<DWORD>(written) == size;
-  const bool closed = ::_close(file.release()) == 0;
+  if (!::DeleteFileW(targetPath) && ::GetLastError() != ERROR_FILE_NOT_FOUND &&
+      ::GetLastError() != ERROR_PATH_NOT_FOUND) {
+    TraceLog(tracelog::kLevelError, kTag, L"Cannot replace %s (Err -> %u)", targetPath, ::GetLastError());
+    return {};
+  }
+  fw::UniqueKernelHandle written(
+      ::CreateFileW(targetPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!written) {
+    TraceLog(tracelog::kLevelError, kTag, L"_open failed");
+    return {};
+  }
+  DWORD count = 0;
+  const bool complete = ::WriteFile(written.get(), bytes, size, &count, nullptr) && count == size;
+  const bool closed = ::CloseHandle(written.release()) != FALSE;
   if (!complete || !closed) {
     TraceLog(tracelog::kLevelError, kTag, L"write failed");
     // A truncated program must not be left where the next step would run it.
     ::DeleteFileW(targetPath);
-    return false;
+    return {};
+  }
+  // Reopened as the entry itself, not what a link put there meanwhile would point at.
+  fw::UniqueKernelHandle held(::CreateFileW(targetPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                            FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN,
+                                            nullptr));
+  if (!held || !HoldsExactly(held.get(), bytes, size)) {
+    TraceLog(tracelog::kLevelError, kTag, L"%s is not the file written (Err -> %u)", targetPath,
+             ::GetLastError());
+    held.reset();
+    ::DeleteFileW(targetPath);
+    return {};
   }
   TraceLog(tracelog::kLevelProgress, kTag, L"success");
-  return true;
+  return held;
 }
 
 bool ReplaceToken(wchar_t* text, size_t capacity, const wchar_t* token, const wchar_t* replacement,

@@ -7,6 +7,8 @@
 
 #include <cstddef>
 
+#include "framework/handles.h"
+
 // Looked-up free-space queries, so that the arithmetic can be checked against chosen answers.
 // A null member means "not available on this system".
 struct DiskSpaceQueries {
@@ -80,10 +82,16 @@ inline constexpr size_t kExecCommandCapacity = 3000;  // characters, terminator 
 // never shortened.
 bool ExecFile(const wchar_t* commandLine, WORD showWindow, bool wait, DWORD* exitCode);
 
-// Writes the program's own resource `resourceId` of type `resourceType` (e.g. L"EXE") to
-// `targetPath`, replacing any file there. The target's folder must exist. True when the whole
-// resource was written; on a failed write the partial file is removed.
-bool ExtractExeToDisk(const wchar_t* targetPath, WORD resourceId, const wchar_t* resourceType);
+// Writes the program's own resource `resourceId` of type `resourceType` (e.g. L"EXE") as a new
+// file `targetPath`, after deleting any file there, and returns it held open for reading with
+// read sharing only: while the handle lives, nobody can write, delete or rename the file, and it
+// can still be run and loaded. The file is written without write or delete sharing, closed (a
+// program open for writing cannot be started), reopened, and its bytes checked against the
+// resource through the held handle. The target's folder must exist. An invalid handle when the
+// target is a link, the resource is missing, or the file cannot be written or is not the
+// resource's bytes; a file it wrote is then removed.
+fw::UniqueKernelHandle ExtractExeToDisk(const wchar_t* targetPath, WORD resourceId,
+                                        const wchar_t* resourceType);
 
 // Replaces every occurrence of `token` in `text` (capacity `capacity` characters, terminator
 // included) with `replacement`, scanning forward: text produced by a replacement is not searched

@@ -215,8 +215,17 @@ TEST_F(FileUtilsTest, ExtractExeToDiskWritesTheWholeResource) {
   }
   const std::wstring target = dir_ / L"7z.exe";
   ASSERT_TRUE(WriteBytes(target, std::string(10000, 'L')));
-  EXPECT_TRUE(ExtractExeToDisk(target.c_str(), 901, L"EXE"));
-  EXPECT_EQ(blob, testsupport::ReadBytes(target)) << "a larger old file is replaced as a whole";
+  {
+    const fw::UniqueKernelHandle held = ExtractExeToDisk(target.c_str(), 901, L"EXE");
+    EXPECT_TRUE(held.valid());
+    EXPECT_EQ(blob, testsupport::ReadBytes(target)) << "a larger old file is replaced as a whole";
+    // Held: readable by all, but neither writable nor deletable by anyone.
+    EXPECT_FALSE(
+        fw::UniqueKernelHandle(CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                           nullptr, OPEN_EXISTING, 0, nullptr)));
+    EXPECT_FALSE(DeleteFileW(target.c_str()));
+  }
+  EXPECT_TRUE(DeleteFileW(target.c_str())) << "let go with its handle";
 
   EXPECT_FALSE(ExtractExeToDisk((dir_ / L"a.dll").c_str(), 901, L"DLL"));
   EXPECT_TRUE(Logged(L"FindResource failed"));

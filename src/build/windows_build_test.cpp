@@ -651,7 +651,7 @@ TEST_F(WindowsBuildTest, FaultsShowTheirMessageAndLeaveEveryFileAsItWas) {
       ASSERT_TRUE(held.valid());
     }
     testsupport::ScriptedBuildUi ui({IDYES});
-    ui.password = [&](const wchar_t*) {
+    ui.password = [&](passwordfile::Password&) {
       return row.then == kNotShown ? PasswordAnswer::kNotShown : PasswordAnswer::kCancelled;
     };
     ui.onShow = [&](const wchar_t* text) {

@@ -122,6 +122,28 @@ if [ -s "$out/wsnode32.exe" ]; then
   cmp -s "$work/unpacked/uistr.dll" "$program/uistr.dll" || fail "the unpacked string library differs"
 fi
 
+# The program folder's 7-Zip folder a link (ln -s, which Wine shows as a folder marked as a
+# reparse point) to a folder elsewhere that already holds a 7z.exe: the build stops with 3018
+# before writing, running or deleting anything through the link.
+mv "$program/clPacker" "$work/clPacker.real"
+elsewhere="$work/elsewhere"
+mkdir -p "$elsewhere"
+printf 'not 7-Zip' >"$elsewhere/7z.exe"
+printf 'keep' >"$elsewhere/keep.txt"
+ln -s "$elsewhere" "$program/clPacker"
+target_state() { (cd "$elsewhere" && ls -A && md5sum ./*); }
+before=$(target_state)
+status=0
+shown=$(wine "$bin/winbuild_tool.exe" "$(win "$server")" "$(win "$program")" "$(win "$out")" 0 0 0 1 \
+  --answers N </dev/null | tr -d '\r') || status=$?
+[ "$status" = 1 ] || fail "linked 7-Zip folder: exit code $status: $shown"
+want="shown: Do you want to create password protected setup?
+shown: Error in creating setup"
+[ "$shown" = "$want" ] || fail "linked 7-Zip folder: shown '$shown'"
+[ "$(target_state)" = "$before" ] || fail "linked 7-Zip folder: its target changed: $(target_state)"
+rm "$program/clPacker"
+mv "$work/clPacker.real" "$program/clPacker"
+
 # Destinations on a small drive of their own, another volume than the server's, so the
 # installer reaches its temporary name there by a copy: full, then with room, then mounted
 # read-only; and a destination on a share. Each fault row shows the error, leaves the previous

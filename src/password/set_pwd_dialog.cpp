@@ -1,15 +1,7 @@
 #include "password/set_pwd_dialog.h"
 
-#include <fcntl.h>
-#include <io.h>
-#include <share.h>
-#include <strsafe.h>
-#include <sys/stat.h>
-
 #include <cwchar>
 
-#include "framework/ansi.h"
-#include "framework/handles.h"
 #include "log/trace_log.h"
 #include "password/set_pwd_resource.h"
 #include "uitext/ui_text.h"
@@ -27,30 +19,15 @@ constexpr wchar_t kPasswordNotStorable[] =
 // confirmation never compares equal after being cut.
 constexpr int kReadCapacity = static_cast<int>(CSetPwdDialog::kMaxLength) + 2;
 
-// The password in the system's ANSI code page with its terminating zero, zero-filled. False when
-// a character has no exact counterpart there or the result does not fit.
-bool ConvertForFile(const wchar_t* password, unsigned char (&bytes)[CSetPwdDialog::kFileBytes]) {
-  SecureZeroMemory(bytes, sizeof bytes);
-  if (fw::ToAnsiExactly(password, reinterpret_cast<char*>(bytes), static_cast<int>(sizeof bytes)) == 0) {
-    SecureZeroMemory(bytes, sizeof bytes);
-    return false;
-  }
-  return true;
-}
-
 bool IsWhiteSpace(wchar_t c) {
   return c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r';
 }
 
 }  // namespace
 
-CSetPwdDialog::CSetPwdDialog(const wchar_t* programFolder)
-    : fw::Dialog(::GetModuleHandleW(nullptr), IDD_SET_PASSWORD) {
-  // A folder that does not fit leaves the path empty: no file is written, which the caller sees.
-  if (programFolder == nullptr ||
-      FAILED(::StringCchPrintfW(path_, MAX_PATH, L"%s%s", programFolder, kFileName))) {
-    path_[0] = L'\0';
-  }
+CSetPwdDialog::CSetPwdDialog(passwordfile::Password& password)
+    : fw::Dialog(::GetModuleHandleW(nullptr), IDD_SET_PASSWORD), password_(password) {
+  password_.Clear();
 }
 
 std::span<const fw::Dialog::MapEntry> CSetPwdDialog::MessageMap() const {
@@ -103,16 +80,13 @@ INT_PTR CSetPwdDialog::OnBnClickedOk(WPARAM, LPARAM) {
     if (!ValidatePassword(password)) {
       LoadUiText(uitext::kErrPwdHasSpace, text);
       ShowRuleMessage(text);
-    } else if (!CanBeStored(password)) {
+    } else if (!password_.Assign(password)) {
       ShowRuleMessage(kPasswordNotStorable);
     } else if (wcscmp(password, confirmation) != 0) {
+      password_.Clear();
       LoadUiText(uitext::kErrPwdMismatch, text);
       ShowRuleMessage(text);
     } else {
-      // A failure is traced by the writer; the caller finds no file and stops the build.
-      if (path_[0] != L'\0') {
-        SaveEncryptedPasswordToFile(path_, password);
-      }
       OnOK();
     }
     SecureZeroMemory(password, sizeof password);
@@ -137,50 +111,4 @@ bool CSetPwdDialog::ValidatePassword(const wchar_t* password) {
   }
   TraceLog(tracelog::kLevelProgress, kTag, L"Exit.");
   return true;
-}
-
-bool CSetPwdDialog::CanBeStored(const wchar_t* password) {
-  unsigned char bytes[kFileBytes];
-  const bool storable = password != nullptr && ConvertForFile(password, bytes);
-  SecureZeroMemory(bytes, sizeof bytes);
-  return storable;
-}
-
-bool CSetPwdDialog::SaveEncryptedPasswordToFile(const wchar_t* path, const wchar_t* password) {
-  static const wchar_t kTag[] = L"CSetPwdDialog::SaveEncryptedPasswordToFile";
-  TraceLog(tracelog::kLevelProgress, kTag, L"called.");
-  unsigned char bytes[kFileBytes];
-  if (path == nullptr || password == nullptr || !ConvertForFile(password, bytes)) {
-    TraceLog(tracelog::kLevelProgress, kTag, L"ConvertToMultiByte() failed.");
-    return false;
-  }
-  EncryptPassword(bytes);
-
-  fw::UniqueCrtFile file;
-  if (::_wsopen_s(file.put(), path, _O_BINARY | _O_WRONLY | _O_CREAT | _O_TRUNC, _SH_DENYNO,
-                  _S_IREAD | _S_IWRITE) != 0) {
-    TraceLog(tracelog::kLevelProgress, kTag, L"_wopen() failed.(Err -> %u)", ::GetLastError());
-    SecureZeroMemory(bytes, sizeof bytes);
-    return false;
-  }
-  const int written = ::_write(file.get(), bytes, sizeof bytes);
-  SecureZeroMemory(bytes, sizeof bytes);
-  const bool closed = ::_close(file.release()) == 0;
-  if (written != static_cast<int>(sizeof bytes) || !closed) {
-    TraceLog(tracelog::kLevelProgress, kTag, L"write failed.(Err -> %u)", ::GetLastError());
-    // A short file would hand the packer a different password.
-    ::DeleteFileW(path);
-    return false;
-  }
-  TraceLog(tracelog::kLevelProgress, kTag, L"Exit.");
-  return true;
-}
-
-void CSetPwdDialog::EncryptPassword(std::span<unsigned char> bytes) {
-  static const wchar_t kTag[] = L"CSetPwdDialog::EncryptPassword";
-  TraceLog(tracelog::kLevelProgress, kTag, L"called.");
-  for (unsigned char& b : bytes) {
-    b = static_cast<unsigned char>((b >> 4) | (b << 4));
-  }
-  TraceLog(tracelog::kLevelProgress, kTag, L"Exit.");
 }

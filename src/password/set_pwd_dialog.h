@@ -1,43 +1,32 @@
 #pragma once
-// The password dialog: asks for a password twice, checks it and writes it, scrambled, to the
-// password file "pwd.dat" in the program folder, which the packer then reads.
+// The password dialog: asks for a password twice, checks it, and hands it to its caller in
+// memory. Nothing is written: the build writes the password file only for the packer's run.
 //
 // Shown modally, owned by the main dialog:
-//   CSetPwdDialog dialog(programFolder);
+//   passwordfile::Password password;
+//   CSetPwdDialog dialog(password);
 //   if (dialog.DoModal(mainDialogHwnd) == IDOK) { ... }
-// IDOK once the password was accepted and the file written, or its writing attempted: the
-// caller checks that the file is there. IDCANCEL when the administrator cancelled.
+// IDOK once the password was accepted: `password` holds it. IDCANCEL when the administrator
+// cancelled: `password` is empty. Every copy of the typed text the dialog makes is wiped.
 
 #include <windows.h>
 
 #include <cstddef>
-#include <span>
 
 #include "framework/dialog.h"
+#include "password/password_file.h"
 
 class CSetPwdDialog : public fw::Dialog {
  public:
   static constexpr size_t kMinLength = 6;
   static constexpr size_t kMaxLength = 18;
-  static constexpr size_t kFileBytes = 40;  // size of the password file
-  static constexpr wchar_t kFileName[] = L"pwd.dat";
 
-  // `programFolder` ends with a backslash; the password file is written there.
-  explicit CSetPwdDialog(const wchar_t* programFolder);
+  // `password` receives the accepted password; the dialog clears it first.
+  explicit CSetPwdDialog(passwordfile::Password& password);
 
   // True when `password` holds no white-space character (space, tab, line feed, vertical tab,
   // form feed, carriage return); false for a missing text.
   static bool ValidatePassword(const wchar_t* password);
-  // True when every character of `password` has an exact counterpart in the system's ANSI code
-  // page (where that code page is UTF-8, every character has one) and the converted password
-  // with its terminating zero fits the file, so that the stored password is the one typed.
-  static bool CanBeStored(const wchar_t* password);
-  // Writes `password` in the system's ANSI code page, zero-filled to exactly 40 bytes and
-  // scrambled, to `path`, replacing any earlier content. False when the password cannot be
-  // stored exactly or the file cannot be opened or written; a file it began to write is removed.
-  static bool SaveEncryptedPasswordToFile(const wchar_t* path, const wchar_t* password);
-  // Exchanges the two 4-bit halves of every byte; applying it twice restores the bytes.
-  static void EncryptPassword(std::span<unsigned char> bytes);
 
  protected:
   std::span<const MapEntry> MessageMap() const override;
@@ -48,6 +37,6 @@ class CSetPwdDialog : public fw::Dialog {
   INT_PTR OnBnClickedOk(WPARAM, LPARAM);
   void ShowRuleMessage(const wchar_t* text) const;
 
-  wchar_t path_[MAX_PATH] = L"";  // the password file; empty when it does not fit
+  passwordfile::Password& password_;
   wchar_t title_[MAX_PATH] = L"";
 };

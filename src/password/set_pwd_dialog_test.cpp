@@ -1,4 +1,4 @@
-// The password dialog as a real window, driven through its controls, and the password file.
+// The password dialog as a real window, driven through its controls.
 
 #include "password/set_pwd_dialog.h"
 
@@ -16,22 +16,27 @@ namespace {
 using testsupport::Do;
 using testsupport::FileExists;
 using testsupport::FindOwnedDialog;
-using testsupport::ReadBytes;
 using testsupport::TimerScript;
 
-// The password file's bytes for an ANSI password: zero-filled to 40 bytes, halves exchanged.
-std::string Scrambled(std::string bytes) {
-  bytes.resize(40, '\0');
-  for (char& c : bytes) {
-    const unsigned char b = static_cast<unsigned char>(c);
-    c = static_cast<char>(((b >> 4) | (b << 4)) & 0xFF);
-  }
-  return bytes;
+// pwd.dat beside the running test program.
+std::wstring ProgramFolderFile() {
+  wchar_t path[MAX_PATH] = L"";
+  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  EXPECT_TRUE(length > 0 && length < MAX_PATH);
+  std::wstring file = path;
+  return file.substr(0, file.find_last_of(L'\\') + 1) + passwordfile::kName;
 }
 
 class SetPwdDialogTest : public ::testing::Test {
  protected:
+  SetPwdDialogTest() { SetCurrentDirectoryW(dir_.path().c_str()); }
   ~SetPwdDialogTest() override { DestroyWindow(owner_); }
+
+  // The dialog wrote nothing, anywhere it might.
+  void ExpectNoFileWritten() const {
+    EXPECT_TRUE(testsupport::TreeSnapshot(dir_.path()).empty());
+    EXPECT_FALSE(FileExists(programFile_));
+  }
 
   // Runs the dialog modally, owned by owner_; whatever is left open afterwards is cancelled.
   INT_PTR Run(std::vector<TimerScript::Step> steps) {
@@ -79,11 +84,14 @@ class SetPwdDialogTest : public ::testing::Test {
     };
   }
 
+  // The process's current folder: a dialog that still wrote a password file would write it there
+  // or in the program's folder.
   testsupport::TempDir dir_;
-  std::wstring file_ = dir_ / L"pwd.dat";
+  std::wstring programFile_ = ProgramFolderFile();
   HWND owner_ = CreateWindowExW(0, L"STATIC", L"owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100,
                                 nullptr, nullptr, nullptr, nullptr);
-  CSetPwdDialog dialog_{(dir_.path() + L"\\").c_str()};
+  passwordfile::Password password_;
+  CSetPwdDialog dialog_{password_};
   std::vector<std::wstring> shown_;
 };
 
@@ -127,9 +135,19 @@ TEST_F(SetPwdDialogTest, IgnoresEnterAndEscapeRefusesEachBrokenRuleAndStoresAVal
   EXPECT_EQ(IDOK, Run(std::move(steps)));
   EXPECT_EQ(expected, shown_);
   EXPECT_TRUE(ownerDisabled) << "modal to its owner";
-  char ansi[64] = "";
-  ASSERT_GT(WideCharToMultiByte(CP_ACP, 0, valid.c_str(), -1, ansi, 64, nullptr, nullptr), 0);
-  EXPECT_EQ(Scrambled(ansi), ReadBytes(file_));
+  EXPECT_EQ(valid, password_.c_str()) << "handed back in memory";
+  ExpectNoFileWritten();
+}
+
+TEST_F(SetPwdDialogTest, ARefusedConfirmationThenCancelHandsBackNothing) {
+  EXPECT_EQ(IDCANCEL, Run({Type(L"abcdef", L"abcdeF"), Answer(), Do([&] {
+                             PostMessageW(dialog_.hwnd(), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+                           })}));
+  EXPECT_EQ(
+      std::vector<std::wstring>{L"Set Password: The password does not match the confirmation password."},
+      shown_);
+  EXPECT_TRUE(password_.empty()) << "the refused password is kept";
+  ExpectNoFileWritten();
 }
 
 TEST_F(SetPwdDialogTest, CloseBoxCancelsWithoutWriting) {
@@ -138,26 +156,8 @@ TEST_F(SetPwdDialogTest, CloseBoxCancelsWithoutWriting) {
               SetDlgItemTextW(dialog_.hwnd(), IDC_EDIT_CONFIRM_PASSWORD, L"abcdef");
               PostMessageW(dialog_.hwnd(), WM_SYSCOMMAND, SC_CLOSE, 0);
             })}));
-  EXPECT_FALSE(FileExists(file_));
-}
-
-TEST_F(SetPwdDialogTest, PasswordFileIsExactlyFortyBytesOrNotThere) {
-  EXPECT_TRUE(CSetPwdDialog::SaveEncryptedPasswordToFile(file_.c_str(), L"abc"));
-  EXPECT_EQ(std::string("\x16\x26\x36", 3) + std::string(37, '\0'), ReadBytes(file_));
-  // A longer earlier file is replaced, not overwritten in part.
-  ASSERT_TRUE(testsupport::WriteBytes(file_, std::string(64, 'z')));
-  EXPECT_TRUE(CSetPwdDialog::SaveEncryptedPasswordToFile(file_.c_str(), std::wstring(18, L'q').c_str()));
-  EXPECT_EQ(Scrambled(std::string(18, 'q')), ReadBytes(file_));
-
-  // Nothing that fails leaves a file: a missing folder, an unpaired surrogate, a password whose
-  // converted form does not fit.
-  const std::wstring missing = dir_ / L"absent\\pwd.dat";
-  EXPECT_FALSE(CSetPwdDialog::SaveEncryptedPasswordToFile(missing.c_str(), L"abcdef"));
-  EXPECT_FALSE(FileExists(missing));
-  ASSERT_TRUE(DeleteFileW(file_.c_str()));
-  EXPECT_FALSE(CSetPwdDialog::SaveEncryptedPasswordToFile(file_.c_str(), L"abc\xD800"));
-  EXPECT_FALSE(CSetPwdDialog::SaveEncryptedPasswordToFile(file_.c_str(), std::wstring(40, L'a').c_str()));
-  EXPECT_FALSE(FileExists(file_));
+  EXPECT_TRUE(password_.empty());
+  ExpectNoFileWritten();
 }
 
 }  // namespace

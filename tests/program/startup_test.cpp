@@ -125,20 +125,28 @@ class StartupTest : public ::testing::Test {
   std::deque<Process> started_;  // references stay valid as processes are added
 };
 
+// The first copy also removes a password file that a crashed run left; a second copy leaves the
+// running copy's alone.
 TEST_F(StartupTest, RunsAsOneInstanceAndRemovesItsLogWhenClosed) {
+  const std::wstring passwordFile = folder_ + L"pwd.dat";
+  ASSERT_TRUE(testsupport::WriteBytes(passwordFile, std::string(40, '\x16')));
   Process& first = Start();
   ASSERT_TRUE(first.handle);
   HWND window = WaitForMainWindow(first.id);
   ASSERT_NE(nullptr, window);
   const std::wstring log = ReadUtf16(LogPath());
   EXPECT_NE(std::wstring::npos, log.find(L" tmrovane.exe InitInstance first instance\r\n"));
+  EXPECT_FALSE(FileExists(passwordFile)) << "a crashed run's password file stays";
+  EXPECT_NE(std::wstring::npos, log.find(L"RemoveLeftoverPasswordFile Removed the leftover "));
   EXPECT_NE(std::wstring::npos, log.find(L"InitInstance GetMutexNameByVersion failed\r\n"))
       << "without a product version the library answers false";
 
+  ASSERT_TRUE(testsupport::WriteBytes(passwordFile, std::string(40, '\x16')));  // the running copy's build
   Process& second = Start();
   ASSERT_TRUE(second.handle);
   EXPECT_EQ(0u, second.WaitExit()) << "the second copy ends by itself";
   EXPECT_EQ(nullptr, FindMainWindow(second.id));
+  EXPECT_TRUE(FileExists(passwordFile)) << "the second copy removed the running copy's password file";
   ASSERT_TRUE(FileExists(LogPath())) << "the running copy's log must survive the second copy";
   EXPECT_NE(std::wstring::npos,
             ReadUtf16(LogPath()).find(L"InitInstance second instance. so exiting...\r\n"));

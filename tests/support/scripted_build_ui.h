@@ -1,6 +1,6 @@
 #pragma once
 // A build's window side for tests: messages and questions answered from a script like
-// ScriptedPrompt, the password dialog replaced by a function that may write the password file.
+// ScriptedPrompt, the password dialog replaced by a function that may hand back a password.
 
 #include <functional>
 #include <string>
@@ -22,9 +22,8 @@ class ScriptedBuildUi final : public IBuildUi {
     }
     return prompt_.Show(text, style);
   }
-  PasswordAnswer AskPassword(const wchar_t* programFolder) override {
-    passwordFolders.push_back(programFolder);
-    return password ? password(programFolder) : PasswordAnswer::kCancelled;
+  PasswordAnswer AskPassword(passwordfile::Password& answer) override {
+    return password ? password(answer) : PasswordAnswer::kCancelled;
   }
 
   const std::vector<ScriptedPrompt::Shown>& shown() const { return prompt_.shown; }
@@ -38,10 +37,9 @@ class ScriptedBuildUi final : public IBuildUi {
   }
 
   // The password dialog's stand-in; none: Cancel.
-  std::function<PasswordAnswer(const wchar_t* programFolder)> password;
+  std::function<PasswordAnswer(passwordfile::Password& password)> password;
   // Called with every text before it is answered, e.g. to inject a fault at that point.
   std::function<void(const wchar_t* text)> onShow;
-  std::vector<std::wstring> passwordFolders;
 
  private:
   ScriptedPrompt prompt_;

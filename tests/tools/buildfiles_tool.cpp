@@ -30,7 +30,7 @@ int wmain(int argc, wchar_t** argv) {
   } else if (wcscmp(command, L"space") == 0 && argc == 4) {
     ok = IsDiskSpaceAvailable(argv[2], static_cast<DWORD>(wcstoul(argv[3], nullptr, 10)));
   } else if (wcscmp(command, L"extract") == 0 && argc == 3) {
-    ok = ExtractExeToDisk(argv[2], 901, L"EXE");
+    ok = ExtractExeToDisk(argv[2], 901, L"EXE").valid();
   } else {
     fwprintf(stderr, L"usage: buildfiles_tool tar SOURCE TAR | space ROOT MB | extract TARGET\n");
     return 2;

@@ -32,7 +32,7 @@ class ConsoleUi final : public IBuildUi {
     const wchar_t answer = next_ < answers_.size() ? answers_[next_++] : L'N';
     return answer == L'Y' ? IDYES : IDNO;
   }
-  PasswordAnswer AskPassword(const wchar_t*) override { return PasswordAnswer::kCancelled; }
+  PasswordAnswer AskPassword(passwordfile::Password&) override { return PasswordAnswer::kCancelled; }
 
  private:
   std::wstring answers_;
