@@ -143,6 +143,20 @@ bool CleanFolder(const wchar_t* folder) {
   return true;
 }
 
+WorkingFolderGuard::~WorkingFolderGuard() {
+  if (folder_.empty()) {
+    return;
+  }
+  if (!EmptyFolderTree(folder_.c_str()) || !::RemoveDirectoryW(folder_.c_str())) {
+    TraceLog(tracelog::kLevelError, tag_, L"The working folder %s is kept", folder_.c_str());
+  }
+}
+
+void WorkingFolderGuard::Arm(const wchar_t* folder, const wchar_t* tag) {
+  folder_ = folder;
+  tag_ = tag;
+}
+
 bool EmptyFolderTree(const wchar_t* folder) {
   static const wchar_t kTag[] = L"EmptyFolderTree";
   if (folder == nullptr) {

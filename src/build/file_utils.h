@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <string>
 
 #include "framework/handles.h"
 
@@ -47,6 +48,26 @@ bool CleanFolder(const wchar_t* folder);
 // that is one (at any depth) is neither entered nor deleted nor has its marks cleared, stays,
 // and makes the result false. The trace names the link.
 bool EmptyFolderTree(const wchar_t* folder);
+
+// Owns a build's working folder from the moment it is ready: when the guard goes (after the
+// build's last message), the folder is emptied and removed, never through a link: a folder that
+// is or holds one stays, traced under the guard's tag. Keep() hands the folder over as it is,
+// for a folder that still holds a borrowed file.
+class WorkingFolderGuard {
+ public:
+  WorkingFolderGuard() = default;
+  WorkingFolderGuard(const WorkingFolderGuard&) = delete;
+  WorkingFolderGuard& operator=(const WorkingFolderGuard&) = delete;
+  ~WorkingFolderGuard();
+
+  // Starts guarding `folder`; `tag` (a text that outlives the guard) names the build in the trace.
+  void Arm(const wchar_t* folder, const wchar_t* tag);
+  void Keep() { folder_.clear(); }
+
+ private:
+  std::wstring folder_;
+  const wchar_t* tag_ = L"";
+};
 
 // Replacing a file without ever losing the one it replaces. The new file is first made whole
 // beside the destination, under the destination's name followed by kTemporarySuffix, and then

@@ -7,6 +7,7 @@
 #include "framework/handles.h"
 #include "log/trace_log.h"
 #include "support/temp_dir.h"
+#include "support/trace_capture.h"
 
 namespace {
 
@@ -164,6 +165,42 @@ TEST_F(FileUtilsTest, EmptyFolderTreeRemovesFilesAndSubFolders) {
   fw::UniqueKernelHandle open(
       ::CreateFileW(busy.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   EXPECT_FALSE(EmptyFolderTree(work.c_str()));
+}
+
+// The guard removes its folder with whatever is in it when it goes; kept, or never armed, it
+// leaves the folder as it is; one it cannot empty stays.
+TEST_F(FileUtilsTest, WorkingFolderGuardRemovesItsFolderUnlessKept) {
+  testsupport::TraceCapture trace;
+  const std::wstring work = dir_ / L"work";
+  const auto fill = [&] {
+    ASSERT_TRUE(::CreateDirectoryW(work.c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryW((work + L"\\sub").c_str(), nullptr));
+    ASSERT_TRUE(WriteBytes(work + L"\\sub\\borrowed.dmg", "image"));
+  };
+  fill();
+  { WorkingFolderGuard guard; }
+  EXPECT_TRUE(FileExists(work + L"\\sub\\borrowed.dmg")) << "a guard that was never armed";
+  {
+    WorkingFolderGuard guard;
+    guard.Arm(work.c_str(), L"Test");
+  }
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(work.c_str())) << "the armed guard removes it";
+  fill();
+  {
+    WorkingFolderGuard guard;
+    guard.Arm(work.c_str(), L"Test");
+    guard.Keep();
+  }
+  EXPECT_TRUE(FileExists(work + L"\\sub\\borrowed.dmg")) << "a kept folder stays whole";
+  {
+    fw::UniqueKernelHandle open(::CreateFileW((work + L"\\sub\\borrowed.dmg").c_str(), GENERIC_READ, 0,
+                                              nullptr, OPEN_EXISTING, 0, nullptr));
+    WorkingFolderGuard guard;
+    guard.Arm(work.c_str(), L"Test");
+  }
+  EXPECT_TRUE(FileExists(work + L"\\sub\\borrowed.dmg"));
+  EXPECT_TRUE(trace.Contains(L"Test The working folder " + work + L" is kept"))
+      << "what could not go is traced";
 }
 
 // Counts the paint messages of a window of the test's thread.

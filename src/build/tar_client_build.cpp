@@ -288,6 +288,7 @@ bool TarClientBuild::PrepareWorkingFolder() {
     TraceLog(tracelog::kLevelError, tag_, L"Cannot empty the working folder %s", workingFolder_);
     return ShowError(uitext::kErrCreateSetup);
   }
+  workingFolderGuard_.Arm(workingFolder_, tag_);
   return true;
 }
 
@@ -364,6 +365,7 @@ bool TarClientBuild::WriteTar(std::initializer_list<const wchar_t*> names, bool 
   // that cannot go back leaves the previous archive in place too.
   if (!consumeBorrowed && !ReturnBorrowed()) {
     ::DeleteFileW(temporaryTarPath_);
+    workingFolderGuard_.Keep();
     return ShowNotReturned();
   }
   if (!::MoveFileExW(temporaryTarPath_, tarPath_, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
@@ -373,7 +375,6 @@ bool TarClientBuild::WriteTar(std::initializer_list<const wchar_t*> names, bool 
   }
   // What stayed borrowed now lives on inside the archive.
   borrowed_.clear();
-  RemoveWorkingFolder();
   return true;
 }
 
@@ -382,18 +383,12 @@ bool TarClientBuild::Abort() {
     ::DeleteFileW(temporaryTarPath_);
   }
   if (!ReturnBorrowed()) {
+    // The folder still holds a file of the server's: it stays, and the message says where.
+    workingFolderGuard_.Keep();
     return ShowNotReturned();
   }
   ShowError(uitext::kErrCreateSetup);
-  RemoveWorkingFolder();
   return false;
-}
-
-void TarClientBuild::RemoveWorkingFolder() const {
-  // A folder that is a link or holds one stays as it is: removing it would reach the target.
-  if (!CleanFolder(workingFolder_) || !::RemoveDirectoryW(workingFolder_)) {
-    TraceLog(tracelog::kLevelError, tag_, L"The working folder %s is kept", workingFolder_);
-  }
 }
 
 bool TarClientBuild::ReturnBorrowed() {

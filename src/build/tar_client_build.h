@@ -16,8 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "options/build_kind.h"
+#include "build/file_utils.h"
 #include "framework/prompt.h"
+#include "options/build_kind.h"
 #include "uitext/ui_text.h"
 
 // Appended to the TAR path for the archive while it is written.
@@ -122,12 +123,13 @@ class TarClientBuild {
   bool ReturnBorrowed();
   bool ShowNotReturned() const;
   // Deletes the working folder's files and the folder; keeps it, traced, when either fails.
-  void RemoveWorkingFolder() const;
 
   fw::IUserPrompt& prompt_;
   const wchar_t* tag_;
   wchar_t sourceFolder_[MAX_PATH] = {};
   wchar_t workingFolder_[MAX_PATH] = {};
+  // Removes the working folder when the build goes, unless a borrowed file keeps it.
+  WorkingFolderGuard workingFolderGuard_;
   wchar_t tarPath_[MAX_PATH] = {};
   wchar_t temporaryTarPath_[MAX_PATH] = {};
   std::vector<std::wstring> borrowed_;  // names, in the order they were moved in

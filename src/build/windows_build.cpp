@@ -308,11 +308,6 @@ bool WindowsBuild::Abort() {
 }
 
 void WindowsBuild::CleanUp() const {
-  // A working folder that is, or holds, a link stays as it is: removing a folder link deletes
-  // its (empty) target.
-  if (EmptyFolderTree(folders_.work.c_str())) {
-    ::RemoveDirectoryW(folders_.work.c_str());
-  }
   ::DeleteFileW((folders_.packer + L"\\" + kArchiveName).c_str());
   if (options_.build.kind != BuildKind::WinMsi) {
     ::DeleteFileW((folders_.packer + L"\\" + output_).c_str());
@@ -535,6 +530,9 @@ bool CreateClientSetupExe(const BuildOptions& options, IBuildUi& ui, const wchar
     ShowText(ui, uitext::kErrCreateSetup, MB_OK | MB_ICONERROR);
     return false;
   }
+  // Goes after the build, and so after its last message.
+  WorkingFolderGuard workFolder;
+  workFolder.Arm(folders.work.c_str(), kTag);
   WindowsBuild build(options, ui, folders, programFolder, outputName);
   if (!build.Run(destinationPath)) {
     return false;
