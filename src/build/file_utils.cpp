@@ -383,7 +383,7 @@ bool ExtractExeToDisk(const wchar_t* targetPath, WORD resourceId, const wchar_t*
   }
   const int written = ::_write(file.get(), bytes, size);
   const bool complete = written >= 0 && static_cast<DWORD>(written) == size;
-  const bool closed = ::_close(file.release()) == 0;
+  const bool closed = file.Close();
   if (!complete || !closed) {
     TraceLog(tracelog::kLevelError, kTag, L"write failed");
     // A truncated program must not be left where the next step would run it.
