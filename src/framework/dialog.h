@@ -123,8 +123,9 @@ class Dialog {
   bool Reflect(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result);
   const MapEntry* Find(UINT message, WPARAM wParam, LPARAM lParam) const;
 
-  HINSTANCE instance_;
+  HINSTANCE instance_;  // the module holding the template: not owned
   UINT templateId_;
+  // The dialog's window: a modeless one is destroyed with this object, a modal one by its loop.
   HWND hwnd_ = nullptr;
   bool modal_ = false;
   // Children with a reflect target; neither side is owned.

@@ -22,7 +22,7 @@ class ScopedGetDC {
 
  private:
   HWND window_;  // not owned
-  HDC dc_;
+  HDC dc_;       // released by this object
 };
 
 // The paint of a WM_PAINT (BeginPaint), ended again (EndPaint).
@@ -37,7 +37,7 @@ class ScopedPaint {
  private:
   HWND window_;  // not owned
   PAINTSTRUCT paint_{};
-  HDC dc_;
+  HDC dc_;  // ended by this object
 };
 
 // Selects a GDI object into a device context and puts the previous one back when it ends, so
