@@ -1,7 +1,5 @@
 #include "app/about_dlg.h"
 
-#include <strsafe.h>
-
 #include "app/resource.h"
 #include "log/trace_log.h"
 #include "uitext/ui_text.h"
@@ -18,11 +16,7 @@ BOOL CAboutDlg::OnInitDialog() {
     TraceLog(tracelog::kLevelError, L"Oninitdialog", L"Load Resource dll failed");
   }
   wchar_t title[MAX_PATH];
-  wchar_t tool[kToolNameCapacity];
-  LoadUiText(uitext::kAppTitleProduct, title);
-  LoadUiText(uitext::kAppTitleTool, tool);
-  ::StringCchCatW(title, MAX_PATH, L" ");
-  ::StringCchCatW(title, MAX_PATH, tool);
+  LoadAppTitle(title, MAX_PATH, kToolNameCapacity);
   ::SetWindowTextW(hwnd(), title);
   ::SetDlgItemTextW(hwnd(), IDC_ABOUT_TITLE, title);
   wchar_t owner[1024];

@@ -141,12 +141,7 @@ void CtmrovaneApp::LoadStringLibraryAndTexts() {
   LoadUiText(uitext::kFontWidth, number);
   fontWidth_ = TextToInt(number);
 
-  LoadUiText(uitext::kAppTitleProduct, title_);
-  wchar_t tool[MAX_PATH];
-  LoadUiText(uitext::kAppTitleTool, tool);
-  // A title that does not fit keeps what fitted.
-  StringCchCatW(title_, kTitleCapacity, L" ");
-  StringCchCatW(title_, kTitleCapacity, tool);
+  LoadAppTitle(title_, kTitleCapacity, MAX_PATH);
 }
 
 bool CtmrovaneApp::InitInstance() {

@@ -53,7 +53,7 @@ class CtmrovaneApp {
   int fontWidth() const { return fontWidth_; }
 
  private:
-  HINSTANCE instance_;
+  HINSTANCE instance_;  // the program module: not owned
   const wchar_t* programFolderOverride_;
   fw::UniqueModule stringLibrary_;
   fw::UniqueKernelHandle mutex_;

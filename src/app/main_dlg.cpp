@@ -10,8 +10,10 @@
 #include "app/about_dlg.h"
 #include "app/app.h"
 #include "app/folder_browse.h"
+#include "app/main_dlg_controls.h"
 #include "app/resource.h"
 #include "controls/dialog_font.h"
+#include "framework/gdi_scope.h"
 #include "groups/select_group_dlg.h"
 #include "log/trace_log.h"
 #include "mail/send_mail.h"
@@ -75,26 +77,11 @@ constexpr int kFontControls[] = {
     IDC_STATIC_INFO_ICON, IDC_RADIO_IPADDRESS,  IDC_EDIT_DOMAINNAME,    IDC_RADIO_DOMAINNAME,
 };
 
-constexpr int kMacNotes[] = {IDC_STATIC_MAC_NOTE1, IDC_LINK_MAC_URL1,   IDC_LINK_MAC_URL2,
-                             IDC_STATIC_MAC_NOTE2, IDC_LINK_MAC_FOLDER, IDC_STATIC_CLOSING_NOTE};
-constexpr int kLinuxNotes[] = {IDC_LINK_LINUX_URL2, IDC_STATIC_LINUX_NOTE1, IDC_LINK_LINUX_URL1,
-                               IDC_STATIC_LINUX_NOTE2, IDC_LINK_LINUX_FOLDER};
 constexpr int kAlternateControls[] = {IDC_CHECK_ALT_CONNECTION, IDC_RADIO_IPADDRESS,  IDC_IPADDRESS,
                                       IDC_EDIT_DOMAINNAME,      IDC_STATIC_INFO_ICON, IDC_RADIO_DOMAINNAME};
 
 constexpr int kLinkIds[] = {IDC_LINK_MAC_URL1,   IDC_LINK_MAC_FOLDER,   IDC_LINK_MAC_URL2,
                             IDC_LINK_LINUX_URL1, IDC_LINK_LINUX_FOLDER, IDC_LINK_LINUX_URL2};
-
-constexpr wchar_t kValidityItems[][4] = {L"30", L"60", L"90", L"180"};
-
-// The text of a window, whole.
-std::wstring WindowText(HWND window) {
-  const int length = ::GetWindowTextLengthW(window);
-  std::wstring text(static_cast<size_t>(length > 0 ? length : 0) + 1, L'\0');
-  const int copied = ::GetWindowTextW(window, text.data(), static_cast<int>(text.size()));
-  text.resize(static_cast<size_t>(copied > 0 ? copied : 0));
-  return text;
-}
 
 }  // namespace
 
@@ -141,11 +128,7 @@ BOOL CtmrovaneDlg::OnInitDialog() {
   if (const CtmrovaneApp* app = CtmrovaneApp::Current()) {
     ::StringCchCopyW(title_, kPathCapacity, app->title());
   } else {
-    wchar_t tool[kPathCapacity];
-    LoadUiText(uitext::kAppTitleProduct, title_);
-    LoadUiText(uitext::kAppTitleTool, tool);
-    ::StringCchCatW(title_, kPathCapacity, L" ");
-    ::StringCchCatW(title_, kPathCapacity, tool);
+    LoadAppTitle(title_, kPathCapacity, kPathCapacity);
   }
 
   // The About entry of the system menu carries the application title.
@@ -163,8 +146,8 @@ BOOL CtmrovaneDlg::OnInitDialog() {
   TraceLog(tracelog::kLevelError, kInitTag, L"called");
   Enable(IDC_CHECK_VALIDITY, false);
   Enable(IDC_CMB_VALIDITY, false);
-  ShowAll(kMacNotes, false);
-  ShowAll(kLinuxNotes, false);
+  ShowAll(maindlg::kMacNotes, false);
+  ShowAll(maindlg::kLinuxNotes, false);
 
   currentGroupId_ = kDefaultGroupId;
   installationMode_ = 0;
@@ -182,10 +165,9 @@ BOOL CtmrovaneDlg::OnInitDialog() {
   wchar_t infoTip[2 * kTextCapacity] = L"";
   SetControlTexts(infoTip, 2 * kTextCapacity);
 
-  wchar_t configPath[kPathCapacity] = L"";
-  installation::BuildConfigFilePath(installFolder_, configPath);
-  ReadDownloadAddresses(configPath);
-  ApplyInstallationMode(configPath);
+  installation::BuildConfigFilePath(installFolder_, configPath_);
+  ReadDownloadAddresses(configPath_);
+  ApplyInstallationMode(configPath_);
 
   installation::BuildWebBuildFolder(installFolder_, webBuildFolder_);
   SetLink(IDC_LINK_MAC_FOLDER, webBuildFolder_);
@@ -220,7 +202,7 @@ BOOL CtmrovaneDlg::OnInitDialog() {
 
 void CtmrovaneDlg::AttachControls() {
   for (size_t i = 0; i < std::size(kLinkIds); ++i) {
-    if (!links_[i].Attach(hwnd(), kLinkIds[i], Prompt(), DialogFontSetting())) {
+    if (!links_[i].Attach(*this, kLinkIds[i], Prompt(), DialogFontSetting())) {
       TraceLog(tracelog::kLevelError, kInitTag, L"Unable to attach link %d", kLinkIds[i]);
     }
   }
@@ -368,7 +350,7 @@ void CtmrovaneDlg::FillCombos() {
                32);
   SetText(IDC_STATIC_LINUX_NOTE1, linuxNote);
   label(IDC_STATIC_LINUX_NOTE2, uitext::kLinuxNoteCopy);
-  FillSetupTypeWindows();
+  FillSetupType(maindlg::kWindowsSetupTypes, kSetupExe32);
 
   label(IDC_STATIC_ANTIVIRUS, uitext::kLblAntivirus);
   insert(IDC_CMB_ANTIVIRUS, kAntivirusYes, uitext::kItemAntivirusYes);
@@ -377,9 +359,10 @@ void CtmrovaneDlg::FillCombos() {
 
   label(IDC_CHECK_VALIDITY, uitext::kChkValidity);
   // Inserted at fixed positions: the list keeps this order although its template sorts.
-  for (int index = 0; index < 4; ++index) {
-    ::SendMessageW(Item(IDC_CMB_VALIDITY), CB_INSERTSTRING, static_cast<WPARAM>(index),
-                   reinterpret_cast<LPARAM>(kValidityItems[index]));
+  for (size_t index = 0; index < std::size(kValidityDays); ++index) {
+    wchar_t days[8];
+    ::StringCchPrintfW(days, std::size(days), L"%d", kValidityDays[index]);
+    ::SendMessageW(Item(IDC_CMB_VALIDITY), CB_INSERTSTRING, index, reinterpret_cast<LPARAM>(days));
   }
   Select(IDC_CMB_VALIDITY, 0);
 }
@@ -452,8 +435,8 @@ void CtmrovaneDlg::GetBuildOptions(BuildOptions& options) const {
   options.destination = destination;
   options.alternateConnection = IsChecked(IDC_CHECK_ALT_CONNECTION);
   options.alternateByDomainName = IsChecked(IDC_RADIO_DOMAINNAME);
-  options.alternateIp = WindowText(Item(IDC_IPADDRESS));
-  options.alternateDomain = WindowText(Item(IDC_EDIT_DOMAINNAME));
+  options.alternateIp = Text(IDC_IPADDRESS);
+  options.alternateDomain = Text(IDC_EDIT_DOMAINNAME);
   options.installFolder = installFolder_;
   options.webBuildFolder = webBuildFolder_;
   options.groupName = groupName_;
@@ -553,47 +536,20 @@ INT_PTR CtmrovaneDlg::OnPaint(WPARAM, LPARAM) {
   if (!::IsIconic(hwnd())) {
     return FALSE;
   }
-  PAINTSTRUCT paint;
-  HDC dc = ::BeginPaint(hwnd(), &paint);
+  const fw::ScopedPaint paint(hwnd());
+  HDC dc = paint.dc();
   ::SendMessageW(hwnd(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
   RECT client;
   ::GetClientRect(hwnd(), &client);
   const int x = (client.right - client.left - ::GetSystemMetrics(SM_CXICON) + 1) / 2;
   const int y = (client.bottom - client.top - ::GetSystemMetrics(SM_CYICON) + 1) / 2;
   ::DrawIcon(dc, x, y, icon_);
-  ::EndPaint(hwnd(), &paint);
   return TRUE;
 }
 
 INT_PTR CtmrovaneDlg::OnQueryDragIcon(WPARAM, LPARAM) { return reinterpret_cast<INT_PTR>(icon_); }
 
 INT_PTR CtmrovaneDlg::OnHelp(WPARAM, LPARAM) { return TRUE; }
-
-void CtmrovaneDlg::Show(int id, bool visible) const { ::ShowWindow(Item(id), visible ? SW_SHOW : SW_HIDE); }
-
-void CtmrovaneDlg::ShowAll(std::span<const int> ids, bool visible) const {
-  for (const int id : ids) {
-    Show(id, visible);
-  }
-}
-
-void CtmrovaneDlg::Enable(int id, bool enabled) const { ::EnableWindow(Item(id), enabled ? TRUE : FALSE); }
-
-bool CtmrovaneDlg::IsChecked(int id) const { return ::IsDlgButtonChecked(hwnd(), id) == BST_CHECKED; }
-
-void CtmrovaneDlg::SetCheck(int id, bool checked) const {
-  ::CheckDlgButton(hwnd(), id, checked ? BST_CHECKED : BST_UNCHECKED);
-}
-
-int CtmrovaneDlg::Selection(int id) const {
-  return static_cast<int>(::SendMessageW(Item(id), CB_GETCURSEL, 0, 0));
-}
-
-void CtmrovaneDlg::Select(int id, int index) const {
-  ::SendMessageW(Item(id), CB_SETCURSEL, static_cast<WPARAM>(index), 0);
-}
-
-void CtmrovaneDlg::SetText(int id, const wchar_t* text) const { ::SetDlgItemTextW(hwnd(), id, text); }
 
 void CtmrovaneDlg::SetLink(int id, const wchar_t* target) {
   const bool folder = id == IDC_LINK_MAC_FOLDER || id == IDC_LINK_LINUX_FOLDER;

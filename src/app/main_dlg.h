@@ -85,19 +85,13 @@ class CtmrovaneDlg : public fw::Dialog {
   INT_PTR OnBnClickedRadioIpaddress(WPARAM, LPARAM);
   INT_PTR OnBnClickedRadioDomainname(WPARAM, LPARAM);
 
-  // Control helpers.
-  void Show(int id, bool visible) const;
-  void ShowAll(std::span<const int> ids, bool visible) const;
-  void Enable(int id, bool enabled) const;
-  bool IsChecked(int id) const;
-  void SetCheck(int id, bool checked) const;
-  int Selection(int id) const;
-  void Select(int id, int index) const;
-  void SetText(int id, const wchar_t* text) const;
   // A link's text and the target it opens.
   void SetLink(int id, const wchar_t* target);
-  void FillSetupTypeWindows() const;
-  void FillSetupTypeLinux() const;
+  // Fills the setup type combo with `items` and selects entry `selection`.
+  void FillSetupType(std::span<const wchar_t* const> items, int selection) const;
+  // The console configuration file as start-up built it; one that did not fit is traced under
+  // `tag` and is empty, so nothing is read from it.
+  const wchar_t* ConfigPath(const wchar_t* tag) const;
   void PlaceAfter(int id, int afterId, int x, int y, int width, int height) const;
   // Reads one console configuration key into a link; an empty read is traced under `tag`.
   void LinkConfigKey(int id, const wchar_t* configPath, const wchar_t* key, const wchar_t* tag);
@@ -121,16 +115,18 @@ class CtmrovaneDlg : public fw::Dialog {
   CHyperLink& Link(int id);
   CTTComboBox packageCombo_;
   fw::UniqueFont font_;
-  HWND tipMacUrl1_ = nullptr;  // tooltip windows: owned by the dialog, destroyed with it
+  // Tooltip windows, not owned: each is a child of its control and goes with the dialog.
+  HWND tipMacUrl1_ = nullptr;
   HWND tipMacUrl2_ = nullptr;
   HWND tipMacFolder_ = nullptr;
   HWND tipInfo_ = nullptr;
-  HICON icon_ = nullptr;  // shared resource icon
+  HICON icon_ = nullptr;  // shared resource icon: not owned
 
   wchar_t groupName_[kPathCapacity] = {};
   wchar_t groupGuid_[kGuidCapacity] = {};
   uint16_t currentGroupId_ = kDefaultGroupId;
   wchar_t installFolder_[kPathCapacity] = {};
+  wchar_t configPath_[kPathCapacity] = {};
   wchar_t macUrl1_[kPathCapacity] = {};
   wchar_t macUrl2_[kPathCapacity] = {};
   wchar_t webBuildFolder_[kPathCapacity] = {};

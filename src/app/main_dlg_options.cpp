@@ -7,6 +7,7 @@
 #include <commctrl.h>
 #include <strsafe.h>
 
+#include "app/main_dlg_controls.h"
 #include "app/resource.h"
 #include "log/trace_log.h"
 #include "uitext/ui_text.h"
@@ -19,17 +20,14 @@ constexpr wchar_t kAltConnectionTag[] = L"CtmrovaneDlg::OnBnClickedCheckAltConne
 constexpr wchar_t kRadioIpTag[] = L"CtmrovaneDlg::OnBnClickedRadioIpaddress";
 constexpr wchar_t kRadioDomainTag[] = L"CtmrovaneDlg::OnBnClickedRadioDomainname";
 
-constexpr const wchar_t* kWindowsSetupTypes[] = {L"EXE/32 bit", L"EXE/64 bit", L"MSI/32 bit", L"MSI/64 bit"};
-constexpr const wchar_t* kLinuxSetupTypes[] = {L"32 bit", L"64 bit"};
+using maindlg::kLinuxSetupTypes;
+using maindlg::kWindowsSetupTypes;
 // The Linux download note as the setup type handler words it when the library lacks it.
 constexpr wchar_t kLinuxNoteShortFallback[] = L"Download Tar file from below link for Linux %d bit.";
 
-constexpr int kMacNotesButClosing[] = {IDC_STATIC_MAC_NOTE1, IDC_LINK_MAC_URL1, IDC_LINK_MAC_URL2,
-                                       IDC_STATIC_MAC_NOTE2, IDC_LINK_MAC_FOLDER};
-constexpr int kMacNotes[] = {IDC_STATIC_MAC_NOTE1, IDC_LINK_MAC_URL1,   IDC_LINK_MAC_URL2,
-                             IDC_STATIC_MAC_NOTE2, IDC_LINK_MAC_FOLDER, IDC_STATIC_CLOSING_NOTE};
-constexpr int kLinuxNotes[] = {IDC_STATIC_LINUX_NOTE1, IDC_LINK_LINUX_URL1, IDC_STATIC_LINUX_NOTE2,
-                               IDC_LINK_LINUX_FOLDER, IDC_LINK_LINUX_URL2};
+using maindlg::kLinuxNotes;
+using maindlg::kMacNotes;
+using maindlg::kMacNotesButClosing;
 constexpr int kGroupControls[] = {IDC_STATIC_GROUP, IDC_EDIT_GROUP, IDC_BTN_BROWSEGROUP};
 constexpr int kDestinationControls[] = {IDC_STATIC_DESTINATION, IDC_EDIT_DESTINATION, IDC_BTN_BROWSE};
 constexpr int kValidityControls[] = {IDC_CHECK_VALIDITY, IDC_CMB_VALIDITY};
@@ -38,24 +36,21 @@ constexpr int kSetupAndAntivirus[] = {IDC_STATIC_SETUPTYPE, IDC_CMB_SETUPTYPE, I
 
 }  // namespace
 
-void CtmrovaneDlg::FillSetupTypeWindows() const {
+void CtmrovaneDlg::FillSetupType(std::span<const wchar_t* const> items, int selection) const {
   HWND combo = Item(IDC_CMB_SETUPTYPE);
   ::SendMessageW(combo, CB_RESETCONTENT, 0, 0);
-  for (int index = 0; index < 4; ++index) {
-    ::SendMessageW(combo, CB_INSERTSTRING, static_cast<WPARAM>(index),
-                   reinterpret_cast<LPARAM>(kWindowsSetupTypes[index]));
+  for (size_t index = 0; index < items.size(); ++index) {
+    ::SendMessageW(combo, CB_INSERTSTRING, index, reinterpret_cast<LPARAM>(items[index]));
   }
-  Select(IDC_CMB_SETUPTYPE, kSetupExe32);
+  Select(IDC_CMB_SETUPTYPE, selection);
 }
 
-void CtmrovaneDlg::FillSetupTypeLinux() const {
-  HWND combo = Item(IDC_CMB_SETUPTYPE);
-  ::SendMessageW(combo, CB_RESETCONTENT, 0, 0);
-  for (int index = 0; index < 2; ++index) {
-    ::SendMessageW(combo, CB_INSERTSTRING, static_cast<WPARAM>(index),
-                   reinterpret_cast<LPARAM>(kLinuxSetupTypes[index]));
+const wchar_t* CtmrovaneDlg::ConfigPath(const wchar_t* tag) const {
+  if (configPath_[0] == L'\0') {
+    TraceLog(tracelog::kLevelError, tag, L"StringCchPrintfW failed, Error:%lu",
+             static_cast<unsigned long>(STRSAFE_E_INSUFFICIENT_BUFFER));
   }
-  Select(IDC_CMB_SETUPTYPE, kSetupLinux32);
+  return configPath_;
 }
 
 void CtmrovaneDlg::UpdateSendMail() const {
@@ -87,7 +82,7 @@ INT_PTR CtmrovaneDlg::OnCbnSelchangeCmbPackage(WPARAM, LPARAM) {
     ShowAll(kGroupControls, true);
     ShowAll(kDestinationControls, true);
     ShowAll(kLinuxNotes, false);
-    FillSetupTypeWindows();
+    FillSetupType(kWindowsSetupTypes, kSetupExe32);
   } else {
     Enable(IDC_CHECK_VALIDITY, false);
     Enable(IDC_CMB_VALIDITY, false);
@@ -151,18 +146,11 @@ INT_PTR CtmrovaneDlg::OnCbnSelchangeCmbOsplatform(WPARAM, LPARAM) {
       text[0] = L'\0';
     }
     SetLink(IDC_LINK_LINUX_FOLDER, text);
-    wchar_t configPath[kPathCapacity];
-    const HRESULT formatted = ::StringCchPrintfW(configPath, kPathCapacity, L"%sconfig\\%s", installFolder_,
-                                                 installation::kConfigFileName);
-    if (FAILED(formatted)) {
-      TraceLog(tracelog::kLevelError, kPlatformTag, L"StringCchPrintfW failed, Error:%lu",
-               static_cast<unsigned long>(formatted));
-      configPath[0] = L'\0';  // nothing is read from a path cut short
-    }
+    const wchar_t* configPath = ConfigPath(kPlatformTag);
     PlaceAfter(IDC_STATIC_CLOSING_NOTE, IDC_LINK_LINUX_FOLDER, 49, 405, 443, 15);
     LinkConfigKey(IDC_LINK_LINUX_URL1, configPath, installation::kKeyLinuxUrl1x32, kPlatformTag);
     LinkConfigKey(IDC_LINK_LINUX_URL2, configPath, installation::kKeyLinuxUrl2x32, kPlatformTag);
-    FillSetupTypeLinux();
+    FillSetupType(kLinuxSetupTypes, kSetupLinux32);
     Enable(IDC_CMB_SETUPTYPE, true);
     ShowAll(kGroupControls, false);
     Enable(IDC_CMB_ANTIVIRUS, false);
@@ -170,7 +158,7 @@ INT_PTR CtmrovaneDlg::OnCbnSelchangeCmbOsplatform(WPARAM, LPARAM) {
   } else {
     Enable(IDC_CMB_SETUPTYPE, true);
     ShowAll(kValidityControls, true);
-    FillSetupTypeWindows();
+    FillSetupType(kWindowsSetupTypes, kSetupExe32);
     ShowAll(kMacNotes, false);
     ShowAll(kSetupAndAntivirus, true);
     ShowAll(kGroupControls, true);
@@ -213,7 +201,7 @@ INT_PTR CtmrovaneDlg::OnCbnSelchangeCmbSetuptype(WPARAM, LPARAM) {
     const bool bits32 = setupType == kSetupLinux32;
     wchar_t text[kPathCapacity];
     SetLink(IDC_LINK_LINUX_FOLDER, L"");
-    HRESULT formatted = ::StringCchPrintfW(
+    const HRESULT formatted = ::StringCchPrintfW(
         text, kPathCapacity, bits32 ? L"%sweb\\build\\heslin32" : L"%sweb\\build\\heslin64", installFolder_);
     if (FAILED(formatted)) {
       TraceLog(tracelog::kLevelError, kSetupTypeTag, L"StringCchPrintfW failed, Error:%lu",
@@ -227,14 +215,7 @@ INT_PTR CtmrovaneDlg::OnCbnSelchangeCmbSetuptype(WPARAM, LPARAM) {
                static_cast<unsigned long>(STRSAFE_E_INSUFFICIENT_BUFFER));
     }
     SetText(IDC_STATIC_LINUX_NOTE1, text);
-    wchar_t configPath[kPathCapacity];
-    formatted = ::StringCchPrintfW(configPath, kPathCapacity, L"%sconfig\\%s", installFolder_,
-                                   installation::kConfigFileName);
-    if (FAILED(formatted)) {
-      TraceLog(tracelog::kLevelError, kSetupTypeTag, L"StringCchPrintfW failed, Error:%lu",
-               static_cast<unsigned long>(formatted));
-      configPath[0] = L'\0';  // nothing is read from a path cut short
-    }
+    const wchar_t* configPath = ConfigPath(kSetupTypeTag);
     LinkConfigKey(IDC_LINK_LINUX_URL1, configPath,
                   bits32 ? installation::kKeyLinuxUrl1x32 : installation::kKeyLinuxUrl1x64, kSetupTypeTag);
     LinkConfigKey(IDC_LINK_LINUX_URL2, configPath,

@@ -431,7 +431,7 @@ fw::UniqueKernelHandle ExtractExeToDisk(const wchar_t* targetPath, WORD resource
   }
   DWORD count = 0;
   const bool complete = ::WriteFile(written.get(), bytes, size, &count, nullptr) && count == size;
-  const bool closed = ::CloseHandle(written.release()) != FALSE;
+  const bool closed = written.Close();
   if (!complete || !closed) {
     TraceLog(tracelog::kLevelError, kTag, L"write failed");
     // A truncated program must not be left where the next step would run it.

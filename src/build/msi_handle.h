@@ -13,7 +13,7 @@ struct MsiHandleTraits {
   using Type = MSIHANDLE;
   static Type Invalid() noexcept { return 0; }
   static bool IsValid(Type h) noexcept { return h != 0; }
-  static void Close(Type h) noexcept { ::MsiCloseHandle(h); }
+  static bool Close(Type h) noexcept { return ::MsiCloseHandle(h) == ERROR_SUCCESS; }
 };
 
 using UniqueMsiHandle = fw::UniqueHandle<MsiHandleTraits>;

@@ -376,7 +376,7 @@ bool CreateTarFile(const wchar_t* sourcePath, const wchar_t* tarPath, DWORD* err
     TraceLog(tracelog::kLevelError, kTag, L"Flushing %s to disk failed", tarPath);
     complete = false;
   }
-  const bool closed = ::_close(archive.release()) == 0;
+  const bool closed = archive.Close();
   if (!complete || !closed) {
     TraceLog(tracelog::kLevelError, kTag, L"Writing %s failed; removing it", tarPath);
     ::DeleteFileW(tarPath);

@@ -2,6 +2,8 @@
 
 #include <strsafe.h>
 
+#include "framework/gdi_scope.h"
+
 namespace controls {
 
 LONG DialogFontHeight(int points, int dpiX, int dpiY) {
@@ -14,13 +16,16 @@ LONG DialogFontHeight(int points, int dpiX, int dpiY) {
 
 bool MakeDialogFontDescription(HWND window, const FontSetting& setting, LOGFONTW& font) {
   font = LOGFONTW{};
-  HDC dc = ::GetDC(window);
-  if (dc == nullptr) {
-    return false;
+  int dpiX = 0;
+  int dpiY = 0;
+  {
+    const fw::ScopedGetDC screen(window);
+    if (screen.dc() == nullptr) {
+      return false;
+    }
+    dpiX = ::GetDeviceCaps(screen.dc(), LOGPIXELSX);
+    dpiY = ::GetDeviceCaps(screen.dc(), LOGPIXELSY);
   }
-  const int dpiX = ::GetDeviceCaps(dc, LOGPIXELSX);
-  const int dpiY = ::GetDeviceCaps(dc, LOGPIXELSY);
-  ::ReleaseDC(window, dc);
   font.lfHeight = DialogFontHeight(setting.points, dpiX, dpiY);
   font.lfWidth = setting.width;
   font.lfWeight = FW_NORMAL;

@@ -11,8 +11,7 @@
 #include "uitext/ui_text.h"
 
 namespace {
-// Subclass ID of the control's own procedure; the dialog's uses the object's address, so that
-// several links on one dialog each keep their own.
+// Subclass ID of the control's own procedure.
 constexpr UINT_PTR kControlSubclassId = 1;
 // How far below the control the leave redraw reaches (descenders of the underlined font).
 constexpr LONG kLeaveRedrawExtra = 10;
@@ -20,11 +19,12 @@ constexpr LONG kLeaveRedrawExtra = 10;
 
 CHyperLink::~CHyperLink() { Detach(); }
 
-bool CHyperLink::Attach(HWND dialog, int id, fw::IUserPrompt& prompt, const controls::FontSetting& font) {
+bool CHyperLink::Attach(fw::Dialog& dialog, int id, fw::IUserPrompt& prompt,
+                        const controls::FontSetting& font) {
   if (control_ != nullptr) {
     return false;
   }
-  HWND control = ::GetDlgItem(dialog, id);
+  HWND control = dialog.Item(id);
   if (control == nullptr) {
     return false;
   }
@@ -47,21 +47,17 @@ bool CHyperLink::Attach(HWND dialog, int id, fw::IUserPrompt& prompt, const cont
                            reinterpret_cast<DWORD_PTR>(this))) {
     return false;
   }
-  if (!::SetWindowSubclass(dialog, &CHyperLink::ParentProc, reinterpret_cast<UINT_PTR>(this),
-                           reinterpret_cast<DWORD_PTR>(this))) {
-    ::RemoveWindowSubclass(control, &CHyperLink::ControlProc, kControlSubclassId);
-    return false;
-  }
+  dialog.AddReflectTarget(control, *this);
   control_ = control;
-  parent_ = dialog;
+  dialog_ = &dialog;
   prompt_ = &prompt;
   return true;
 }
 
 void CHyperLink::Detach() {
-  if (parent_ != nullptr) {
-    ::RemoveWindowSubclass(parent_, &CHyperLink::ParentProc, reinterpret_cast<UINT_PTR>(this));
-    parent_ = nullptr;
+  if (dialog_ != nullptr) {
+    dialog_->RemoveReflectTarget(*this);
+    dialog_ = nullptr;
   }
   if (control_ != nullptr) {
     ::KillTimer(control_, timerId_);
@@ -114,6 +110,10 @@ LRESULT CALLBACK CHyperLink::ControlProc(HWND hwnd, UINT message, WPARAM wParam,
   if (message == WM_NCDESTROY) {
     ::RemoveWindowSubclass(hwnd, &CHyperLink::ControlProc, kControlSubclassId);
     link->control_ = nullptr;
+    if (link->dialog_ != nullptr) {
+      link->dialog_->RemoveReflectTarget(*link);
+      link->dialog_ = nullptr;
+    }
     return ::DefSubclassProc(hwnd, message, wParam, lParam);
   }
   return link->OnControlMessage(message, wParam, lParam);
@@ -176,25 +176,20 @@ void CHyperLink::OnTimer() {
   ::InvalidateRect(control_, &client, TRUE);
 }
 
-LRESULT CALLBACK CHyperLink::ParentProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
-                                        DWORD_PTR self) {
-  auto* link = reinterpret_cast<CHyperLink*>(self);
-  const bool fromLink = link->control_ != nullptr && reinterpret_cast<HWND>(lParam) == link->control_;
-  if (message == WM_CTLCOLORSTATIC && fromLink) {
+bool CHyperLink::OnReflected(UINT message, WPARAM wParam, LPARAM, LRESULT& result) {
+  if (message == WM_CTLCOLORSTATIC) {
     HDC dc = reinterpret_cast<HDC>(wParam);
-    ::SetTextColor(dc, link->visited_ ? link->visitedColor_ : link->linkColor_);
+    ::SetTextColor(dc, visited_ ? kVisitedColor : kLinkColor);
     ::SetBkMode(dc, TRANSPARENT);
-    return reinterpret_cast<LRESULT>(::GetStockObject(NULL_BRUSH));
+    result = reinterpret_cast<LRESULT>(::GetStockObject(NULL_BRUSH));
+    return true;
   }
-  if (message == WM_COMMAND && fromLink && HIWORD(wParam) == STN_CLICKED) {
-    link->OnClicked();
-    return 0;
+  if (message == WM_COMMAND && HIWORD(wParam) == STN_CLICKED) {
+    OnClicked();
+    result = 0;
+    return true;
   }
-  if (message == WM_NCDESTROY) {
-    ::RemoveWindowSubclass(hwnd, &CHyperLink::ParentProc, id);
-    link->parent_ = nullptr;
-  }
-  return ::DefSubclassProc(hwnd, message, wParam, lParam);
+  return false;
 }
 
 void CHyperLink::OnClicked() {

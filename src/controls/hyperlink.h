@@ -3,18 +3,19 @@
 // hand cursor, and a click opens its target with the shell (then it shows the visited colour).
 //
 // The object attaches to an existing static control of a dialog by ID. It subclasses the
-// control for its own messages and the dialog for the two the control reports to its parent
-// (WM_CTLCOLORSTATIC and the STN_CLICKED notification), which it handles in the dialog's place.
+// control for its own messages and takes the two the control reports to its dialog
+// (WM_CTLCOLORSTATIC and the STN_CLICKED notification) as the dialog's reflect target.
 
 #include <windows.h>
 
 #include <string>
 
 #include "controls/dialog_font.h"
+#include "framework/dialog.h"
 #include "framework/handles.h"
 #include "framework/prompt.h"
 
-class CHyperLink {
+class CHyperLink final : public fw::ReflectTarget {
  public:
   static constexpr COLORREF kLinkColor = RGB(0, 0, 238);
   static constexpr COLORREF kVisitedColor = RGB(85, 26, 139);
@@ -26,11 +27,11 @@ class CHyperLink {
   CHyperLink& operator=(const CHyperLink&) = delete;
   ~CHyperLink();
 
-  // Attaches to control `id` of `dialog`: adds SS_NOTIFY, gives it the link font (made from
-  // `font`, the owning dialog's setting) and the hand cursor. A target the shell cannot open is reported
-  // through `prompt`, which must outlive the control's window. False when the control does not exist or this
-  // object is already attached.
-  bool Attach(HWND dialog, int id, fw::IUserPrompt& prompt, const controls::FontSetting& font);
+  // Attaches to control `id` of `dialog`, which must outlive the attachment: adds SS_NOTIFY, gives it the
+  // link font (made from `font`, the owning dialog's setting) and the hand cursor. A target the shell cannot
+  // open is reported through `prompt`, which must outlive the control's window. False when the control does
+  // not exist or this object is already attached.
+  bool Attach(fw::Dialog& dialog, int id, fw::IUserPrompt& prompt, const controls::FontSetting& font);
 
   // What a link may open: a download link only an http:// or https:// address, a folder link
   // only a path on a local drive that is not a file. A click on any other target, or on an
@@ -48,8 +49,7 @@ class CHyperLink {
  private:
   static LRESULT CALLBACK ControlProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
                                       DWORD_PTR self);
-  static LRESULT CALLBACK ParentProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
-                                     DWORD_PTR self);
+  bool OnReflected(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
   LRESULT OnControlMessage(UINT message, WPARAM wParam, LPARAM lParam);
   void OnMouseMove();
   void OnTimer();
@@ -57,18 +57,16 @@ class CHyperLink {
   bool TargetAllowed() const;
   void Detach();
 
-  COLORREF linkColor_ = kLinkColor;
-  COLORREF visitedColor_ = kVisitedColor;
   bool over_ = false;
   bool visited_ = false;
   std::wstring target_;
   TargetKind targetKind_ = TargetKind::kWebAddress;
   fw::UniqueFont underlinedFont_;
   fw::UniqueFont normalFont_;
-  HCURSOR cursor_ = nullptr;
+  HCURSOR cursor_ = nullptr;  // shared system cursor: not owned
   UINT_PTR timerId_ = kTimerId;
 
-  HWND control_ = nullptr;
-  HWND parent_ = nullptr;
+  HWND control_ = nullptr;  // not owned: a control of the dialog
+  fw::Dialog* dialog_ = nullptr;
   fw::IUserPrompt* prompt_ = nullptr;
 };

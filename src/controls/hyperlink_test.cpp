@@ -13,8 +13,8 @@ using namespace controlstest;
 struct LinkTest : ::testing::Test {
   void SetUp() override {
     MoveMouse(FarAway());
-    ASSERT_TRUE(dialog.Open([this](HWND hwnd) {
-      EXPECT_TRUE(link.Attach(hwnd, IDC_TEST_LINK, prompt, controls::kDefaultFontSetting));
+    ASSERT_TRUE(dialog.Open([this](HWND) {
+      EXPECT_TRUE(link.Attach(dialog, IDC_TEST_LINK, prompt, controls::kDefaultFontSetting));
     }));
     control = dialog.Item(IDC_TEST_LINK);
   }
@@ -49,7 +49,7 @@ TEST_F(LinkTest, LinkFontUnderlinedOnlyWhileHovered) {
   EXPECT_STREQ(L"Arial", Font().lfFaceName);
   EXPECT_EQ(-12, Font().lfHeight);
   EXPECT_EQ(5, Font().lfWidth);
-  EXPECT_FALSE(link.Attach(dialog.hwnd(), IDC_TEST_LINK, prompt, controls::kDefaultFontSetting))
+  EXPECT_FALSE(link.Attach(dialog, IDC_TEST_LINK, prompt, controls::kDefaultFontSetting))
       << "already attached";
   for (int round = 0; round < 2; ++round) {
     SCOPED_TRACE(round);
@@ -128,7 +128,7 @@ TEST(Hyperlink, WindowOutlivingTheObjectKeepsNoDeletedFont) {
   {
     CHyperLink link;
     ASSERT_TRUE(dialog.Open(
-        [&](HWND hwnd) { link.Attach(hwnd, IDC_TEST_LINK, prompt, controls::kDefaultFontSetting); }));
+        [&](HWND) { link.Attach(dialog, IDC_TEST_LINK, prompt, controls::kDefaultFontSetting); }));
   }
   HWND control = dialog.Item(IDC_TEST_LINK);
   EXPECT_EQ(0, SendMessageW(control, WM_GETFONT, 0, 0));

@@ -4,6 +4,7 @@
 
 #include <cwchar>
 
+#include "framework/gdi_scope.h"
 #include "framework/handles.h"
 
 namespace {
@@ -14,39 +15,6 @@ constexpr int kTextCapacity = MAX_PATH;
 // The overlay text starts this far inside the item's text rectangle.
 constexpr int kTextOffsetX = 2;
 constexpr int kTextOffsetY = 1;
-
-// Selects a GDI object into a device context and puts the previous one back when it ends, so
-// that whatever was selected can be deleted afterwards.
-class Selection {
- public:
-  Selection(HDC dc, HGDIOBJ object)
-      : dc_(dc), previous_(object != nullptr ? ::SelectObject(dc, object) : nullptr) {}
-  Selection(const Selection&) = delete;
-  Selection& operator=(const Selection&) = delete;
-  ~Selection() {
-    if (previous_ != nullptr && previous_ != HGDI_ERROR) {
-      ::SelectObject(dc_, previous_);
-    }
-  }
-
- private:
-  HDC dc_;
-  HGDIOBJ previous_;
-};
-
-class PaintScope {
- public:
-  explicit PaintScope(HWND window) : window_(window), dc_(::BeginPaint(window, &paint_)) {}
-  PaintScope(const PaintScope&) = delete;
-  PaintScope& operator=(const PaintScope&) = delete;
-  ~PaintScope() { ::EndPaint(window_, &paint_); }
-  HDC dc() const { return dc_; }
-
- private:
-  HWND window_;
-  PAINTSTRUCT paint_{};
-  HDC dc_;
-};
 
 Color_Font EmptyEntry() {
   Color_Font entry{};
@@ -158,7 +126,7 @@ bool CTreeCtrlEx::IsInertClick(UINT message, LPARAM lParam) const {
 }
 
 void CTreeCtrlEx::OnPaint() {
-  const PaintScope paint(tree_);
+  const fw::ScopedPaint paint(tree_);
   HDC dc = paint.dc();
   if (dc == nullptr) {
     return;
@@ -173,7 +141,7 @@ void CTreeCtrlEx::OnPaint() {
     ::DefSubclassProc(tree_, WM_PAINT, reinterpret_cast<WPARAM>(dc), 0);  // unbuffered, unstyled
     return;
   }
-  const Selection selectedBitmap(memory.get(), bitmap.get());
+  const fw::ScopedSelectObject selectedBitmap(memory.get(), bitmap.get());
 
   RECT clip;
   ::GetClipBox(dc, &clip);
@@ -217,7 +185,7 @@ void CTreeCtrlEx::DrawStyledItems(HDC dc) const {
       logfont.lfWeight = FW_BOLD;
     }
     const fw::UniqueFont font(::CreateFontIndirectW(&logfont));
-    const Selection selectedFont(dc, font.get());
+    const fw::ScopedSelectObject selectedFont(dc, font.get());
 
     wchar_t text[kTextCapacity] = L"";
     TVITEMW read{};

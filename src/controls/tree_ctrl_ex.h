@@ -56,6 +56,6 @@ class CTreeCtrlEx {
   Color_Font& EntryFor(HTREEITEM item);
   void Detach();
 
-  HWND tree_ = nullptr;
+  HWND tree_ = nullptr;  // not owned: a control of the dialog
   std::unordered_map<HTREEITEM, Color_Font> styles_;
 };

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 
+#include "framework/gdi_scope.h"
 #include "framework/handles.h"
 
 namespace {
@@ -18,16 +19,17 @@ constexpr int kBoxInset = 2;
 constexpr UINT kMeasureFlags = DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_CALCRECT | DT_NOPREFIX;
 constexpr UINT kPaintFlags = DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX;
 
-// One tip window and its font for all instances; all use is on the user-interface thread.
+// One tip window and its font for all instances; all use is on the user-interface thread. The
+// window lives while `users` is above zero.
 struct SharedTip {
-  HWND window = nullptr;
+  fw::UniqueWindow window;
   fw::UniqueFont font;
   int users = 0;          // attached instances
   int hoveredEntry = -1;  // list entry whose tip is shown
   bool tracking = false;  // a hover/leave request is pending
   // The window that was given the mouse capture for the visible tip, when it did not hold it
   // already; hiding the tip takes the capture back from it and from no other window.
-  HWND captureTaken = nullptr;
+  HWND captureTaken = nullptr;  // not owned
 };
 
 SharedTip& Shared() {
@@ -46,19 +48,17 @@ void ReleaseTakenCapture() {
 LRESULT CALLBACK TipWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_PAINT: {
-      PAINTSTRUCT paint;
-      HDC dc = ::BeginPaint(hwnd, &paint);
+      const fw::ScopedPaint paint(hwnd);
+      HDC dc = paint.dc();
       RECT client;
       ::GetClientRect(hwnd, &client);
       ::FillRect(dc, &client, ::GetSysColorBrush(COLOR_INFOBK));
       ::FrameRect(dc, &client, static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
       wchar_t text[1024];
       ::GetWindowTextW(hwnd, text, ARRAYSIZE(text));
-      const HGDIOBJ oldFont = ::SelectObject(dc, Shared().font.get());
+      const fw::ScopedSelectObject font(dc, Shared().font.get());
       ::SetBkMode(dc, TRANSPARENT);
       ::DrawTextW(dc, text, -1, &client, kPaintFlags);
-      ::SelectObject(dc, oldFont);
-      ::EndPaint(hwnd, &paint);
       return 0;
     }
     case WM_TIMER:
@@ -78,7 +78,7 @@ LRESULT CALLBACK TipWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
 
 bool AcquireTipWindow() {
   SharedTip& shared = Shared();
-  if (shared.window == nullptr) {
+  if (!shared.window) {
     const HINSTANCE instance = ::GetModuleHandleW(nullptr);
     WNDCLASSW windowClass{};
     windowClass.lpfnWndProc = &TipWindowProc;
@@ -96,9 +96,9 @@ bool AcquireTipWindow() {
         shared.font.reset(::CreateFontIndirectW(&metrics.lfStatusFont));
       }
     }
-    shared.window = ::CreateWindowExW(WS_EX_TOOLWINDOW, CTTComboBox::kTipWindowClass, L"", WS_POPUP, 0, 0, 0,
-                                      0, nullptr, nullptr, instance, nullptr);
-    if (shared.window == nullptr) {
+    shared.window.reset(::CreateWindowExW(WS_EX_TOOLWINDOW, CTTComboBox::kTipWindowClass, L"", WS_POPUP, 0, 0,
+                                          0, 0, nullptr, nullptr, instance, nullptr));
+    if (!shared.window) {
       return false;
     }
   }
@@ -111,35 +111,31 @@ void ReleaseTipWindow() {
   if (--shared.users > 0) {
     return;
   }
-  ::DestroyWindow(shared.window);
-  shared.window = nullptr;
+  shared.window.reset();
   shared.font.reset();
   shared.hoveredEntry = -1;
   shared.tracking = false;
   shared.captureTaken = nullptr;
 }
 
-void HideTip() { ::ShowWindow(Shared().window, SW_HIDE); }
+void HideTip() { ::ShowWindow(Shared().window.get(), SW_HIDE); }
 
 // The extent of `text` in the tip font, from the top-left corner of `start`.
 RECT MeasureText(const std::wstring& text, const RECT& start) {
   RECT measured = start;
-  HWND tip = Shared().window;
-  HDC dc = ::GetDC(tip);
-  if (dc == nullptr) {
+  const fw::ScopedGetDC tip(Shared().window.get());
+  if (tip.dc() == nullptr) {
     return measured;
   }
-  const HGDIOBJ oldFont = ::SelectObject(dc, Shared().font.get());
-  ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &measured, kMeasureFlags);
-  ::SelectObject(dc, oldFont);
-  ::ReleaseDC(tip, dc);
+  const fw::ScopedSelectObject font(tip.dc(), Shared().font.get());
+  ::DrawTextW(tip.dc(), text.c_str(), static_cast<int>(text.size()), &measured, kMeasureFlags);
   return measured;
 }
 
 // Shows the tip with `text` over `area` (client coordinates of `owner`), which then holds the
 // mouse capture so that it keeps seeing the mouse while the tip lies under it.
 void ShowTip(HWND owner, RECT area, const std::wstring& text) {
-  HWND tip = Shared().window;
+  HWND tip = Shared().window.get();
   ::InflateRect(&area, kTipMargin, kTipMargin);
   ::MapWindowPoints(owner, HWND_DESKTOP, reinterpret_cast<POINT*>(&area), 2);
   ::SetWindowTextW(tip, text.c_str());
@@ -271,7 +267,7 @@ LRESULT CALLBACK CTTComboBox::ComboProc(HWND hwnd, UINT message, WPARAM wParam, 
       HideTip();
       return 0;
     case WM_LBUTTONDOWN:
-      if (::IsWindowVisible(Shared().window)) {
+      if (::IsWindowVisible(Shared().window.get())) {
         ReleaseTakenCapture();
       }
       break;

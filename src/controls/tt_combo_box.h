@@ -48,8 +48,8 @@ class CTTComboBox {
   void ShowItemWindowTip();
   void Detach();
 
-  HWND combo_ = nullptr;
-  COMBOBOXINFO info_{};
+  HWND combo_ = nullptr;  // not owned: a control of the dialog
+  COMBOBOXINFO info_{};   // its list and item windows belong to the combo box
   RECT buttonRect_{};
   std::map<int, std::wstring> tips_;
   bool holdsTipWindow_ = false;

@@ -19,7 +19,7 @@ constexpr int kCustom = 0, kMinimal = 1, kLong = 2, kShort = 3;
 
 HWND TipWindow() { return FindWindowW(CTTComboBox::kTipWindowClass, nullptr); }
 bool TipVisible() { return IsWindowVisible(TipWindow()) != FALSE; }
-bool TipShows(const wchar_t* text) { return TipVisible() && TextOf(TipWindow()) == text; }
+bool TipShows(const wchar_t* text) { return TipVisible() && testsupport::WindowText(TipWindow()) == text; }
 RECT TipRect() {
   RECT rect;
   GetWindowRect(TipWindow(), &rect);

@@ -94,6 +94,7 @@ INT_PTR CALLBACK Dialog::StaticProc(HWND hwnd, UINT message, WPARAM wParam, LPAR
   if (message == WM_NCDESTROY) {
     ::RemovePropW(hwnd, kThisProperty);
     self->hwnd_ = nullptr;
+    self->reflectTargets_.clear();
     self->OnDestroyed();
   }
   return result;
@@ -118,9 +119,55 @@ const Dialog::MapEntry* Dialog::Find(UINT message, WPARAM wParam, LPARAM lParam)
   return nullptr;
 }
 
+bool Dialog::Reflect(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) {
+  HWND child = nullptr;
+  if (message == WM_COMMAND || (message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC)) {
+    child = reinterpret_cast<HWND>(lParam);
+  } else if (message == WM_NOTIFY) {
+    child = reinterpret_cast<const NMHDR*>(lParam)->hwndFrom;
+  }
+  if (child == nullptr) {
+    return false;
+  }
+  for (const auto& [registered, target] : reflectTargets_) {
+    if (registered != child) {
+      continue;
+    }
+    LRESULT answer = 0;
+    if (!target->OnReflected(message, wParam, lParam, answer)) {
+      return false;
+    }
+    if (message == WM_COMMAND || message == WM_NOTIFY) {
+      SetMessageResult(answer);
+      result = TRUE;
+    } else {
+      result = static_cast<INT_PTR>(answer);
+    }
+    return true;
+  }
+  return false;
+}
+
+void Dialog::AddReflectTarget(HWND child, ReflectTarget& target) {
+  for (auto& [registered, existing] : reflectTargets_) {
+    if (registered == child) {
+      existing = &target;
+      return;
+    }
+  }
+  reflectTargets_.emplace_back(child, &target);
+}
+
+void Dialog::RemoveReflectTarget(const ReflectTarget& target) {
+  std::erase_if(reflectTargets_, [&](const auto& entry) { return entry.second == &target; });
+}
+
 INT_PTR Dialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_INITDIALOG) {
     return OnInitDialog();
+  }
+  if (INT_PTR reflected = FALSE; Reflect(message, wParam, lParam, reflected)) {
+    return reflected;
   }
   if (const MapEntry* entry = Find(message, wParam, lParam)) {
     return (this->*(entry->handler))(wParam, lParam);
@@ -137,6 +184,45 @@ INT_PTR Dialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
   }
   return FALSE;
 }
+
+void Dialog::Show(int id, bool visible) const { ::ShowWindow(Item(id), visible ? SW_SHOW : SW_HIDE); }
+
+void Dialog::ShowAll(std::span<const int> ids, bool visible) const {
+  for (const int id : ids) {
+    Show(id, visible);
+  }
+}
+
+bool Dialog::IsShown(int id) const { return (::GetWindowLongW(Item(id), GWL_STYLE) & WS_VISIBLE) != 0; }
+
+void Dialog::Enable(int id, bool enabled) const { ::EnableWindow(Item(id), enabled ? TRUE : FALSE); }
+
+bool Dialog::IsEnabled(int id) const { return ::IsWindowEnabled(Item(id)) != FALSE; }
+
+bool Dialog::IsChecked(int id) const { return ::IsDlgButtonChecked(hwnd_, id) == BST_CHECKED; }
+
+void Dialog::SetCheck(int id, bool checked) const {
+  ::CheckDlgButton(hwnd_, id, checked ? BST_CHECKED : BST_UNCHECKED);
+}
+
+int Dialog::Selection(int id) const { return static_cast<int>(::SendMessageW(Item(id), CB_GETCURSEL, 0, 0)); }
+
+void Dialog::Select(int id, int index) const {
+  ::SendMessageW(Item(id), CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+}
+
+void Dialog::SetText(int id, const wchar_t* text) const { ::SetDlgItemTextW(hwnd_, id, text); }
+
+std::wstring Dialog::Text(int id) const {
+  HWND control = Item(id);
+  const int length = ::GetWindowTextLengthW(control);
+  std::wstring text(static_cast<size_t>(length > 0 ? length : 0) + 1, L'\0');
+  const int copied = ::GetWindowTextW(control, text.data(), static_cast<int>(text.size()));
+  text.resize(static_cast<size_t>(copied > 0 ? copied : 0));
+  return text;
+}
+
+void Dialog::SetMessageResult(LRESULT result) const { ::SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, result); }
 
 void Dialog::PlaceControls(std::span<const ControlPlacement> layout, int width, int clientHeight) const {
   HWND previous = HWND_TOP;

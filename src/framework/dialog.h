@@ -1,12 +1,30 @@
 #pragma once
 // Thin dialog framework: a dialog object bound to a resource template, whose messages are
 // dispatched through a static table from (message, control ID, notification) to a member.
+//
+// Messages a child control sends its dialog about itself (WM_COMMAND, WM_NOTIFY and the
+// WM_CTLCOLOR* family) are first offered to the reflect target registered for that child, so
+// that a control class handles its own notifications without subclassing the dialog.
 
 #include <windows.h>
 
 #include <span>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace fw {
+
+// A control object that handles what its control reports to the dialog.
+class ReflectTarget {
+ public:
+  // `message` as the dialog received it. Returns true when handled; `result` is then the
+  // answer: the brush for WM_CTLCOLOR*, the message result otherwise.
+  virtual bool OnReflected(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) = 0;
+
+ protected:
+  ~ReflectTarget() = default;
+};
 
 // Where a fixed layout puts one control, in pixels of the dialog's client area.
 struct ControlPlacement {
@@ -44,13 +62,39 @@ class Dialog {
   void EndDialog(INT_PTR result);
 
   HWND hwnd() const { return hwnd_; }
+  // The control with this ID; not owned (it goes with the dialog).
   HWND Item(int id) const { return ::GetDlgItem(hwnd_, id); }
+
+  // Control helpers by control ID.
+  void Show(int id, bool visible) const;
+  void ShowAll(std::span<const int> ids, bool visible) const;
+  // The control's own visible style: what Show set, also while the dialog itself is hidden.
+  bool IsShown(int id) const;
+  void Enable(int id, bool enabled) const;
+  bool IsEnabled(int id) const;
+  bool IsChecked(int id) const;
+  void SetCheck(int id, bool checked) const;
+  // A combo box's selected index; CB_ERR when none.
+  int Selection(int id) const;
+  void Select(int id, int index) const;
+  void SetText(int id, const wchar_t* text) const;
+  std::wstring Text(int id) const;
+  // The answer to the message being handled, for notifications that read it from the dialog
+  // (DWLP_MSGRESULT) rather than from the procedure's return value.
+  void SetMessageResult(LRESULT result) const;
+
+  // Offers what `child` reports to this dialog to `target` before the message map; one target
+  // per child, a later one replacing it. The target stays registered until it is removed or the
+  // dialog's window is destroyed.
+  void AddReflectTarget(HWND child, ReflectTarget& target);
+  // Removes every registration of `target`.
+  void RemoveReflectTarget(const ReflectTarget& target);
+
   // Places the controls as listed, each after the one before it in window (tab) order, the first
   // at the top, and sizes the dialog to `width` and a client area `clientHeight` high below its
   // caption.
   void PlaceControls(std::span<const ControlPlacement> layout, int width, int clientHeight) const;
   HINSTANCE instance() const { return instance_; }
-  bool IsModal() const { return modal_; }
 
   // Converts a member of a derived dialog into a map handler.
   template <typename Derived>
@@ -75,12 +119,17 @@ class Dialog {
   static LRESULT CALLBACK MessageFilterProc(int code, WPARAM wParam, LPARAM lParam);
   static INT_PTR CALLBACK StaticProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   INT_PTR Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
+  // Offers a child's message to its reflect target; true when the target handled it.
+  bool Reflect(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result);
   const MapEntry* Find(UINT message, WPARAM wParam, LPARAM lParam) const;
 
-  HINSTANCE instance_;
+  HINSTANCE instance_;  // the module holding the template: not owned
   UINT templateId_;
+  // The dialog's window: a modeless one is destroyed with this object, a modal one by its loop.
   HWND hwnd_ = nullptr;
   bool modal_ = false;
+  // Children with a reflect target; neither side is owned.
+  std::vector<std::pair<HWND, ReflectTarget*>> reflectTargets_;
 };
 
 }  // namespace fw

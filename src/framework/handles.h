@@ -1,5 +1,7 @@
 #pragma once
 // Owning wrappers for Win32 handles: one move-only template, one traits type per kind of handle.
+// A handle this program does not own (a control of a dialog, a stock object, a shared resource
+// icon) stays a plain handle type and says so where it is declared.
 
 #include <io.h>
 #include <windows.h>
@@ -32,6 +34,13 @@ class UniqueHandle {
 
   Type release() noexcept { return std::exchange(value_, Traits::Invalid()); }
 
+  // Closes the handle now, for callers that must know whether that worked (a file whose last
+  // writes the close may still fail). False when the close failed or nothing was held.
+  [[nodiscard]] bool Close() noexcept {
+    const Type old = release();
+    return Traits::IsValid(old) && Traits::Close(old);
+  }
+
   void reset(Type value = Traits::Invalid()) noexcept {
     const Type old = std::exchange(value_, value);
     if (Traits::IsValid(old)) {
@@ -54,28 +63,28 @@ struct KernelHandleTraits {
   using Type = HANDLE;
   static Type Invalid() noexcept { return nullptr; }
   static bool IsValid(Type h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
-  static void Close(Type h) noexcept { ::CloseHandle(h); }
+  static bool Close(Type h) noexcept { return ::CloseHandle(h) != FALSE; }
 };
 
 struct ModuleTraits {
   using Type = HMODULE;
   static Type Invalid() noexcept { return nullptr; }
   static bool IsValid(Type h) noexcept { return h != nullptr; }
-  static void Close(Type h) noexcept { ::FreeLibrary(h); }
+  static bool Close(Type h) noexcept { return ::FreeLibrary(h) != FALSE; }
 };
 
 struct RegKeyTraits {
   using Type = HKEY;
   static Type Invalid() noexcept { return nullptr; }
   static bool IsValid(Type h) noexcept { return h != nullptr; }
-  static void Close(Type h) noexcept { ::RegCloseKey(h); }
+  static bool Close(Type h) noexcept { return ::RegCloseKey(h) == ERROR_SUCCESS; }
 };
 
 struct FindTraits {
   using Type = HANDLE;
   static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
   static bool IsValid(Type h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
-  static void Close(Type h) noexcept { ::FindClose(h); }
+  static bool Close(Type h) noexcept { return ::FindClose(h) != FALSE; }
 };
 
 template <typename GdiObject>
@@ -83,7 +92,7 @@ struct GdiTraits {
   using Type = GdiObject;
   static Type Invalid() noexcept { return nullptr; }
   static bool IsValid(Type h) noexcept { return h != nullptr; }
-  static void Close(Type h) noexcept { ::DeleteObject(h); }
+  static bool Close(Type h) noexcept { return ::DeleteObject(h) != FALSE; }
 };
 
 // Memory device contexts (CreateCompatibleDC).
@@ -91,21 +100,14 @@ struct MemoryDcTraits {
   using Type = HDC;
   static Type Invalid() noexcept { return nullptr; }
   static bool IsValid(Type h) noexcept { return h != nullptr; }
-  static void Close(Type h) noexcept { ::DeleteDC(h); }
-};
-
-struct IconTraits {
-  using Type = HICON;
-  static Type Invalid() noexcept { return nullptr; }
-  static bool IsValid(Type h) noexcept { return h != nullptr; }
-  static void Close(Type h) noexcept { ::DestroyIcon(h); }
+  static bool Close(Type h) noexcept { return ::DeleteDC(h) != FALSE; }
 };
 
 struct WindowTraits {
   using Type = HWND;
   static Type Invalid() noexcept { return nullptr; }
   static bool IsValid(Type h) noexcept { return h != nullptr; }
-  static void Close(Type h) noexcept { ::DestroyWindow(h); }
+  static bool Close(Type h) noexcept { return ::DestroyWindow(h) != FALSE; }
 };
 
 // C runtime file descriptors (_wsopen_s and friends).
@@ -113,7 +115,7 @@ struct CrtFileTraits {
   using Type = int;
   static Type Invalid() noexcept { return -1; }
   static bool IsValid(Type fd) noexcept { return fd != -1; }
-  static void Close(Type fd) noexcept { ::_close(fd); }
+  static bool Close(Type fd) noexcept { return ::_close(fd) == 0; }
 };
 
 // Looks up an export (by name, or by ordinal through MAKEINTRESOURCEA) as a typed function
@@ -129,11 +131,9 @@ using UniqueModule = UniqueHandle<ModuleTraits>;
 using UniqueRegKey = UniqueHandle<RegKeyTraits>;
 using UniqueFind = UniqueHandle<FindTraits>;
 using UniqueFont = UniqueHandle<GdiTraits<HFONT>>;
-using UniqueBrush = UniqueHandle<GdiTraits<HBRUSH>>;
 using UniqueBitmap = UniqueHandle<GdiTraits<HBITMAP>>;
 using UniqueRegion = UniqueHandle<GdiTraits<HRGN>>;
 using UniqueMemoryDc = UniqueHandle<MemoryDcTraits>;
-using UniqueIcon = UniqueHandle<IconTraits>;
 using UniqueWindow = UniqueHandle<WindowTraits>;
 using UniqueCrtFile = UniqueHandle<CrtFileTraits>;
 

@@ -17,7 +17,10 @@ struct FakeTraits {
   using Type = int;
   static Type Invalid() noexcept { return 0; }
   static bool IsValid(Type v) noexcept { return v != 0; }
-  static void Close(Type v) noexcept { g_closed.push_back(v); }
+  static bool Close(Type v) noexcept {
+    g_closed.push_back(v);
+    return v > 0;  // a negative value stands for a handle whose close fails
+  }
 };
 using Fake = fw::UniqueHandle<FakeTraits>;
 
@@ -36,6 +39,28 @@ TEST(UniqueHandle, ClosesExactlyOnceAcrossMovesResetsAndRelease) {
     *d.put() = 5;  // filled through the out-parameter
   }
   EXPECT_EQ((std::vector<int>{2, 1, 5, 3}), g_closed);
+}
+
+TEST(UniqueHandle, CloseReportsWhetherTheCloseWorkedAndLeavesNothingHeld) {
+  const struct {
+    const char* name;
+    int value;
+    bool closed;
+    std::vector<int> calls;
+  } rows[] = {
+      {"closes", 6, true, {6}},
+      {"close fails", -6, false, {-6}},
+      {"nothing held", 0, false, {}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    g_closed.clear();
+    Fake handle(row.value);
+    EXPECT_EQ(row.closed, handle.Close());
+    EXPECT_FALSE(handle.valid());
+    handle.reset();
+    EXPECT_EQ(row.calls, g_closed) << "closed once, and not again by the owner";
+  }
 }
 
 TEST(UniqueHandle, KernelHandlesTreatBothInvalidValuesAsNone) {
@@ -71,6 +96,9 @@ TEST(UniqueHandle, FindHandleAndCrtFileAreClosedByReset) {
   file.reset();
   EXPECT_TRUE(openedElsewhere()) << "reset closed the file";
   EXPECT_EQ(-1, _close(fd)) << "the descriptor is no longer open";
+  ASSERT_EQ(0, _wsopen_s(file.put(), path.c_str(), _O_WRONLY | _O_BINARY, _SH_DENYRW, _S_IWRITE));
+  EXPECT_TRUE(file.Close()) << "a file written to the end closes";
+  EXPECT_TRUE(openedElsewhere()) << "Close closed the file";
 
   WIN32_FIND_DATAW data;
   fw::UniqueFind find(FindFirstFileW((folder + L"\\*").c_str(), &data));

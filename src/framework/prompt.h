@@ -21,7 +21,7 @@ class MessageBoxPrompt final : public IUserPrompt {
   int Show(const wchar_t* text, UINT style) override { return ::MessageBoxW(owner_, text, caption_, style); }
 
  private:
-  HWND owner_;
+  HWND owner_;  // not owned
   const wchar_t* caption_;
 };
 

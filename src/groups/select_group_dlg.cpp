@@ -1,7 +1,6 @@
 #include "groups/select_group_dlg.h"
 
 #include <cwchar>
-#include <memory>
 #include <new>
 #include <utility>
 #include <vector>
@@ -110,11 +109,11 @@ void CSelectGroupDlg::SetTexts() const {
   LoadUiText(uitext::kGroupDlgTitle, text);
   ::SetWindowTextW(hwnd(), text);
   LoadUiText(uitext::kGroupDlgPrompt, text);
-  ::SetDlgItemTextW(hwnd(), IDC_STATIC_SELECTGROUP, text);
+  SetText(IDC_STATIC_SELECTGROUP, text);
   LoadUiText(uitext::kBtnOk, text);
-  ::SetDlgItemTextW(hwnd(), IDOK, text);
+  SetText(IDOK, text);
   LoadUiText(uitext::kBtnCancel, text);
-  ::SetDlgItemTextW(hwnd(), IDCANCEL, text);
+  SetText(IDCANCEL, text);
 }
 
 CSelectGroupDlg::FillResult CSelectGroupDlg::FillTree() {
@@ -189,8 +188,10 @@ CSelectGroupDlg::FillResult CSelectGroupDlg::FillTree() {
 }
 
 HTREEITEM CSelectGroupDlg::InsertGroup(const GroupRecord& record, HTREEITEM parent, bool& noMemory) {
-  std::unique_ptr<GuidBlock> block(new (std::nothrow) GuidBlock{});
-  if (!block) {
+  GuidBlock* block = nullptr;
+  try {
+    block = &guidBlocks_.emplace_back();
+  } catch (const std::bad_alloc&) {
     TraceLog(tracelog::kLevelProgress, kInitTag, L"Memory Allocation failed(pstGUIDTemp)");
     noMemory = true;
     return nullptr;
@@ -205,14 +206,14 @@ HTREEITEM CSelectGroupDlg::InsertGroup(const GroupRecord& record, HTREEITEM pare
   insert.hInsertAfter = TVI_LAST;
   insert.item.mask = TVIF_TEXT | TVIF_PARAM;
   insert.item.pszText = name;
-  insert.item.lParam = reinterpret_cast<LPARAM>(block.get());
+  insert.item.lParam = reinterpret_cast<LPARAM>(block);
   HWND tree = tree_.hwnd();
   auto item = reinterpret_cast<HTREEITEM>(
       ::SendMessageW(tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
   if (item == nullptr) {
+    guidBlocks_.pop_back();
     return nullptr;
   }
-  block.release();  // the item owns it now, until FreeTreeData
   if (record.id == preselectedGroupId_) {
     TreeView_SelectItem(tree, item);
   }
@@ -224,12 +225,13 @@ void CSelectGroupDlg::FreeTreeData() {
   HWND tree = tree_.hwnd();
   HTREEITEM item = tree != nullptr ? TreeView_GetRoot(tree) : nullptr;
   if (item == nullptr) {
+    guidBlocks_.clear();
     TraceLog(tracelog::kLevelProgress, kFreeTag, L"GetRootItem  Failed.");
     return;
   }
+  // No item keeps pointing at a block once they are gone.
   for (; item != nullptr; item = TreeView_GetNextVisible(tree, item)) {
-    if (const LPARAM data = ItemData(tree, item); data != 0) {
-      delete reinterpret_cast<GuidBlock*>(data);
+    if (ItemData(tree, item) != 0) {
       TVITEMW clear{};
       clear.mask = TVIF_PARAM;
       clear.hItem = item;
@@ -238,6 +240,7 @@ void CSelectGroupDlg::FreeTreeData() {
     }
     TreeView_Expand(tree, item, TVE_EXPAND);
   }
+  guidBlocks_.clear();
   TraceLog(tracelog::kLevelProgress, kFreeTag, L"Exit");
 }
 
@@ -285,7 +288,7 @@ void CSelectGroupDlg::OnCancel() {
 INT_PTR CSelectGroupDlg::OnHelp(WPARAM, LPARAM) { return TRUE; }
 
 INT_PTR CSelectGroupDlg::OnTvnSelchanging(WPARAM, LPARAM) {
-  ::SetWindowLongPtrW(hwnd(), DWLP_MSGRESULT, 0);
+  SetMessageResult(0);
   return TRUE;
 }
 
@@ -300,7 +303,7 @@ INT_PTR CSelectGroupDlg::OnTvnSelchanged(WPARAM, LPARAM lParam) {
       ::SetFocus(hwnd());
     }
   }
-  ::SetWindowLongPtrW(hwnd(), DWLP_MSGRESULT, 0);
+  SetMessageResult(0);
   return TRUE;
 }
 

@@ -3,14 +3,15 @@
 // build join. It shows the server's group tree, read through the group library, below one grey
 // root item that stands for the console and cannot be selected.
 //
-// Every group item carries as item data a GUID block of its own (the group's GUID as narrow
-// text); the dialog releases them all whichever way it ends.
+// Every group item carries as item data a pointer to a GUID block of its own (the group's GUID as
+// narrow text). The dialog owns the blocks: it releases them when it ends, and with itself.
 
 #include <windows.h>
 // commctrl.h needs the types of windows.h.
 #include <commctrl.h>
 
 #include <cstdint>
+#include <deque>
 #include <span>
 #include <string>
 
@@ -52,8 +53,8 @@ class CSelectGroupDlg : public fw::Dialog {
   // Inserts a group item under `parent`, with its GUID block; selects it when it is the
   // preselected group. Null when the item could not be made (`noMemory` tells a failed block).
   HTREEITEM InsertGroup(const GroupRecord& record, HTREEITEM parent, bool& noMemory);
-  // Releases every item's GUID block, expanding each item so that collapsed branches are
-  // reached as well.
+  // Releases the GUID blocks and clears every item's pointer to its block, expanding each item
+  // so that collapsed branches are reached as well.
   void FreeTreeData();
 
   INT_PTR OnBnClickedOk(WPARAM, LPARAM);
@@ -66,7 +67,9 @@ class CSelectGroupDlg : public fw::Dialog {
   wchar_t groupGuid_[groups::kGuidCapacity] = {};
   uint16_t preselectedGroupId_ = kDefaultGroupId;
   bool chosen_ = false;
-  HTREEITEM root_ = nullptr;
+  HTREEITEM root_ = nullptr;  // an item of the tree: not owned
+  // The items' GUID blocks; a deque, so that a block stays where it is while more are added.
+  std::deque<GuidBlock> guidBlocks_;
   wchar_t rootText_[kTextCapacity] = {};
   CTreeCtrlEx tree_;
 };

@@ -12,6 +12,7 @@
 
 #include "groups/select_group_resource.h"
 #include "layout/server_layout.h"
+#include "support/dialog_probe.h"
 #include "support/registry_backup.h"
 #include "support/screen_capture.h"
 #include "support/scripted_prompt.h"
@@ -23,18 +24,11 @@
 namespace {
 
 using serverlayout::GroupTree;
+using testsupport::CountLines;
 using testsupport::Do;
 using testsupport::TimerScript;
 
 constexpr wchar_t kDefaultGuid[] = L"{5F0C3E2A-8B1D-4C6F-9A2E-1D3B5C7E9F01}";
-
-size_t Count(const std::string& text, const std::string& line) {
-  size_t count = 0;
-  for (size_t at = text.find(line + "\r\n"); at != std::string::npos; at = text.find(line + "\r\n", at + 1)) {
-    count += at == 0 || text[at - 1] == '\n';
-  }
-  return count;
-}
 
 class SelectGroupTest : public ::testing::Test {
  protected:
@@ -62,7 +56,7 @@ class SelectGroupTest : public ::testing::Test {
     steps.push_back([this] {
       if (dialog_->hwnd() != nullptr) {
         leftOpen_ = true;
-        PostMessageW(dialog_->hwnd(), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        testsupport::PressButton(dialog_->hwnd(), IDCANCEL);
       }
       return true;
     });
@@ -70,13 +64,13 @@ class SelectGroupTest : public ::testing::Test {
     return dialog_->DoModal(nullptr);
   }
 
-  HWND Tree() const { return GetDlgItem(dialog_->hwnd(), IDC_TREE_GROUPS); }
+  HWND Tree() const { return dialog_->Item(IDC_TREE_GROUPS); }
   HTREEITEM Find(const std::wstring& text) const { return testsupport::FindTreeItem(Tree(), text); }
   std::wstring Selected() const {
     HTREEITEM item = TreeView_GetSelection(Tree());
     return item != nullptr ? testsupport::TreeItemText(Tree(), item) : L"(none)";
   }
-  void Press(int id) const { PostMessageW(dialog_->hwnd(), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
+  void Press(int id) const { testsupport::PressButton(dialog_->hwnd(), id); }
   std::string Journal() const { return testsupport::ReadBytes(journal_); }
 
   testsupport::TempDir dir_;
@@ -106,11 +100,11 @@ TEST_F(SelectGroupTest, ShowsTheTreeAsDeliveredWithTheDefaultGroupSelectedAndThe
     std::wstring outline;
     std::wstring selected;
   };
+  // clang-format off
   const Row rows[] = {
       {"standard", GroupTree::kStandard,
-       L"HES Console\n  Default\n  Servers\n    Web servers\n    Database servers\n  Workstations\n    "
-       L"Finance\n"
-       L"    Engineering\n      Build agents\n",
+       L"HES Console\n  Default\n  Servers\n    Web servers\n    Database servers\n"
+       L"  Workstations\n    Finance\n    Engineering\n      Build agents\n",
        L"Default"},
       {"sub-group before its parent", GroupTree::kSubGroupFirst,
        L"HES Console\n  Default\n  Branch office\n    Branch desktops\n", L"Default"},
@@ -119,6 +113,7 @@ TEST_F(SelectGroupTest, ShowsTheTreeAsDeliveredWithTheDefaultGroupSelectedAndThe
       {"deep", GroupTree::kDeep, DeepOutline(), L"Default"},
       {"no groups", GroupTree::kNone, L"HES Console\n", L"(none)"},
   };
+  // clang-format on
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     LayOut(row.tree);
@@ -131,11 +126,9 @@ TEST_F(SelectGroupTest, ShowsTheTreeAsDeliveredWithTheDefaultGroupSelectedAndThe
       if (!IsWindowVisible(dialog_->hwnd())) {
         return false;
       }
-      for (HWND window : {dialog_->hwnd(), GetDlgItem(dialog_->hwnd(), IDC_STATIC_SELECTGROUP),
-                          GetDlgItem(dialog_->hwnd(), IDOK), GetDlgItem(dialog_->hwnd(), IDCANCEL)}) {
-        wchar_t text[MAX_PATH] = L"";
-        GetWindowTextW(window, text, MAX_PATH);
-        texts += std::wstring(text) + L"|";
+      for (HWND window : {dialog_->hwnd(), dialog_->Item(IDC_STATIC_SELECTGROUP), dialog_->Item(IDOK),
+                          dialog_->Item(IDCANCEL)}) {
+        texts += testsupport::WindowText(window) + L"|";
       }
       outline = testsupport::TreeOutline(Tree());
       selected = Selected();
@@ -167,7 +160,7 @@ TEST_F(SelectGroupTest, ShowsTheTreeAsDeliveredWithTheDefaultGroupSelectedAndThe
     EXPECT_GT(rootGrey, 10u) << "the root's text is drawn in grey";
     EXPECT_EQ(0u, rootBlack);
     EXPECT_FALSE(libraryLoaded) << "the library is unloaded once the tree is filled";
-    EXPECT_EQ(1u, Count(Journal(), "FreeGroupArray")) << Journal();
+    EXPECT_EQ(1u, CountLines(Journal(), "FreeGroupArray")) << Journal();
     EXPECT_TRUE(prompt_.shown.empty());
 
     wchar_t name[MAX_PATH] = L"untouched";
@@ -338,7 +331,7 @@ TEST_F(SelectGroupTest, LibraryFailuresShowTheMessageAndCloseTheDialog) {
     EXPECT_TRUE(trace.Contains(row.trace)) << testing::PrintToString(trace.Text());
     EXPECT_FALSE(trace.Contains(L"CSelectGroupDlg::OnInitDialog success"));
     EXPECT_EQ(nullptr, GetModuleHandleW(L"grpstore.dll")) << "the library is unloaded";
-    EXPECT_EQ(Count(Journal(), "load"), Count(Journal(), "unload")) << Journal();
+    EXPECT_EQ(CountLines(Journal(), "load"), CountLines(Journal(), "unload")) << Journal();
     wchar_t name[MAX_PATH] = L"untouched";
     wchar_t guid[groups::kGuidCapacity] = L"untouched";
     EXPECT_FALSE(dialog_->GetSelectedGroupInfo(name, MAX_PATH, guid, groups::kGuidCapacity));

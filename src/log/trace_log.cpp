@@ -10,6 +10,8 @@
 #include <cwchar>
 #include <initializer_list>
 
+#include "framework/handles.h"
+
 namespace tracelog {
 
 Settings& GetSettings() {
@@ -87,19 +89,12 @@ class LogFile {
   explicit LogFile(const wchar_t* name) {
     const DWORD attributes = GetFileAttributesW(name);
     const int flags = _O_BINARY | _O_RDWR | (attributes == INVALID_FILE_ATTRIBUTES ? _O_CREAT : _O_APPEND);
-    _wsopen_s(&fd_, name, flags, _SH_DENYNO, _S_IREAD | _S_IWRITE);
+    _wsopen_s(fd_.put(), name, flags, _SH_DENYNO, _S_IREAD | _S_IWRITE);
   }
-  LogFile(const LogFile&) = delete;
-  LogFile& operator=(const LogFile&) = delete;
-  ~LogFile() {
-    if (fd_ != -1) {
-      _close(fd_);
-    }
-  }
-  int fd() const { return fd_; }
+  int fd() const { return fd_.get(); }
 
  private:
-  int fd_ = -1;
+  fw::UniqueCrtFile fd_;
 };
 
 class LockGuard {

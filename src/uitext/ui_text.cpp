@@ -47,6 +47,14 @@ void LoadUiText(UINT id, const wchar_t* fallback, wchar_t* buffer, size_t capaci
   ::StringCchCopyW(buffer, capacity, fallback != nullptr ? fallback : L"");
 }
 
+void LoadAppTitle(wchar_t* title, size_t capacity, size_t toolCapacity) {
+  wchar_t tool[MAX_PATH];
+  LoadUiText(uitext::kAppTitleProduct, title, capacity);
+  LoadUiText(uitext::kAppTitleTool, tool, toolCapacity < MAX_PATH ? toolCapacity : MAX_PATH);
+  ::StringCchCatW(title, capacity, L" ");
+  ::StringCchCatW(title, capacity, tool);
+}
+
 bool HasSameConversions(const wchar_t* candidate, const wchar_t* fallback) {
   for (;;) {
     const wchar_t a = NextConversion(candidate);

@@ -37,6 +37,11 @@ void LoadUiText(const UiText& text, wchar_t (&buffer)[N]) {
   LoadUiText(text.id, text.fallback, buffer, N);
 }
 
+// The application title: the product name, a blank and the tool name, the tool name fetched into
+// at most `toolCapacity` characters (terminator included, at most MAX_PATH). A title that does
+// not fit keeps what fitted.
+void LoadAppTitle(wchar_t* title, size_t capacity, size_t toolCapacity);
+
 // True when `candidate` has exactly the same sequence of %s and %d conversions as `fallback`
 // and no other conversion ("%%" is a literal). Library texts are outside data: only such a text
 // may be used as a format string.

@@ -75,6 +75,26 @@ TEST(LoadUiText, CutsToCapacityAndAlwaysTerminates) {
   EXPECT_EQ(L'\0', one[0]);
 }
 
+TEST(LoadAppTitle, JoinsProductAndToolNameAndKeepsWhatFits) {
+  const struct {
+    const char* name;
+    size_t capacity;
+    size_t toolCapacity;
+    const wchar_t* title;
+  } rows[] = {
+      {"whole", MAX_PATH, MAX_PATH, L"Halvane Endpoint Security Client Packager"},
+      {"tool name cut", MAX_PATH, 4, L"Halvane Endpoint Security Cli"},
+      {"tool capacity above the bound", MAX_PATH, 4 * MAX_PATH, L"Halvane Endpoint Security Client Packager"},
+      {"title cut", 12, MAX_PATH, L"Halvane End"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    wchar_t title[MAX_PATH] = L"zzz";
+    LoadAppTitle(title, row.capacity, row.toolCapacity);
+    EXPECT_STREQ(row.title, title);
+  }
+}
+
 TEST(HasSameConversions, ComparesOnlyPlainStringAndNumberConversions) {
   struct Case {
     const wchar_t* candidate;

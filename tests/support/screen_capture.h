@@ -6,6 +6,9 @@
 
 #include <vector>
 
+#include "framework/gdi_scope.h"
+#include "framework/handles.h"
+
 namespace testsupport {
 
 // The pixels of a rectangle of the window's client area, row by row, as COLORREF values.
@@ -16,8 +19,8 @@ inline std::vector<COLORREF> CaptureClient(HWND window, const RECT& area) {
   if (width <= 0 || height <= 0) {
     return pixels;
   }
-  HDC source = GetDC(window);
-  HDC memory = CreateCompatibleDC(source);
+  const fw::ScopedGetDC source(window);
+  const fw::UniqueMemoryDc memory(CreateCompatibleDC(source.dc()));
   BITMAPINFO info{};
   info.bmiHeader.biSize = sizeof(info.bmiHeader);
   info.bmiHeader.biWidth = width;
@@ -26,18 +29,18 @@ inline std::vector<COLORREF> CaptureClient(HWND window, const RECT& area) {
   info.bmiHeader.biBitCount = 32;
   info.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
-  HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HGDIOBJ previous = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, width, height, source, area.left, area.top, SRCCOPY);
+  // Declared after the context: deselected first, then deleted, then the context.
+  const fw::UniqueBitmap bitmap(CreateDIBSection(memory.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+  if (!memory || !bitmap) {
+    return pixels;
+  }
+  const fw::ScopedSelectObject selected(memory.get(), bitmap.get());
+  BitBlt(memory.get(), 0, 0, width, height, source.dc(), area.left, area.top, SRCCOPY);
   GdiFlush();
   const auto* quads = static_cast<const RGBQUAD*>(bits);
   for (int i = 0; i < width * height; ++i) {
     pixels.push_back(RGB(quads[i].rgbRed, quads[i].rgbGreen, quads[i].rgbBlue));
   }
-  SelectObject(memory, previous);
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(window, source);
   return pixels;
 }
 

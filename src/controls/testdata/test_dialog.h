@@ -10,6 +10,7 @@
 
 #include "controls/testdata/controls_test.h"
 #include "framework/dialog.h"
+#include "support/dialog_probe.h"
 #include "support/window_report.h"
 
 namespace controlstest {
@@ -60,12 +61,6 @@ inline POINT CenterOnScreen(HWND window) {
 
 // A point of the screen that no test window covers.
 inline POINT FarAway() { return {1200, 1000}; }
-
-inline std::wstring TextOf(HWND window) {
-  wchar_t text[1024] = {};
-  GetWindowTextW(window, text, ARRAYSIZE(text));
-  return text;
-}
 
 class TestDialog : public fw::Dialog {
  public:
