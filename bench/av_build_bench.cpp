@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "build/windows_build.h"
-#include "framework/handles.h"
+#include "handles/handles.h"
 #include "log/trace_log.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/handles.h"
+#include "handles/handles.h"
 
 namespace bench {
 

@@ -11,7 +11,7 @@
 
 #include "bench_support.h"
 #include "build/tar_writer.h"
-#include "framework/handles.h"
+#include "handles/handles.h"
 #include "log/trace_log.h"
 
 namespace {

@@ -17,7 +17,7 @@
 
 #include "bench_support.h"
 #include "build/tar_client_dispatch.h"
-#include "framework/handles.h"
+#include "handles/handles.h"
 #include "log/trace_log.h"
 
 namespace {

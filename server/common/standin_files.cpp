@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cwctype>
 
-#include "framework/handles.h"
+#include "handles/handles.h"
 
 namespace standin {
 

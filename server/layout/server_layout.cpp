@@ -5,7 +5,7 @@
 #include <cwctype>
 
 #include "common/standin_files.h"
-#include "framework/handles.h"
+#include "handles/handles.h"
 
 namespace serverlayout {
 namespace {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "common/standin_files.h"
-#include "framework/handles.h"
+#include "handles/handles.h"
 #include "layout/server_layout.h"
 #include "support/registry_backup.h"
 #include "support/temp_dir.h"

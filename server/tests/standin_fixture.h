@@ -7,7 +7,7 @@
 #include <string>
 
 #include "common/standin_files.h"
-#include "framework/handles.h"
+#include "handles/handles.h"
 #include "layout/server_layout.h"
 #include "support/temp_dir.h"
 

@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "framework/handles.h"
+#include "handles/handles.h"
 #include "support/temp_dir.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <windows.h>
 
 #include "controls/dialog_font.h"
-#include "framework/handles.h"
+#include "handles/handles.h"
 
 class CtmrovaneApp {
  public:

@@ -255,7 +255,7 @@ void CtmrovaneDlg::SetControlTexts(wchar_t* infoTip, size_t infoTipCapacity) {
 
   wchar_t text[2 * kTextCapacity];
   const auto format = [&](int id, const UiText& source, auto... args) {
-    FormatUiText(source.id, source.fallback, text, 2 * kTextCapacity, args...);
+    FormatUiText(source, text, 2 * kTextCapacity, args...);
     SetText(id, text);
   };
   const auto label = [&](int id, const UiText& source) {
@@ -346,8 +346,7 @@ void CtmrovaneDlg::FillCombos() {
 
   label(IDC_STATIC_SETUPTYPE, uitext::kLblSetupType);
   wchar_t linuxNote[kPathCapacity];
-  FormatUiText(uitext::kLinuxNoteDownload.id, uitext::kLinuxNoteDownload.fallback, linuxNote, kPathCapacity,
-               32);
+  FormatUiText(uitext::kLinuxNoteDownload, linuxNote, kPathCapacity, 32);
   SetText(IDC_STATIC_LINUX_NOTE1, linuxNote);
   label(IDC_STATIC_LINUX_NOTE2, uitext::kLinuxNoteCopy);
   FillSetupType(maindlg::kWindowsSetupTypes, kSetupExe32);
@@ -480,16 +479,10 @@ INT_PTR CtmrovaneDlg::OnBnClickedBtnSend(WPARAM, LPARAM) {
   if (!ServerFound(L"CtmrovaneDlg::OnBnClickedBtnSend")) {
     return TRUE;
   }
-  mail::MailRequest request;
-  request.packageIndex = Selection(IDC_CMB_PACKAGE);
-  request.platformIndex = Selection(IDC_CMB_OSPLATFORM);
-  request.setupTypeIndex = Selection(IDC_CMB_SETUPTYPE);
-  request.antivirusIndex = Selection(IDC_CMB_ANTIVIRUS);
-  wchar_t destination[kPathCapacity] = L"";
-  ::GetDlgItemTextW(hwnd(), IDC_EDIT_DESTINATION, destination, static_cast<int>(kPathCapacity));
-  request.destination = destination;
-  request.installFolder = installFolder_;
-  buildKind_ = mail::SendSetupByMail(request, Prompt());
+  // The same snapshot of the choices that Create takes.
+  BuildOptions options;
+  GetBuildOptions(options);
+  buildKind_ = mail::SendSetupByMail(mail::RequestFor(options), Prompt());
   return TRUE;
 }
 

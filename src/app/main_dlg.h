@@ -14,7 +14,7 @@
 #include "controls/hyperlink.h"
 #include "controls/tt_combo_box.h"
 #include "framework/dialog.h"
-#include "framework/handles.h"
+#include "handles/handles.h"
 #include "framework/prompt.h"
 #include "groups/group_library.h"
 #include "installation/server_paths.h"

@@ -133,8 +133,7 @@ INT_PTR CtmrovaneDlg::OnCbnSelchangeCmbOsplatform(WPARAM, LPARAM) {
     Show(IDC_STATIC_CLOSING_NOTE, true);
 
     wchar_t text[kPathCapacity];
-    if (!FormatUiText(uitext::kLinuxNoteDownload.id, uitext::kLinuxNoteDownload.fallback, text, kPathCapacity,
-                      32)) {
+    if (!FormatUiText(uitext::kLinuxNoteDownload, text, kPathCapacity, 32)) {
       TraceLog(tracelog::kLevelError, kPlatformTag, L"StringCchPrintfW failed, Error:%lu",
                static_cast<unsigned long>(STRSAFE_E_INSUFFICIENT_BUFFER));
     }

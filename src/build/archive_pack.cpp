@@ -7,7 +7,7 @@
 
 #include "build/archive_pack_resource.h"
 #include "build/file_utils.h"
-#include "framework/handles.h"
+#include "handles/handles.h"
 #include "log/trace_log.h"
 #include "password/password_file.h"
 #include "uitext/ui_text.h"

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "common/standin_files.h"
-#include "framework/handles.h"
+#include "handles/handles.h"
 #include "layout/server_layout.h"
 #include "password/password_file.h"
 #include "support/scripted_prompt.h"

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <cwchar>
 
-#include "framework/handles.h"
+#include "handles/handles.h"
 #include "log/trace_log.h"
 
 namespace {

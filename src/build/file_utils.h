@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <string>
 
-#include "framework/handles.h"
+#include "handles/handles.h"
 
 // Looked-up free-space queries, so that the arithmetic can be checked against chosen answers.
 // A null member means "not available on this system".

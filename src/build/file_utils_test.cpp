@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "framework/handles.h"
+#include "handles/handles.h"
 #include "log/trace_log.h"
 #include "support/temp_dir.h"
 #include "support/trace_capture.h"

@@ -6,7 +6,7 @@
 // After windows.h: the Windows Installer headers rely on its types.
 #include <msiquery.h>
 
-#include "framework/handles.h"
+#include "handles/handles.h"
 
 // 0 means "none".
 struct MsiHandleTraits {

@@ -9,7 +9,7 @@
 
 #include "build/file_utils.h"
 #include "build/tar_writer.h"
-#include "framework/handles.h"
+#include "handles/handles.h"
 #include "log/trace_log.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include "build/tar_client_dispatch.h"
 #include "build/tar_writer.h"
 #include "common/standin_files.h"
-#include "framework/handles.h"
+#include "handles/handles.h"
 #include "layout/server_layout.h"
 #include "support/scripted_prompt.h"
 #include "support/temp_dir.h"

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/handles.h"
+#include "handles/handles.h"
 #include "log/trace_log.h"
 
 namespace {

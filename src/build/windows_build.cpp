@@ -8,7 +8,7 @@
 #include "build/file_utils.h"
 #include "build/msi_builder.h"
 #include "framework/ansi.h"
-#include "framework/handles.h"
+#include "handles/handles.h"
 #include "log/trace_log.h"
 #include "serverinfo/rpinfo_create.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/handles.h"
+#include "handles/handles.h"
 #include "layout/server_layout.h"
 #include "serverinfo/rpinfo_file.h"
 #include "support/msi_rows.h"

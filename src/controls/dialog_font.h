@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "framework/handles.h"
+#include "handles/handles.h"
 
 namespace controls {
 

@@ -12,7 +12,7 @@
 
 #include "controls/dialog_font.h"
 #include "framework/dialog.h"
-#include "framework/handles.h"
+#include "handles/handles.h"
 #include "framework/prompt.h"
 
 class CHyperLink final : public fw::ReflectTarget {

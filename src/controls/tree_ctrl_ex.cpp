@@ -5,7 +5,7 @@
 #include <cwchar>
 
 #include "framework/gdi_scope.h"
-#include "framework/handles.h"
+#include "handles/handles.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstddef>
 
 #include "framework/gdi_scope.h"
-#include "framework/handles.h"
+#include "handles/handles.h"
 
 namespace {
 

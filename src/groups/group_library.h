@@ -7,7 +7,7 @@
 #include <cstddef>
 
 #include "contracts/grpstore.h"
-#include "framework/handles.h"
+#include "handles/handles.h"
 
 namespace groups {
 

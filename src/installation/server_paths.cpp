@@ -7,7 +7,7 @@
 #include <iterator>
 
 #include "contracts/verkit.h"
-#include "framework/handles.h"
+#include "handles/handles.h"
 #include "log/trace_log.h"
 
 namespace installation {

@@ -10,7 +10,7 @@
 #include <cwchar>
 #include <initializer_list>
 
-#include "framework/handles.h"
+#include "handles/handles.h"
 
 namespace tracelog {
 

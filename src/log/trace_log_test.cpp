@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "framework/handles.h"
+#include "handles/handles.h"
 #include "support/temp_dir.h"
 
 namespace {

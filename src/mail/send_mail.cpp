@@ -5,7 +5,7 @@
 
 #include <cwchar>
 
-#include "framework/handles.h"
+#include "handles/handles.h"
 #include "log/trace_log.h"
 #include "options/build_options.h"
 #include "uitext/ui_text.h"
@@ -96,6 +96,17 @@ bool AttachmentNames(const wchar_t* setupPath, mail::ShortPathLookup shortPathOf
 }  // namespace
 
 namespace mail {
+
+MailRequest RequestFor(const BuildOptions& options) {
+  MailRequest request;
+  request.packageIndex = options.packageIndex;
+  request.platformIndex = options.platformIndex;
+  request.setupTypeIndex = options.setupTypeIndex;
+  request.antivirusIndex = options.antivirusIndex;
+  request.destination = options.destination;
+  request.installFolder = options.installFolder;
+  return request;
+}
 
 SetupChoice ChooseSetupFile(int packageIndex, int platformIndex, int setupTypeIndex, int antivirusIndex) {
   const bool antivirus = antivirusIndex == kAntivirusYes;

@@ -8,8 +8,9 @@
 #include <cstdint>
 #include <string>
 
-#include "options/build_kind.h"
 #include "framework/prompt.h"
+#include "options/build_kind.h"
+#include "options/build_options.h"
 
 namespace mail {
 
@@ -49,6 +50,9 @@ struct MailRequest {
   std::wstring installFolder;  // the server's installation folder, ending with a backslash
   ShortPathLookup shortPathOf = &::GetShortPathNameW;
 };
+
+// The request for the choices of an options snapshot.
+MailRequest RequestFor(const BuildOptions& options);
 
 // The status SendMailToTamsel reports besides its result.
 enum MailStatus : uint32_t {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "options/build_options.h"
-#include "framework/handles.h"
+#include "handles/handles.h"
 #include "support/mapi_record.h"
 #include "support/scripted_prompt.h"
 #include "support/temp_dir.h"

@@ -3,7 +3,7 @@
 #include <strsafe.h>
 
 #include "framework/ansi.h"
-#include "framework/handles.h"
+#include "handles/handles.h"
 #include "log/trace_log.h"
 
 namespace passwordfile {

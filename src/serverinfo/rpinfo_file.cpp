@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "framework/handles.h"
+#include "handles/handles.h"
 #include "serverinfo/crc32.h"
 
 namespace {

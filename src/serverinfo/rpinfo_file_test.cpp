@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/handles.h"
+#include "handles/handles.h"
 #include "serverinfo/crc32.h"
 #include "support/temp_dir.h"
 

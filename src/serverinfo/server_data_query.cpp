@@ -9,7 +9,7 @@
 #include <strsafe.h>
 
 #include "contracts/cnsldata.h"
-#include "framework/handles.h"
+#include "handles/handles.h"
 
 namespace {
 

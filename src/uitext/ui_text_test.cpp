@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "framework/handles.h"
+#include "handles/handles.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <optional>
 #include <string>
 
-#include "framework/handles.h"
+#include "handles/handles.h"
 #include "layout/server_layout.h"
 #include "support/registry_backup.h"
 #include "support/temp_dir.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "framework/gdi_scope.h"
-#include "framework/handles.h"
+#include "handles/handles.h"
 
 namespace testsupport {
 

@@ -3,7 +3,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "framework/handles.h"
+#include "handles/handles.h"
 
 namespace testsupport {
 

@@ -1,4 +1,4 @@
-#include "framework/handles.h"
+#include "handles/handles.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
