@@ -1,0 +1,47 @@
+// groups: the server's group tree as the group dialog shows it, each group with its path and
+// GUID.
+
+#include <windows.h>
+
+#include <vector>
+
+#include "app/app.h"
+#include "cli/arguments.h"
+#include "cli/commands.h"
+#include "cli/console_text.h"
+#include "groups/group_tree.h"
+#include "log/trace_log.h"
+#include "uitext/ui_text.h"
+
+namespace cli {
+
+int RunGroupsCommand(int argc, wchar_t** argv) {
+  Arguments arguments;
+  std::wstring error;
+  if (!ParseArguments(argc, argv, 2, CommandSyntax{}, arguments, error)) {
+    WriteErr(L"tmrovane groups: " + error + L" (see: tmrovane --help)\n");
+    return kExitRefused;
+  }
+  // Without the lock the log may be a running copy's: this command writes none.
+  tracelog::GetSettings().enabled = false;
+  CtmrovaneApp app(::GetModuleHandleW(nullptr));
+  app.InitTraceLog();
+  app.LoadStringLibraryAndTexts();
+  std::vector<groups::TreeGroup> tree;
+  wchar_t text[1024];
+  if (!groups::ReadGroupTree(tree, L"tmrovane.com groups")) {
+    LoadUiText(uitext::kErrLoadGroups, text);
+    WriteErr(MessageLine(text) + L"\n");
+    return kExitBuildFailed;
+  }
+  LoadUiText(uitext::kGroupTreeRoot, text);
+  std::wstring listing = std::wstring(text) + L"\n";
+  for (const groups::TreeGroup& group : tree) {
+    listing += std::wstring(2 * (group.depth + 1), L' ') + group.name + L"\t" + group.path + L"\t" +
+               (group.guid.empty() ? L"(no valid GUID)" : group.guid) + L"\n";
+  }
+  WriteOut(listing);
+  return kExitBuilt;
+}
+
+}  // namespace cli
