@@ -15,6 +15,9 @@ namespace {
 constexpr wchar_t kHelp[] =
     L"usage: tmrovane create [options]     build one installer, as the dialog's Create does\n"
     L"       tmrovane groups               list the server's group tree: name, path, GUID\n"
+    L"       tmrovane inspect FILE         what an installer made by this program carries: mode,\n"
+    L"                                    alternate address, group, server-info record, files,\n"
+    L"                                    SHA-256\n"
     L"       tmrovane --help               this text\n"
     L"\n"
     L"create options (the defaults are the dialog's):\n"
@@ -34,7 +37,8 @@ constexpr wchar_t kHelp[] =
     L"  --yes                             answer Yes to \"this will take some time\" and to\n"
     L"                                    building a Mac or Linux TAR again\n"
     L"\n"
-    L"Messages go to standard error, with their IDs; the installer's path to standard output.\n"
+    L"Messages go to standard error, with their IDs, and after a build the installer's SHA-256;\n"
+    L"create prints the installer's full path alone on standard output.\n"
     L"\n"
     L"exit codes:\n"
     L"  0  built (or listed)\n"
@@ -55,6 +59,9 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (wcscmp(command, L"groups") == 0) {
     return cli::RunGroupsCommand(argc, argv);
+  }
+  if (wcscmp(command, L"inspect") == 0) {
+    return cli::RunInspectCommand(argc, argv);
   }
   if (wcscmp(command, L"--help") == 0 && argc == 2) {
     cli::WriteOut(kHelp);

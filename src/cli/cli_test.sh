@@ -3,7 +3,8 @@
 # a group tree with non-ASCII names: one row per outcome of "tmrovane create" (every build kind,
 # each refusal, an unanswered question, a password from the environment), each checked by its
 # exit code, its messages on standard error and the installer read back by 7zz, msitools or tar.
-# Then "groups". Usage: cli_test.sh BIN_DIR (tmrovane.com, srvlayout.exe and the built server)
+# Then "inspect" on installers changed after the build and on files no reader takes whole, and
+# "groups". Usage: cli_test.sh BIN_DIR (tmrovane.com, srvlayout.exe and the built server)
 set -euo pipefail
 bin=$1
 source "$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/scripts/wine-env.sh"
@@ -61,6 +62,33 @@ nowhere=$(win "$work/nowhere")
 eng='{1A2B3C4D-5E6F-4A1B-8C2D-3E4F5A6B7C07}'
 kli='{1A2B3C4D-5E6F-4A1B-8C2D-3E4F5A6B7C10}'
 dflt='{5F0C3E2A-8B1D-4C6F-9A2E-1D3B5C7E9F01}'
+declare -A group_path=(["$eng"]='Workstations\Engineering' ["$kli"]='Büro Zürich\Клиенты'
+  ['{5F0C3E2A-8B1D-4C6F-9A2E-1D3B5C7E9F01}']=Default)
+# inspect_against NAME FILE GUID LISTED: inspect reports the format, the SHA-256 that sha256sum
+# computes, the group with its path, a valid record where the kind carries one, and the same
+# files with the same sizes as the independent tool listed.
+inspect_against() {
+  local name=$1 file=$2 guid=$3 listed=$4
+  run inspect "$(win "$file")"
+  [ "$status" = 0 ] || { fail "$name: inspect exit code $status: $stderr"; return; }
+  grep -qx "sha256: $(sha256sum "$file" | cut -d' ' -f1)" <<<"$stdout" || fail "$name: inspect's SHA-256 differs"
+  case $file in *.exe) kind=EXE ;; *.msi) kind=MSI ;; *) kind=TAR ;; esac
+  grep -qx "format: $kind" <<<"$stdout" || fail "$name: inspect's format is not $kind"
+  if [ "$guid" != - ]; then
+    grep -qxF "group: $guid ${group_path[$guid]}" <<<"$stdout" || fail "$name: inspect's group: $stdout"
+  fi
+  if [[ $file != *LINUX* ]]; then
+    grep -q "^server-info record: CRC valid, Minimal $([[ $file == *rmtsetup* ]] && echo yes || echo no)" \
+      <<<"$stdout" || fail "$name: inspect's record: $stdout"
+  fi
+  ! grep -q "settings problem" <<<"$stdout" || fail "$name: inspect finds problems: $stdout"
+  got=$(sed -n '/^files:$/,$p' <<<"$stdout" | tail -n +2 | sed 's/^  //; s/\t/ /; s| .*[\\/]| |' | sort)
+  [ "$got" = "$(cat "$listed")" ] || fail "$name: inspect lists
+$got
+the independent tool
+$(cat "$listed")"
+}
+
 # name | exit code | installer ("-": none) | group GUID in wsnode.ini | stderr must hold | arguments
 cases=(
   "agent32|0|$out/wsnode32.exe|$eng|4162: Do you want to create password protected setup? -> no|--antivirus no --destination DEST --group Workstations\\Engineering"
@@ -122,17 +150,21 @@ for entry in "${cases[@]}"; do
   case $installer in
     *.msi)
       (cd "$x" && msiinfo export "$installer" Binary >/dev/null)
+      (cd "$x/Binary" && for f in *; do echo "$(stat -c %s "$f") ${f#Binary.}"; done) | sort >"$x/listed"
       iconv -f UTF-16 -t UTF-8 "$x/Binary/Binary.wsnode.ini" >"$x/settings" ;;
     *.exe)
       7zz t "$installer" >/dev/null || fail "$name: 7zz t fails"
+      7zz l -slt "$installer" | tail -n +2 | awk '/^Path = /{p=substr($0,8)} /^Size = /{print substr($0,8) " " p}' |
+        sed 's| .*[\\/]| |' | sort >"$x/listed"
       7zz e -y -o"$x" "$installer" wsnode.ini -r >/dev/null || fail "$name: cannot extract"
       iconv -f UTF-16 -t UTF-8 "$x/wsnode.ini" >"$x/settings" ;;
     *.TAR)
-      tar -tf "$installer" >/dev/null || fail "$name: tar cannot list it"
+      tar -tvf "$installer" | awk '$1 !~ /^d/ {print $3 " " $NF}' | sed 's| .*/| |' | sort >"$x/listed"
       tar -xOf "$installer" --wildcards '*wsnode.ini' >"$x/raw"
       { iconv -f UTF-16 -t UTF-8 "$x/raw" 2>/dev/null || cat "$x/raw"; } >"$x/settings" ;;
   esac
   settings=$(tr -d '\r' <"$x/settings")
+  inspect_against "$name" "$installer" "$guid" "$x/listed"
   if [ "$guid" != - ]; then
     grep -qxF "preset_group_id=$guid" <<<"$settings" || fail "$name: wsnode.ini lacks group $guid"
   fi
@@ -145,6 +177,59 @@ for entry in "${cases[@]}"; do
   esac
 done
 [ ! -e "$program/tmrovane.log" ] || fail "a trace log remains in the program folder"
+
+# inspect on installers changed after the build: a Mac TAR unpacked, changed by python, packed
+# again by GNU tar. A flipped record byte shows as a bad CRC; a settings file with a malformed
+# line or a key given twice is reported line by line.
+mac="$web/cnmac/MCWSNODE.TAR"
+tampered() {  # tampered NAME PYTHON-ON-(settings, record): a changed copy of the Mac TAR
+  local dir="$work/t_$1"
+  mkdir -p "$dir" && tar -xf "$mac" -C "$dir"
+  (cd "$dir" && python3 -c "import glob
+s = glob.glob('**/wsnode.ini', recursive=True)[0]
+r = glob.glob('**/rpinfo.dat', recursive=True)[0]
+def add(path, extra):
+    t = open(path, 'rb').read().decode('utf-16').lstrip('\\ufeff')
+    open(path, 'wb').write(('\\ufeff' + t + extra).encode('utf-16-le'))
+$2")
+  (cd "$dir" && tar --format=gnu -cf "$work/$1.tar" *)
+  echo "$work/$1.tar"
+}
+# name | python | exit code | stdout must hold
+faults=(
+  "flipped record byte|d = bytearray(open(r, 'rb').read()); d[100] ^= 1; open(r, 'wb').write(d)|0|server-info record: CRC INVALID"
+  "flipped CRC byte|d = bytearray(open(r, 'rb').read()); d[5] ^= 0x80; open(r, 'wb').write(d)|0|server-info record: CRC INVALID"
+  "record cut short|d = open(r, 'rb').read(); open(r, 'wb').write(d[:-1])|0|server-info record: damaged: 7362 bytes, not 7363"
+  "duplicated key|add(s, '[SETTING]\\r\\npreset_group_id={1A2B3C4D-5E6F-4A1B-8C2D-3E4F5A6B7C09}\\r\\n')|0|repeats the key preset_group_id of [SETTING]"
+  "malformed line|add(s, 'no equals sign here\\r\\n')|0|settings problem: line"
+)
+for entry in "${faults[@]}"; do
+  IFS='|' read -r name code_py code want <<<"$entry"
+  echo "== inspect: $name"
+  file=$(tampered "${name// /_}" "$code_py")
+  run inspect "$(win "$file")"
+  [ "$status" = "$code" ] || fail "inspect $name: exit code $status: $stderr"
+  grep -qF -- "$want" <<<"$stdout" || fail "inspect $name: stdout lacks '$want': $stdout"
+done
+# The first of two keys stays what the profile functions read, and the report names it.
+run inspect "$(win "$work/duplicated_key.tar")"
+grep -qxF "group: $dflt Default" <<<"$stdout" || fail "inspect duplicated key: group $stdout"
+
+# Files no reader can take whole: exit code 6, a message, nothing on standard output.
+head -c 3000 /dev/urandom >"$work/noise.bin"
+head -c 5000 "$mac" >"$work/cut.tar"
+head -c 300000 "$out/wsnode32.exe" >"$work/cut.exe"
+head -c 4096 "$out/wsnode32.msi" >"$work/cut.msi"
+printf 'MZ but nothing else' >"$work/mz.exe"
+for file in noise.bin cut.tar cut.exe cut.msi mz.exe missing.exe; do
+  echo "== inspect unreadable: $file"
+  run inspect "$(win "$work/$file")"
+  [ "$status" = 6 ] || fail "inspect $file: exit code $status, expected 6"
+  [ -z "$stdout" ] || fail "inspect $file: a partial report: $stdout"
+  grep -q '^tmrovane inspect: ' <<<"$stderr" || fail "inspect $file: no message: $stderr"
+done
+[ -z "$(find "$WINEPREFIX/drive_c/users" -maxdepth 5 -name 'tmrovane-inspect-*' 2>/dev/null)" ] ||
+  fail "inspect left its 7-Zip folder behind"
 
 # The tree as the group dialog shows it: root, then each group indented, with path and GUID.
 run groups

@@ -15,5 +15,6 @@ enum ExitCode : int {
 
 int RunCreateCommand(int argc, wchar_t** argv);
 int RunGroupsCommand(int argc, wchar_t** argv);
+int RunInspectCommand(int argc, wchar_t** argv);
 
 }  // namespace cli

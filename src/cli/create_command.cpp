@@ -7,6 +7,7 @@
 
 #include "app/app.h"
 #include "build/create.h"
+#include "build/installer_hash.h"
 #include "cli/arguments.h"
 #include "cli/commands.h"
 #include "cli/console_text.h"
@@ -261,7 +262,11 @@ int Create(const Arguments& arguments, const passwordfile::Password& password, c
   ::SetStdHandle(STD_OUTPUT_HANDLE, ::GetStdHandle(STD_ERROR_HANDLE));
   const CreateResult result = RunCreate(options, ui, programFolder, kTag);
   ::SetStdHandle(STD_OUTPUT_HANDLE, output);
+  TraceInstallerSha256(result, kTag);
   if (result.built) {
+    std::wstring hash;
+    WriteErr(L"SHA-256: " + (HashFileSha256(result.installer.c_str(), hash) ? hash : L"(cannot be read)") +
+             L"\n");
     WriteOut(result.installer + L"\n");
     return kExitBuilt;
   }
