@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cwchar>
+#include <exception>
 
 #include "app/app.h"
 #include "cli/commands.h"
@@ -19,6 +20,7 @@ constexpr wchar_t kHelp[] =
     L"                                    alternate address, group, server-info record, files,\n"
     L"                                    SHA-256\n"
     L"       tmrovane --help               this text\n"
+    L"create, groups and inspect take --json: the result as one JSON document on standard output.\n"
     L"\n"
     L"create options (the defaults are the dialog's):\n"
     L"  --platform windows|mac|linux      OS platform (windows)\n"
@@ -48,10 +50,7 @@ constexpr wchar_t kHelp[] =
     L"  5  the build failed (or the group tree could not be read)\n"
     L"  6  inspect: the file could not be read\n";
 
-}  // namespace
-
-int wmain(int argc, wchar_t** argv) {
-  RestrictLibrarySearch();
+int Dispatch(int argc, wchar_t** argv) {
   tracelog::GetSettings().processName = L"tmrovane.com";
   const wchar_t* command = argc > 1 ? argv[1] : L"";
   if (wcscmp(command, L"create") == 0) {
@@ -69,5 +68,21 @@ int wmain(int argc, wchar_t** argv) {
   }
   cli::WriteErr(std::wstring(argc > 1 ? L"tmrovane: unknown command " + std::wstring(command) + L"\n" : L"") +
                 kHelp);
+  return cli::kExitRefused;
+}
+
+}  // namespace
+
+// The JSON library and the standard library report failures by exceptions: none leaves the
+// program, each ends it as a refused input.
+int wmain(int argc, wchar_t** argv) {
+  RestrictLibrarySearch();
+  try {
+    return Dispatch(argc, argv);
+  } catch (const std::exception& failure) {
+    cli::WriteErr(L"tmrovane: " + cli::FromUtf8(failure.what()) + L"\n");
+  } catch (...) {
+    cli::WriteErr(L"tmrovane: an unexpected error\n");
+  }
   return cli::kExitRefused;
 }

@@ -82,6 +82,21 @@ inspect_against() {
       <<<"$stdout" || fail "$name: inspect's record: $stdout"
   fi
   ! grep -q "settings problem" <<<"$stdout" || fail "$name: inspect finds problems: $stdout"
+  # The same report as JSON: the same hash, group, record and files.
+  local text=$stdout
+  run inspect --json "$(win "$file")"
+  [ "$status" = 0 ] || fail "$name: inspect --json exit code $status: $stderr"
+  python3 -c 'import json, sys
+r = json.loads(sys.argv[1]); text = sys.argv[2]
+assert "sha256: " + r["sha256"] in text, "sha256"
+assert "format: " + r["format"] in text, "format"
+s = r["settings"]
+if s["groupGuid"]: assert "group: %s %s" % (s["groupGuid"], s["groupPath"] or "(not known to this server)") in text, "group"
+assert ("alternate address: %s" % (s["alternateAddress"] or "(none)")) in text, "address"
+assert (r["record"] is None) == ("server-info record: (none)" in text), "record"
+if r["record"]: assert ("CRC valid" in text) == r["record"]["crcValid"], "crc"
+assert len(r["files"]) == text.count("\n  "), "files"' "$stdout" "$text" || fail "$name: inspect --json differs: $stdout"
+  stdout=$text
   got=$(sed -n '/^files:$/,$p' <<<"$stdout" | tail -n +2 | sed 's/^  //; s/\t/ /; s| .*[\\/]| |' | sort)
   [ "$got" = "$(cat "$listed")" ] || fail "$name: inspect lists
 $got
@@ -244,6 +259,24 @@ want="HES Console
   Twins	Twins	{1A2B3C4D-5E6F-4A1B-8C2D-3E4F5A6B7C12}"
 [ "$stdout" = "$want" ] || fail "groups printed:
 $stdout"
+
+run groups --json
+python3 -c 'import json, sys
+r = json.loads(sys.argv[1])
+assert r["root"] == "HES Console"
+assert [g["path"] for g in r["groups"]][3:5] == ["Büro Zürich", "Büro Zürich\\Клиенты"], r
+assert r["groups"][4] == {"name": "Клиенты", "path": "Büro Zürich\\Клиенты", "depth": 1,
+                          "guid": "{1A2B3C4D-5E6F-4A1B-8C2D-3E4F5A6B7C10}"}, r["groups"][4]' "$stdout" ||
+  fail "groups --json: $status $stdout"
+
+# create --json: what was built, where, and the SHA-256 that sha256sum computes.
+run create --json --platform linux --setup 32 --yes
+python3 -c 'import json, sys, hashlib, subprocess
+r = json.loads(sys.argv[1])
+assert r["built"] is True and r["kind"] == "Linux32", r
+path = subprocess.check_output(["winepath", "-u", r["installer"]], text=True).strip()
+assert hashlib.sha256(open(path, "rb").read()).hexdigest() == r["sha256"], r' "$stdout" ||
+  fail "create --json: $status $stdout $stderr"
 
 run --help
 [ "$status" = 0 ] && grep -q '^  3  a question had no answer' <<<"$stdout" || fail "--help: $status $stdout"

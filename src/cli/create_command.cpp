@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <array>
+#include <nlohmann/json.hpp>
 #include <vector>
 
 #include "app/app.h"
@@ -53,6 +54,26 @@ bool Select(const Arguments& arguments, const wchar_t* option, const Choice (&ch
   }
   error = L"bad value for " + std::wstring(option) + L": " + value;
   return false;
+}
+
+const wchar_t* BuildKindName(BuildKind kind) {
+  switch (kind) {
+    case BuildKind::WinExeAv:
+      return L"WinExeAv";
+    case BuildKind::WinExeAgent:
+      return L"WinExeAgent";
+    case BuildKind::WinMsi:
+      return L"WinMsi";
+    case BuildKind::MacAv:
+      return L"MacAv";
+    case BuildKind::MacAgent:
+      return L"MacAgent";
+    case BuildKind::Linux32:
+      return L"Linux32";
+    case BuildKind::Linux64:
+      return L"Linux64";
+  }
+  return L"";
 }
 
 // Options the dialog does not offer for these choices: refused rather than dropped silently.
@@ -265,9 +286,17 @@ int Create(const Arguments& arguments, const passwordfile::Password& password, c
   TraceInstallerSha256(result, kTag);
   if (result.built) {
     std::wstring hash;
-    WriteErr(L"SHA-256: " + (HashFileSha256(result.installer.c_str(), hash) ? hash : L"(cannot be read)") +
-             L"\n");
-    WriteOut(result.installer + L"\n");
+    const bool hashed = HashFileSha256(result.installer.c_str(), hash);
+    WriteErr(L"SHA-256: " + (hashed ? hash : L"(cannot be read)") + L"\n");
+    if (arguments.Has(L"--json")) {
+      const nlohmann::json json{{"built", true},
+                                {"kind", ToUtf8(BuildKindName(result.kind))},
+                                {"installer", ToUtf8(result.installer)},
+                                {"sha256", hashed ? nlohmann::json(ToUtf8(hash)) : nlohmann::json(nullptr)}};
+      WriteOut(FromUtf8(json.dump(2)) + L"\n");
+    } else {
+      WriteOut(result.installer + L"\n");
+    }
     return kExitBuilt;
   }
   if (ui.unanswered()) {
@@ -292,7 +321,7 @@ int Create(const Arguments& arguments, const passwordfile::Password& password, c
 int RunCreateCommand(int argc, wchar_t** argv) {
   const CommandSyntax syntax{{L"--platform", L"--package", L"--setup", L"--antivirus", L"--validity",
                               L"--destination", L"--group", L"--ip", L"--domain", L"--password-env"},
-                             {L"--yes"},
+                             {L"--yes", L"--json"},
                              0};
   Arguments arguments;
   std::wstring error;

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <nlohmann/json.hpp>
 #include <vector>
 
 #include "app/app.h"
@@ -18,7 +19,7 @@ namespace cli {
 int RunGroupsCommand(int argc, wchar_t** argv) {
   Arguments arguments;
   std::wstring error;
-  if (!ParseArguments(argc, argv, 2, CommandSyntax{}, arguments, error)) {
+  if (!ParseArguments(argc, argv, 2, CommandSyntax{{}, {L"--json"}, 0}, arguments, error)) {
     WriteErr(L"tmrovane groups: " + error + L" (see: tmrovane --help)\n");
     return kExitRefused;
   }
@@ -35,6 +36,19 @@ int RunGroupsCommand(int argc, wchar_t** argv) {
     return kExitBuildFailed;
   }
   LoadUiText(uitext::kGroupTreeRoot, text);
+  if (arguments.Has(L"--json")) {
+    nlohmann::json list = nlohmann::json::array();
+    for (const groups::TreeGroup& group : tree) {
+      list.push_back(
+          {{"name", ToUtf8(group.name)},
+           {"path", ToUtf8(group.path)},
+           {"depth", group.depth},
+           {"guid", group.guid.empty() ? nlohmann::json(nullptr) : nlohmann::json(ToUtf8(group.guid))}});
+    }
+    const nlohmann::json json{{"root", ToUtf8(text)}, {"groups", list}};
+    WriteOut(FromUtf8(json.dump(2)) + L"\n");
+    return kExitBuilt;
+  }
   std::wstring listing = std::wstring(text) + L"\n";
   for (const groups::TreeGroup& group : tree) {
     listing += std::wstring(2 * (group.depth + 1), L' ') + group.name + L"\t" + group.path + L"\t" +

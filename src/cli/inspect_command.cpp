@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <vector>
 
@@ -102,31 +103,35 @@ Settings ParseSettings(const std::string& bytes) {
   return settings;
 }
 
-std::wstring SettingOr(const Settings& settings, const wchar_t* key, const wchar_t* otherwise) {
-  const auto found = settings.setting.find(key);
-  return found != settings.setting.end() && !found->second.empty() ? found->second : otherwise;
-}
+// What the server-info record file says.
+struct RecordReport {
+  std::wstring damage;  // why it cannot be read at all; empty when it can
+  bool crcValid = false;
+  bool minimal = false;
+  bool validity = false;
+  std::optional<std::wstring> expiry;  // "YYYY-MM-DD HH:MM:SS" local time; none for 0
+  std::wstring expiryProblem;          // set for a value that is no date
+};
 
-// The server-info record file: its CRC, the Minimal and validity flags and the expiry.
-std::wstring DescribeRecord(const std::string& file) {
+RecordReport ReadRecord(const std::string& file) {
+  RecordReport report;
   if (file.size() != kServerInfoFileSize) {
-    return L"damaged: " + std::to_wstring(file.size()) + L" bytes, not " +
-           std::to_wstring(kServerInfoFileSize);
+    report.damage = std::to_wstring(file.size()) + L" bytes, not " + std::to_wstring(kServerInfoFileSize);
+    return report;
   }
   const Crc32 crc;
   uint32_t running = kCrc32Start;
   crc.Update(file.data() + kServerInfoHeaderSize, kServerInfoRecordSize, &running);
   uint32_t stored = 0;
   memcpy(&stored, file.data() + 4, sizeof stored);
-  const bool headerZero = file[0] == 0 && file[1] == 0 && file[2] == 0 && file[3] == 0;
-  std::wstring text = (~running == stored && headerZero) ? L"CRC valid" : L"CRC INVALID";
+  report.crcValid = ~running == stored && file[0] == 0 && file[1] == 0 && file[2] == 0 && file[3] == 0;
   ServerInfoRecord record;
   memcpy(&record, file.data() + kServerInfoHeaderSize, sizeof record);
   ScrambleBytes(&record, sizeof record);
-  text += std::wstring(L", Minimal ") + (record.minimalPackage != 0 ? L"yes" : L"no");
-  text += std::wstring(L", validity ") + (record.validityEnabled != 0 ? L"yes" : L"no");
+  report.minimal = record.minimalPackage != 0;
+  report.validity = record.validityEnabled != 0;
   if (record.expiryTime == 0) {
-    return text + L", no expiry";
+    return report;
   }
   // The expiry holds the local date and time as if it were UTC: shown as it stands.
   ULARGE_INTEGER ticks;
@@ -134,12 +139,139 @@ std::wstring DescribeRecord(const std::string& file) {
   FILETIME time{ticks.LowPart, ticks.HighPart};
   SYSTEMTIME local{};
   if (record.expiryTime < 0 || !::FileTimeToSystemTime(&time, &local)) {
-    return text + L", expiry unreadable (" + std::to_wstring(record.expiryTime) + L")";
+    report.expiryProblem = L"no date: " + std::to_wstring(record.expiryTime);
+    return report;
   }
-  wchar_t date[64];
-  swprintf(date, 64, L", expires %04u-%02u-%02u %02u:%02u:%02u local time", local.wYear, local.wMonth,
-           local.wDay, local.wHour, local.wMinute, local.wSecond);
-  return text + date;
+  wchar_t date[32];
+  swprintf(date, 32, L"%04u-%02u-%02u %02u:%02u:%02u", local.wYear, local.wMonth, local.wDay, local.wHour,
+           local.wMinute, local.wSecond);
+  report.expiry = date;
+  return report;
+}
+
+// Everything inspect says about one installer.
+struct Report {
+  std::wstring path;
+  const wchar_t* format = L"";
+  std::wstring sha256;
+  bool hasSettings = false;
+  std::optional<std::wstring> installationMode;
+  std::optional<std::wstring> alternateAddress;
+  std::optional<std::wstring> groupGuid;
+  std::optional<std::wstring> groupPath;  // when this server knows the group
+  std::vector<std::wstring> settingsProblems;
+  std::optional<RecordReport> record;
+  std::vector<InstallerEntry> files;
+};
+
+std::optional<std::wstring> SettingValue(const Settings& settings, const wchar_t* key) {
+  const auto found = settings.setting.find(key);
+  if (found == settings.setting.end() || found->second.empty()) {
+    return std::nullopt;
+  }
+  return found->second;
+}
+
+Report MakeReport(const std::wstring& path, InstallerContents& contents, const std::wstring& hash) {
+  Report report;
+  report.path = path;
+  report.format = contents.format;
+  report.sha256 = hash;
+  report.files = std::move(contents.entries);
+  if (contents.record) {
+    report.record = ReadRecord(*contents.record);
+  }
+  if (!contents.settings) {
+    return report;
+  }
+  report.hasSettings = true;
+  const Settings settings = ParseSettings(*contents.settings);
+  report.installationMode = SettingValue(settings, L"CLNTINSTNETWK");
+  report.alternateAddress = SettingValue(settings, L"SERVER_IP");
+  report.groupGuid = SettingValue(settings, L"PRESET_GROUP_ID");
+  report.settingsProblems = settings.problems;
+  std::vector<groups::TreeGroup> tree;
+  const groups::TreeGroup* group = nullptr;
+  if (report.groupGuid && groups::ReadGroupTree(tree, L"tmrovane.com inspect") &&
+      groups::FindGroup(tree, *report.groupGuid, &group) == groups::FindResult::kFound) {
+    report.groupPath = group->path;
+  }
+  return report;
+}
+
+std::wstring RenderText(const Report& report) {
+  const auto orNone = [](const std::optional<std::wstring>& value) { return value ? *value : L"(none)"; };
+  std::wstring text =
+      L"file: " + report.path + L"\nformat: " + report.format + L"\nsha256: " + report.sha256 + L"\n";
+  if (report.hasSettings) {
+    text += L"installation mode: " + orNone(report.installationMode) + L"\n";
+    text += L"alternate address: " + orNone(report.alternateAddress) + L"\n";
+    text += L"group: " +
+            (report.groupGuid ? *report.groupGuid + L" " +
+                                    (report.groupPath ? *report.groupPath : L"(not known to this server)")
+                              : L"(none)") +
+            L"\n";
+    for (const std::wstring& problem : report.settingsProblems) {
+      text += L"settings problem: " + problem + L"\n";
+    }
+  } else {
+    text += L"settings: (no wsnode.ini)\n";
+  }
+  text += L"server-info record: ";
+  if (!report.record) {
+    text += L"(none)";
+  } else if (!report.record->damage.empty()) {
+    text += L"damaged: " + report.record->damage;
+  } else {
+    const RecordReport& record = *report.record;
+    text += std::wstring(record.crcValid ? L"CRC valid" : L"CRC INVALID") + L", Minimal " +
+            (record.minimal ? L"yes" : L"no") + L", validity " + (record.validity ? L"yes" : L"no");
+    text += record.expiry
+                ? L", expires " + *record.expiry + L" local time"
+                : (record.expiryProblem.empty() ? L", no expiry" : L", expiry " + record.expiryProblem);
+  }
+  text += L"\nfiles:\n";
+  for (const InstallerEntry& entry : report.files) {
+    text += L"  " + std::to_wstring(entry.size) + L"\t" + entry.name + L"\n";
+  }
+  return text;
+}
+
+nlohmann::json Optional(const std::optional<std::wstring>& value) {
+  return value ? nlohmann::json(ToUtf8(*value)) : nlohmann::json(nullptr);
+}
+
+nlohmann::json RenderJson(const Report& report) {
+  nlohmann::json json{
+      {"file", ToUtf8(report.path)}, {"format", ToUtf8(report.format)}, {"sha256", ToUtf8(report.sha256)}};
+  json["settings"] = nullptr;
+  if (report.hasSettings) {
+    nlohmann::json problems = nlohmann::json::array();
+    for (const std::wstring& problem : report.settingsProblems) {
+      problems.push_back(ToUtf8(problem));
+    }
+    json["settings"] = {{"installationMode", Optional(report.installationMode)},
+                        {"alternateAddress", Optional(report.alternateAddress)},
+                        {"groupGuid", Optional(report.groupGuid)},
+                        {"groupPath", Optional(report.groupPath)},
+                        {"problems", problems}};
+  }
+  json["record"] = nullptr;
+  if (report.record && !report.record->damage.empty()) {
+    json["record"] = {{"damaged", ToUtf8(report.record->damage)}};
+  } else if (report.record) {
+    const RecordReport& record = *report.record;
+    json["record"] = {{"crcValid", record.crcValid},
+                      {"minimal", record.minimal},
+                      {"validity", record.validity},
+                      {"expiryLocal", Optional(record.expiry)}};
+  }
+  nlohmann::json files = nlohmann::json::array();
+  for (const InstallerEntry& entry : report.files) {
+    files.push_back({{"name", ToUtf8(entry.name)}, {"size", entry.size}});
+  }
+  json["files"] = files;
+  return json;
 }
 
 }  // namespace
@@ -147,7 +279,7 @@ std::wstring DescribeRecord(const std::string& file) {
 int RunInspectCommand(int argc, wchar_t** argv) {
   Arguments arguments;
   std::wstring error;
-  if (!ParseArguments(argc, argv, 2, CommandSyntax{{}, {}, 1}, arguments, error)) {
+  if (!ParseArguments(argc, argv, 2, CommandSyntax{{}, {L"--json"}, 1}, arguments, error)) {
     WriteErr(L"tmrovane inspect: " + error + L" (see: tmrovane --help)\n");
     return kExitRefused;
   }
@@ -163,34 +295,8 @@ int RunInspectCommand(int argc, wchar_t** argv) {
     WriteErr(L"tmrovane inspect: " + (error.empty() ? L"cannot read " + path : error) + L"\n");
     return kExitUnreadable;
   }
-  std::wstring report = L"file: " + path + L"\nformat: " + contents.format + L"\nsha256: " + hash + L"\n";
-  if (contents.settings) {
-    const Settings settings = ParseSettings(*contents.settings);
-    report += L"installation mode: " + SettingOr(settings, L"CLNTINSTNETWK", L"(none)") + L"\n";
-    report += L"alternate address: " + SettingOr(settings, L"SERVER_IP", L"(none)") + L"\n";
-    const std::wstring guid = SettingOr(settings, L"PRESET_GROUP_ID", L"");
-    if (guid.empty()) {
-      report += L"group: (none)\n";
-    } else {
-      std::vector<groups::TreeGroup> tree;
-      const groups::TreeGroup* group = nullptr;
-      const bool known = groups::ReadGroupTree(tree, L"tmrovane.com inspect") &&
-                         groups::FindGroup(tree, guid, &group) == groups::FindResult::kFound;
-      report += L"group: " + guid + L" " + (known ? group->path : L"(not known to this server)") + L"\n";
-    }
-    for (const std::wstring& problem : settings.problems) {
-      report += L"settings problem: " + problem + L"\n";
-    }
-  } else {
-    report += L"settings: (no wsnode.ini)\n";
-  }
-  report +=
-      L"server-info record: " + (contents.record ? DescribeRecord(*contents.record) : L"(none)") + L"\n";
-  report += L"files:\n";
-  for (const InstallerEntry& entry : contents.entries) {
-    report += L"  " + std::to_wstring(entry.size) + L"\t" + entry.name + L"\n";
-  }
-  WriteOut(report);
+  const Report report = MakeReport(path, contents, hash);
+  WriteOut(arguments.Has(L"--json") ? FromUtf8(RenderJson(report).dump(2)) + L"\n" : RenderText(report));
   return kExitBuilt;
 }
 
