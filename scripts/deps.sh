@@ -28,6 +28,7 @@ DEPS_PACKAGES=(
   "tar tar"
   "gzip gzip"
   "msitools msiinfo msibuild"
+  "nlohmann-json3-dev -"
   "wixl wixl"
   "npm|nodejs npm"
   "python3 python3"

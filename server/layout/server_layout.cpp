@@ -268,8 +268,9 @@ std::vector<Item> ServerItems(const Options& options) {
 }
 
 std::vector<Item> ProgramItems(const Options& options) {
-  std::vector<Item> items = {Built(L"tmrovane.exe", L"tmrovane.exe"), Built(L"uistr.dll", L"uistr.dll"),
-                             Built(L"verkit.dll", L"verkit.dll"), Folder(L"clPacker")};
+  std::vector<Item> items = {Built(L"tmrovane.exe", L"tmrovane.exe"), Built(L"tmrovane.com", L"tmrovane.com"),
+                             Built(L"uistr.dll", L"uistr.dll"), Built(L"verkit.dll", L"verkit.dll"),
+                             Folder(L"clPacker")};
   if (options.productVersion) {
     items.push_back(
         Text(kVersionFile, CrLf("[Version]\nProduct=" + standin::ToUtf8(*options.productVersion) + "\n")));

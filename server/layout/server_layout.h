@@ -38,7 +38,7 @@
 //                 msvcr90.dll, Microsoft.VC90.CRT.manifest, Deploy.exe, sysprobe.dll,
 //                 verkit.dll (real), build.cnf, nodehelp.dll, instctl.dll, afterins.exe
 //   S\Tools\clPacker\64\  the same without the four Minimal runtime files, plus uistr.dll (real)
-//   P (default S\ClientPackager): tmrovane.exe, uistr.dll, verkit.dll, clPacker\ (empty), the
+//   P (default S\ClientPackager): tmrovane.exe, tmrovane.com, uistr.dll, verkit.dll, clPacker\ (empty), the
 //                 test MAPI32.dll that records the mail it is handed (mapi32.cpp), and
 //                 verkit.ini ([Version] Product=productVersion) unless productVersion is nullopt
 //   S\success.ff, P\success.ff                 when successFF: the libraries beside them return

@@ -54,6 +54,7 @@ INT_PTR CtmrovaneDlg::OnBnClickedBtnCreate(WPARAM, LPARAM) {
   // Send Mail offers what this Create was asked for.
   alternateAddress_ = result.alternateAddress;
   buildKind_ = result.kind;
+  TraceInstallerSha256(result, kTag);
 
   ::SetCursor(previous);
   const BuildKind kind = buildKind_;

@@ -1,5 +1,6 @@
 #include "build/create.h"
 
+#include "build/installer_hash.h"
 #include "build/tar_client_dispatch.h"
 #include "build/windows_build.h"
 #include "log/trace_log.h"
@@ -40,4 +41,17 @@ CreateResult RunCreate(const BuildOptions& chosen, IBuildUi& ui, const wchar_t* 
       break;
   }
   return result;
+}
+
+void TraceInstallerSha256(const CreateResult& result, const wchar_t* tag) {
+  if (!result.built) {
+    return;
+  }
+  std::wstring hash;
+  if (HashFileSha256(result.installer.c_str(), hash)) {
+    TraceLog(tracelog::kLevelError, tag, L"SHA-256 of %s: %s", result.installer.c_str(), hash.c_str());
+  } else {
+    TraceLog(tracelog::kLevelError, tag, L"SHA-256 of %s not computed (Err -> %u)", result.installer.c_str(),
+             ::GetLastError());
+  }
 }

@@ -21,3 +21,7 @@ struct CreateResult {
 // name) and a Mac or Linux build, which does not need it, runs.
 CreateResult RunCreate(const BuildOptions& options, IBuildUi& ui, const wchar_t* programFolder,
                        const wchar_t* tag);
+
+// After a build: traces (level 1, under `tag`) the installer's SHA-256, or that it could not be
+// read. Nothing when nothing was built.
+void TraceInstallerSha256(const CreateResult& result, const wchar_t* tag);

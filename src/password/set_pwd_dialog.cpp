@@ -8,13 +8,6 @@
 
 namespace {
 
-// Shown when a character of the password would be stored as a different one, or the converted
-// password would not fit the file. Not a string-library text: the library may use any ID for
-// something else.
-constexpr wchar_t kPasswordNotStorable[] =
-    L"The password contains characters that cannot be stored in the password file. Please use other "
-    L"characters.";
-
 // Characters read from each edit: one more than the longest password, so that a longer
 // confirmation never compares equal after being cut.
 constexpr int kReadCapacity = static_cast<int>(CSetPwdDialog::kMaxLength) + 2;
@@ -81,7 +74,8 @@ INT_PTR CSetPwdDialog::OnBnClickedOk(WPARAM, LPARAM) {
       LoadUiText(uitext::kErrPwdHasSpace, text);
       ShowRuleMessage(text);
     } else if (!password_.Assign(password)) {
-      ShowRuleMessage(kPasswordNotStorable);
+      LoadUiText(uitext::kErrPwdNotStorable, text);
+      ShowRuleMessage(text);
     } else if (wcscmp(password, confirmation) != 0) {
       password_.Clear();
       LoadUiText(uitext::kErrPwdMismatch, text);

@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "handles/handles.h"
 #include "layout/server_layout.h"
@@ -119,6 +120,41 @@ class StartupTest : public ::testing::Test {
 
   std::wstring LogPath() const { return folder_ + L"tmrovane.log"; }
 
+  // Runs the console companion with `arguments`; its exit code and what it wrote to standard
+  // output and standard error together.
+  std::pair<DWORD, std::string> RunConsole(const std::wstring& arguments) {
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    HANDLE readRaw = nullptr;
+    HANDLE writeRaw = nullptr;
+    if (!CreatePipe(&readRaw, &writeRaw, &inherit, 1 << 16)) {
+      return {STILL_ACTIVE, "no pipe"};
+    }
+    fw::UniqueKernelHandle read(readRaw);
+    fw::UniqueKernelHandle write(writeRaw);
+    SetHandleInformation(read.get(), HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = write.get();
+    startup.hStdError = write.get();
+    PROCESS_INFORMATION info{};
+    std::wstring command = L"\"" + folder_ + L"tmrovane.com\" " + arguments;
+    Process process;
+    if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                       folder_.c_str(), &startup, &info)) {
+      CloseHandle(info.hThread);
+      process.handle.reset(info.hProcess);
+    }
+    write.reset();
+    std::string output;
+    char buffer[4096];
+    DWORD got = 0;
+    while (process.handle && ReadFile(read.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) {
+      output.append(buffer, got);
+    }
+    return {process.handle ? process.WaitExit() : STILL_ACTIVE, output};
+  }
+
   testsupport::TempDir dir_;
   std::optional<testsupport::RegistryPathBackup> registry_;
   std::wstring folder_;
@@ -210,6 +246,54 @@ TEST_F(StartupTest, ALockThatMayNotBeOpenedIsReportedNotSwallowed) {
   EXPECT_NE(std::wstring::npos,
             ReadUtf16(LogPath()).find(
                 L"InitInstance the single-instance lock may not be opened (access denied)\r\n"));
+}
+
+// The console companion shares the dialog's lock: while the dialog, a copy in another session or
+// an unknown holder has it, "create" refuses with exit code 4 and says why, leaving the holder's
+// log alone; with the lock free it builds (here: refuses the destination, exit code 2) and
+// removes its log.
+TEST_F(StartupTest, TheConsoleCompanionSharesTheSingleInstanceLock) {
+  struct Row {
+    const char* name;
+    enum { kFree, kDialog, kGlobal, kDenied } holder;
+    DWORD exitCode;
+    const char* said;
+  };
+  const Row rows[] = {
+      {"lock free", Row::kFree, 2, "3017: Please specify a valid path."},
+      {"the dialog runs", Row::kDialog, 4, "Another copy of the Client Packager is running for this server"},
+      {"a copy in another session", Row::kGlobal, 4, "Another copy of the Client Packager is running"},
+      {"a squat that may not be opened", Row::kDenied, 4,
+       "Another program holds this server's Client Packager lock, and it could not be checked."},
+  };
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;GA;;;SY)", SDDL_REVISION_1,
+                                                                   &descriptor, nullptr));
+  const std::unique_ptr<void, decltype(&LocalFree)> descriptorOwner(descriptor, &LocalFree);
+  SECURITY_ATTRIBUTES denied{sizeof(denied), descriptor, FALSE};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    fw::UniqueKernelHandle squat;
+    HWND window = nullptr;
+    if (row.holder == Row::kDialog) {
+      Process& dialog = Start();
+      window = WaitForMainWindow(dialog.id);
+      ASSERT_NE(nullptr, window);
+    } else if (row.holder != Row::kFree) {
+      squat.reset(CreateMutexW(row.holder == Row::kDenied ? &denied : nullptr, FALSE,
+                               L"Global\\ADMIN_CLIENT_PACKER"));
+      ASSERT_TRUE(squat);
+    }
+    const auto [code, output] =
+        RunConsole(L"create --antivirus no --destination \"" + (dir_ / L"nowhere") + L"\"");
+    EXPECT_EQ(row.exitCode, code) << output;
+    EXPECT_NE(std::string::npos, output.find(row.said)) << output;
+    EXPECT_EQ(row.holder == Row::kDialog, FileExists(LogPath())) << "only the dialog's log may remain";
+    if (window != nullptr) {
+      PostMessageW(GetDlgItem(window, kCloseButton), BM_CLICK, 0, 0);
+      EXPECT_EQ(0u, started_.back().WaitExit());
+    }
+  }
 }
 
 TEST_F(StartupTest, TheCloseBoxEndsTheProgramToo) {

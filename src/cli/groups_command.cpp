@@ -1,0 +1,61 @@
+// groups: the server's group tree as the group dialog shows it, each group with its path and
+// GUID.
+
+#include <windows.h>
+
+#include <nlohmann/json.hpp>
+#include <vector>
+
+#include "app/app.h"
+#include "cli/arguments.h"
+#include "cli/commands.h"
+#include "cli/console_text.h"
+#include "groups/group_tree.h"
+#include "log/trace_log.h"
+#include "uitext/ui_text.h"
+
+namespace cli {
+
+int RunGroupsCommand(int argc, wchar_t** argv) {
+  Arguments arguments;
+  std::wstring error;
+  if (!ParseArguments(argc, argv, 2, CommandSyntax{{}, {L"--json"}, 0}, arguments, error)) {
+    WriteErr(L"tmrovane groups: " + error + L" (see: tmrovane --help)\n");
+    return kExitRefused;
+  }
+  // Without the lock the log may be a running copy's: this command writes none.
+  tracelog::GetSettings().enabled = false;
+  CtmrovaneApp app(::GetModuleHandleW(nullptr));
+  app.InitTraceLog();
+  app.LoadStringLibraryAndTexts();
+  std::vector<groups::TreeGroup> tree;
+  wchar_t text[1024];
+  if (!groups::ReadGroupTree(tree, L"tmrovane.com groups")) {
+    LoadUiText(uitext::kErrLoadGroups, text);
+    WriteErr(MessageLine(text) + L"\n");
+    return kExitBuildFailed;
+  }
+  LoadUiText(uitext::kGroupTreeRoot, text);
+  if (arguments.Has(L"--json")) {
+    nlohmann::json list = nlohmann::json::array();
+    for (const groups::TreeGroup& group : tree) {
+      list.push_back(
+          {{"name", ToUtf8(group.name)},
+           {"path", ToUtf8(group.path)},
+           {"depth", group.depth},
+           {"guid", group.guid.empty() ? nlohmann::json(nullptr) : nlohmann::json(ToUtf8(group.guid))}});
+    }
+    const nlohmann::json json{{"root", ToUtf8(text)}, {"groups", list}};
+    WriteOut(FromUtf8(json.dump(2)) + L"\n");
+    return kExitBuilt;
+  }
+  std::wstring listing = std::wstring(text) + L"\n";
+  for (const groups::TreeGroup& group : tree) {
+    listing += std::wstring(2 * (group.depth + 1), L' ') + group.name + L"\t" + group.path + L"\t" +
+               (group.guid.empty() ? L"(no valid GUID)" : group.guid) + L"\n";
+  }
+  WriteOut(listing);
+  return kExitBuilt;
+}
+
+}  // namespace cli
