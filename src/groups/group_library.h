@@ -5,6 +5,8 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <cstdint>
+#include <span>
 
 #include "contracts/grpstore.h"
 #include "handles/handles.h"
@@ -54,5 +56,30 @@ bool IsGroupGuid(const wchar_t* guid);
 // The GUID of the default group (ID 1) into `guid` (capacity in characters). Trace lines are
 // written under `tag`; the library is unloaded on every path.
 DefaultGroupResult ReadDefaultGroupGuid(wchar_t* guid, int capacity, const wchar_t* tag);
+
+// Hands the library's group array back when it goes, before the library is unloaded: the
+// library allocated it, so only the library's own call may free it.
+class GroupArray {
+ public:
+  explicit GroupArray(FreeGroupArrayFn release) : release_(release) {}
+  GroupArray(const GroupArray&) = delete;
+  GroupArray& operator=(const GroupArray&) = delete;
+  ~GroupArray() {
+    if (delivered_) {
+      release_(&records_);
+    }
+  }
+  GroupRecord** put() { return &records_; }
+  void SetDelivered() { delivered_ = true; }
+  std::span<const GroupRecord> Records(uint32_t count) const {
+    return records_ != nullptr ? std::span<const GroupRecord>(records_, count)
+                               : std::span<const GroupRecord>();
+  }
+
+ private:
+  FreeGroupArrayFn release_;
+  GroupRecord* records_ = nullptr;
+  bool delivered_ = false;
+};
 
 }  // namespace groups

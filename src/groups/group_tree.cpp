@@ -12,30 +12,6 @@ namespace {
 // The library's flag that asks for the groups of every level.
 constexpr uint32_t kAllLevels = 1;
 
-// Hands the library's array back before the library is unloaded.
-class DeliveredArray {
- public:
-  explicit DeliveredArray(FreeGroupArrayFn release) : release_(release) {}
-  DeliveredArray(const DeliveredArray&) = delete;
-  DeliveredArray& operator=(const DeliveredArray&) = delete;
-  ~DeliveredArray() {
-    if (delivered_) {
-      release_(&records_);
-    }
-  }
-  GroupRecord** put() { return &records_; }
-  void SetDelivered() { delivered_ = true; }
-  std::span<const GroupRecord> Records(uint32_t count) const {
-    return records_ != nullptr ? std::span<const GroupRecord>(records_, count)
-                               : std::span<const GroupRecord>();
-  }
-
- private:
-  FreeGroupArrayFn release_;
-  GroupRecord* records_ = nullptr;
-  bool delivered_ = false;
-};
-
 struct Node {
   TreeGroup group;
   std::vector<size_t> children;
@@ -75,7 +51,7 @@ bool ReadGroupTree(std::vector<TreeGroup>& tree, const wchar_t* tag) {
     TraceLog(tracelog::kLevelError, tag, L"GetProcAddress(GetSubGroupsForGroup/FreeGroupArray) failed");
     return false;
   }
-  DeliveredArray array(freeGroupArray);
+  GroupArray array(freeGroupArray);
   uint32_t count = 0;
   uint32_t status = 0;
   if (!getSubGroups(kTopLevelParentId, kAllLevels, array.put(), &count, &status)) {

@@ -30,30 +30,6 @@ constexpr Placement kLayout[] = {
 constexpr int kDialogWidth = 324;
 constexpr int kDialogClientHeight = 313;
 
-// Hands the library's group array back when the filling ends, before the library is unloaded.
-class GroupArray {
- public:
-  explicit GroupArray(FreeGroupArrayFn release) : release_(release) {}
-  GroupArray(const GroupArray&) = delete;
-  GroupArray& operator=(const GroupArray&) = delete;
-  ~GroupArray() {
-    if (delivered_) {
-      release_(&records_);
-    }
-  }
-  GroupRecord** put() { return &records_; }
-  void SetDelivered() { delivered_ = true; }
-  std::span<const GroupRecord> Records(uint32_t count) const {
-    return records_ != nullptr ? std::span<const GroupRecord>(records_, count)
-                               : std::span<const GroupRecord>();
-  }
-
- private:
-  FreeGroupArrayFn release_;
-  GroupRecord* records_ = nullptr;
-  bool delivered_ = false;
-};
-
 LPARAM ItemData(HWND tree, HTREEITEM item) {
   TVITEMW read{};
   read.mask = TVIF_PARAM;
@@ -132,7 +108,7 @@ CSelectGroupDlg::FillResult CSelectGroupDlg::FillTree() {
     return FillResult::kFailed;
   }
 
-  GroupArray array(freeGroupArray);
+  groups::GroupArray array(freeGroupArray);
   uint32_t count = 0;
   uint32_t status = 0;
   if (!getSubGroups(kTopLevelParentId, kAllLevels, array.put(), &count, &status)) {
