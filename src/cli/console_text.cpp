@@ -112,6 +112,10 @@ UINT FindTextId(const wchar_t* shown) {
   return best;
 }
 
+void WriteUsageError(const wchar_t* command, const std::wstring& error) {
+  WriteErr(L"tmrovane " + std::wstring(command) + L": " + error + L" (see: tmrovane --help)\n");
+}
+
 std::wstring MessageLine(const wchar_t* shown) {
   std::wstring line;
   if (const UINT id = FindTextId(shown); id != uitext::kOwnText) {

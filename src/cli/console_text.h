@@ -11,6 +11,8 @@ namespace cli {
 
 void WriteOut(const std::wstring& text);
 void WriteErr(const std::wstring& text);
+// A refused command line of `command`, with the pointer to the help.
+void WriteUsageError(const wchar_t* command, const std::wstring& error);
 
 // The string-library ID of a text a build showed (after formatting), found by comparing it with
 // every text of the table as the library or the fallback has it, conversions standing for any

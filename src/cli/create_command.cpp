@@ -339,7 +339,7 @@ int RunCreateCommand(int argc, wchar_t** argv) {
       !arguments.Has(L"--password-env") || TakePassword(arguments.Value(L"--password-env"), password, error);
   if (!parsed || !passwordTaken) {
     if (!error.empty()) {
-      WriteErr(L"tmrovane create: " + error + L" (see: tmrovane --help)\n");
+      WriteUsageError(L"create", error);
     }
     return kExitRefused;
   }

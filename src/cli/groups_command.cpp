@@ -20,7 +20,7 @@ int RunGroupsCommand(int argc, wchar_t** argv) {
   Arguments arguments;
   std::wstring error;
   if (!ParseArguments(argc, argv, 2, CommandSyntax{{}, {L"--json"}, 0}, arguments, error)) {
-    WriteErr(L"tmrovane groups: " + error + L" (see: tmrovane --help)\n");
+    WriteUsageError(L"groups", error);
     return kExitRefused;
   }
   // Without the lock the log may be a running copy's: this command writes none.

@@ -280,7 +280,7 @@ int RunInspectCommand(int argc, wchar_t** argv) {
   Arguments arguments;
   std::wstring error;
   if (!ParseArguments(argc, argv, 2, CommandSyntax{{}, {L"--json"}, 1}, arguments, error)) {
-    WriteErr(L"tmrovane inspect: " + error + L" (see: tmrovane --help)\n");
+    WriteUsageError(L"inspect", error);
     return kExitRefused;
   }
   tracelog::GetSettings().enabled = false;
