@@ -16,7 +16,7 @@ DEPS_PACKAGES=(
   "cmake cmake ctest"
   "ninja-build ninja"
   "googletest -"
-  "wine wine wineserver wineboot winepath"
+  "wine wine wineserver"
   "wine64 /usr/lib/wine/wine64"
   "wine32:i386 /usr/lib/wine/wine"
   "xvfb xvfb-run Xvfb"
