@@ -172,8 +172,9 @@ class PrivateSevenZip {
     dll_.reset();
   }
   bool ready() const { return static_cast<bool>(exe_) && static_cast<bool>(dll_); }
-  // The folder 7-Zip extracts into, inside the private folder.
-  std::wstring extracted() const { return folder_ + L"x\\"; }
+  // The folder 7-Zip extracts into, inside the private folder (no trailing backslash: 7-Zip's
+  // switch takes it quoted).
+  std::wstring extracted() const { return folder_ + L"x"; }
   // Runs 7-Zip with `arguments` (the archive's path last, quoted by the caller).
   bool Run(const std::wstring& arguments, std::string& output, DWORD& exitCode) const {
     return RunCapture(L"\"" + folder_ + L"7z.exe\" " + arguments, output, exitCode);
@@ -241,6 +242,13 @@ bool ReadExe(const std::wstring& path, InstallerContents& contents, std::wstring
   for (const InstallerEntry& e : contents.entries) {
     const std::wstring base = BaseName(e.name);
     if (_wcsicmp(base.c_str(), L"wsnode.ini") == 0 || _wcsicmp(base.c_str(), L"rpinfo.dat") == 0) {
+      // Read back below from under the private folder: a name that climbs out of it or is
+      // absolute would be read from elsewhere.
+      if (e.name.find(L"..") != std::wstring::npos || e.name.find(L':') != std::wstring::npos ||
+          e.name.front() == L'\\' || e.name.front() == L'/') {
+        error = path + L" holds an entry with an unsafe name: " + e.name;
+        return false;
+      }
       wanted.push_back(&e);
       names += L" \"" + e.name + L"\"";
     }
@@ -259,7 +267,7 @@ bool ReadExe(const std::wstring& path, InstallerContents& contents, std::wstring
   for (const InstallerEntry* e : wanted) {
     std::string bytes;
     std::wstring readError;
-    if (!ReadWholeFile(sevenZip.extracted() + e->name, bytes, readError) || bytes.size() != e->size) {
+    if (!ReadWholeFile(sevenZip.extracted() + L"\\" + e->name, bytes, readError) || bytes.size() != e->size) {
       error = L"7-Zip cannot extract " + e->name + L" from " + path;
       return false;
     }
