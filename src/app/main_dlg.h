@@ -133,6 +133,5 @@ class CtmrovaneDlg : public fw::Dialog {
   int installationMode_ = 0;
   // What the last Create derived: the validated alternate address; and the kind of the last
   // Create or Send Mail.
-  std::wstring alternateAddress_;
   BuildKind buildKind_ = BuildKind::WinExeAgent;
 };
