@@ -3,10 +3,12 @@
 # which tree it measured, prints its ratio lines and leaves the Wine server running (inside the
 # suite that server is the suite's). The figures themselves are not checked: this only keeps the
 # benchmarks from breaking unseen.
-# Usage: bench_smoke_test.sh BUILD_TREE
+# Usage: bench_smoke_test.sh BUILD_TREE [BENCHMARK...]   (every benchmark when none is named)
 set -euo pipefail
 bench=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 export BENCH_TREE=$1
+shift
+only=" $* "
 source "$bench/../scripts/wine-env.sh"
 
 start_wine_server
@@ -27,6 +29,7 @@ cases=(
 for entry in "${cases[@]}"; do
   IFS='|' read -r -a fields <<<"$entry"
   name=${fields[0]}
+  [ "$only" = "  " ] || [[ $only == *" $name "* ]] || continue
   read -r -a arguments <<<"${fields[1]}"
   echo "== $name ${arguments[*]}"
   status=0

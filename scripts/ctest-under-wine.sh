@@ -15,10 +15,32 @@ start_wine_server
 # next one: a test program that starts just as the desktop closes can find none to open its
 # windows on.
 wine "${trees[0]}/bin/wintool.exe" hold </dev/null >/dev/null 2>&1 &
-trap stop_wine_server EXIT
+watcher=
+trap '[ -z "$watcher" ] || kill "$watcher" 2>/dev/null; stop_wine_server' EXIT
 status=0
 for tree in "${trees[@]}"; do
   echo "== Tests of $tree"
+  # A 64-bit test tree exists to keep 32-bit programs out of the suite where they run only
+  # emulated: every 32-bit process its tests start is listed, and fails the run.
+  seen=
+  if grep -q '^CMAKE_TOOLCHAIN_FILE:.*x86_64' "$tree/CMakeCache.txt" && ! kernel_runs_x86; then
+    seen="$tree/x86-processes.log"
+    : >"$seen"
+    watch_x86_processes "$seen" &
+    watcher=$!
+  fi
   (cd "$tree" && ctest --output-on-failure --timeout 300 "$@") || status=1
+  if [ -n "$seen" ]; then
+    kill "$watcher" 2>/dev/null || true
+    wait "$watcher" 2>/dev/null || true
+    watcher=
+    if [ -s "$seen" ]; then
+      echo "32-bit processes started by the tests of $tree (each costs about 45 s emulated):"
+      cat "$seen"
+      status=1
+    else
+      echo "No 32-bit process was started by the tests of $tree."
+    fi
+  fi
 done
 exit $status

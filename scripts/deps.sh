@@ -16,7 +16,7 @@ DEPS_PACKAGES=(
   "cmake cmake ctest"
   "ninja-build ninja"
   "googletest -"
-  "wine wine wineserver wineboot winepath"
+  "wine wine wineserver"
   "wine64 /usr/lib/wine/wine64"
   "wine32:i386 /usr/lib/wine/wine"
   "xvfb xvfb-run Xvfb"
@@ -86,6 +86,49 @@ check_deps() {
   return $status
 }
 
+# apt_install PACKAGES...: installs the packages from the distribution's archive, through a mirror
+# that may be in the middle of a sync. The package lists are updated up to APT_UPDATE_ATTEMPTS
+# times (a pause of APT_RETRY_PAUSE seconds between tries); when an index still fails, the lists
+# apt has are used. Fails, naming the packages and apt's last error, only when they cannot be
+# installed at all.
+apt_install() {
+  local attempt attempts=${APT_UPDATE_ATTEMPTS:-3} errors codename status=0
+  errors=$(mktemp)
+  for ((attempt = 1; ; attempt++)); do
+    apt-get update -qq 2>"$errors" >/dev/null && break
+    if [ "$attempt" -ge "$attempts" ]; then
+      echo "Warning: the package lists could not all be updated; going on with those apt has:" >&2
+      grep -E '^(E|W):' "$errors" >&2 || cat "$errors" >&2
+      break
+    fi
+    sleep "${APT_RETRY_PAUSE:-10}"
+  done
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$@" >/dev/null 2>"$errors" ||
+    status=$?
+  if [ $status != 0 ]; then
+    # A missing index of one architecture in the security suite makes apt pair that
+    # architecture's halves of a multiarch library from the base suite with the other's from
+    # security, and it calls the pair broken. With the release's base suite as the target, both
+    # halves come from there: the base suite's versions, without their security fixes. This
+    # cannot help once the installed halves are newer than the base suite's.
+    codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+    if [ -n "$codename" ]; then
+      echo "Warning: apt could not resolve the packages; trying again with the base suite" \
+        "'$codename' as the target (its versions, without later security fixes)." >&2
+      status=0
+      DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends -t "$codename" "$@" \
+        >/dev/null 2>"$errors" || status=$?
+    fi
+  fi
+  if [ $status != 0 ]; then
+    echo "Cannot install: $*" >&2
+    echo "apt's last error:" >&2
+    grep -E '^E:' "$errors" >&2 || cat "$errors" >&2
+  fi
+  rm -f "$errors"
+  return $status
+}
+
 install_deps() {
   local root entry package commands missing=()
   root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -98,8 +141,7 @@ install_deps() {
     echo "Installing: ${missing[*]}"
     # 32-bit programs run under the win64 prefix through Wine's 32-bit half (WoW64).
     dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    apt_install "${missing[@]}" || return 1
   fi
   check_deps || { echo "Some required packages are missing; see above." >&2; return 1; }
   if [ ! -f "$root/node_modules/.package-lock.json" ] ||

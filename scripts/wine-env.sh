@@ -23,7 +23,8 @@ ensure_wine_prefix() {
   fi
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     mkdir -p "$WINEPREFIX"
-    wineboot -i >/dev/null 2>&1
+    # Through the 64-bit loader (see scripts/bin/wine), as every other Wine start.
+    wine wineboot -i >/dev/null 2>&1
     wineserver -w
     # Unmanaged windows close at once under a bare X server (no window manager).
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
@@ -85,6 +86,28 @@ ensure_x86_runtime() {
   echo ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386:F' \
     >/proc/sys/fs/binfmt_misc/register
   echo "This kernel runs no 32-bit x86 code; 32-bit programs run under qemu-i386 (slow to start)."
+}
+
+# watch_x86_processes FILE: until killed, appends to FILE one line for each 32-bit x86 process
+# of this prefix's Wine that runs under the emulator: the time it was seen, its process ID and
+# command line. Such a process lives for tens of seconds (its start alone takes about 45 s), so
+# two looks a second see every one.
+watch_x86_processes() {
+  local file=$1 proc pid emulator
+  local -A seen=()
+  emulator=$(sed -n 's/^interpreter //p' "$QEMU_I386_ENTRY" 2>/dev/null)
+  emulator=${emulator:-/usr/bin/qemu-i386}
+  while :; do
+    for proc in /proc/[0-9]*; do
+      pid=${proc#/proc/}
+      [ -z "${seen[$pid]:-}" ] || continue
+      [ "$(readlink "$proc/exe" 2>/dev/null)" = "$emulator" ] || continue
+      seen[$pid]=1
+      tr '\0' '\n' <"$proc/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
+      echo "$(date +%T) $pid $(tr '\0' ' ' <"$proc/cmdline" 2>/dev/null)" >>"$file"
+    done
+    sleep 0.5
+  done
 }
 
 # A running server keeps every later Wine start short; the dummy command forces its start-up now.

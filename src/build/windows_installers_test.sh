@@ -2,8 +2,7 @@
 # Builds every Windows installer kind on a stand-in server whose folder has spaces and
 # parentheses, and reads each result back with tools that share no code with the program: 7zz
 # lists exactly the payload of the kind, the settings file and server-info record inside are
-# checked, msitools read the MSI's Binary rows; one setup is run and unpacks itself. Then
-# destinations on a drive of their own (full, with room, read-only) and on a share.
+# checked, msitools read the MSI's Binary rows. Then destinations on a drive of their own (full, with room, read-only) and on a share.
 # Usage: windows_installers_test.sh BIN_DIR (winbuild_tool.exe, srvlayout.exe and the built server)
 set -euo pipefail
 bin=$1
@@ -94,33 +93,6 @@ for entry in "${cases[@]}"; do
 sys.exit(not (len(d) == 8 + 7355 and d[:4] == bytes(4) and struct.unpack("<I", d[4:8])[0] == zlib.crc32(d[8:])))' \
     "$x/rpinfo.dat" || fail "$name: rpinfo.dat is not a valid record file"
 done
-
-# The agent setup unpacks itself silently under Wine. Its self-extracting module is a 32-bit
-# program (emulated where the kernel runs no 32-bit code: a minute or more), and its process does
-# not end by itself under Wine once it has unpacked, so it is ended once every file it holds is
-# there whole: the same bytes as 7zz takes out of the same setup.
-if [ -s "$out/wsnode32.exe" ]; then
-  7zz x -y -o"$work/expected_unpacked" "$out/wsnode32.exe" >/dev/null || fail "7zz cannot unpack the agent setup"
-  timeout 300 wine "$(win "$out/wsnode32.exe")" -y -o"$(win "$work/unpacked")" </dev/null >/dev/null 2>&1 &
-  sfx=$!
-  whole=no
-  for _ in $(seq 1 600); do
-    if diff -r "$work/expected_unpacked" "$work/unpacked" >/dev/null 2>&1; then
-      whole=yes
-      break
-    fi
-    kill -0 $sfx 2>/dev/null || break  # ended (or timed out) without unpacking everything
-    sleep 0.5
-  done
-  kill $sfx 2>/dev/null || true
-  wait $sfx 2>/dev/null || true
-  want_unpacked=$(echo "$common Deploy.exe NODESETP.EXE" | sorted)
-  unpacked=$({ ls "$work/unpacked" 2>/dev/null || true; } | sorted)
-  [ "$unpacked" = "$want_unpacked" ] || fail "the setup unpacked '$unpacked'"
-  [ $whole = yes ] || fail "the setup's unpacked files differ from its contents"
-  cmp -s "$work/unpacked/NODESETP.EXE" "$server/Web/Build/NODESETP.EXE" || fail "the unpacked agent setup differs"
-  cmp -s "$work/unpacked/uistr.dll" "$program/uistr.dll" || fail "the unpacked string library differs"
-fi
 
 # The program folder's 7-Zip folder a link (ln -s, which Wine shows as a folder marked as a
 # reparse point) to a folder elsewhere that already holds a 7z.exe: the build stops with 3018

@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
+#include "build/archive_pack.h"
 #include "build/archive_pack_resource.h"
 #include "build/file_utils.h"
 #include "build/msi_handle.h"
@@ -136,7 +138,8 @@ bool RunCapture(std::wstring command, std::string& output, DWORD& exitCode) {
 }
 
 // 7-Zip written out of this program's resources into a folder of its own under the user's
-// temporary folder, removed with everything in it when the reading ends.
+// temporary folder: the release that runs natively here, as the builds use. The folder and
+// everything in it (7-Zip and what it extracted) goes when the reading ends.
 class PrivateSevenZip {
  public:
   PrivateSevenZip() {
@@ -151,33 +154,34 @@ class PrivateSevenZip {
                                      std::to_wstring(attempt);
       if (::CreateDirectoryW(candidate.c_str(), nullptr)) {
         folder_ = candidate + L"\\";
+        guard_.Arm(candidate.c_str(), L"inspect");
       }
     }
     if (folder_.empty()) {
       return;
     }
-    dll_ = ExtractExeToDisk((folder_ + L"7z.dll").c_str(), IDR_SEVENZIP_DLL, L"DLL");
-    exe_ = ExtractExeToDisk((folder_ + L"7z.exe").c_str(), IDR_SEVENZIP_EXE, L"EXE");
+    const bool x64 = NativeSevenZipRelease() == SevenZipRelease::kX64;
+    dll_ = ExtractExeToDisk((folder_ + L"7z.dll").c_str(), x64 ? IDR_SEVENZIP_X64_DLL : IDR_SEVENZIP_DLL, L"DLL");
+    exe_ = ExtractExeToDisk((folder_ + L"7z.exe").c_str(), x64 ? IDR_SEVENZIP_X64_EXE : IDR_SEVENZIP_EXE, L"EXE");
   }
   PrivateSevenZip(const PrivateSevenZip&) = delete;
   PrivateSevenZip& operator=(const PrivateSevenZip&) = delete;
   ~PrivateSevenZip() {
-    if (folder_.empty()) {
-      return;
-    }
+    // Closed first, so that the guard can delete them.
     exe_.reset();
     dll_.reset();
-    ::DeleteFileW((folder_ + L"7z.exe").c_str());
-    ::DeleteFileW((folder_ + L"7z.dll").c_str());
-    ::RemoveDirectoryW(folder_.c_str());
   }
   bool ready() const { return static_cast<bool>(exe_) && static_cast<bool>(dll_); }
+  // The folder 7-Zip extracts into, inside the private folder.
+  std::wstring extracted() const { return folder_ + L"x\\"; }
   // Runs 7-Zip with `arguments` (the archive's path last, quoted by the caller).
   bool Run(const std::wstring& arguments, std::string& output, DWORD& exitCode) const {
     return RunCapture(L"\"" + folder_ + L"7z.exe\" " + arguments, output, exitCode);
   }
 
  private:
+  // Declared first, so that it runs last: it empties and removes the folder.
+  WorkingFolderGuard guard_;
   std::wstring folder_;
   fw::UniqueKernelHandle dll_;
   fw::UniqueKernelHandle exe_;
@@ -230,18 +234,36 @@ bool ReadExe(const std::wstring& path, InstallerContents& contents, std::wstring
   if (!entry.name.empty() && !folder) {
     contents.entries.push_back(entry);
   }
+  // The files the report reads, taken out in one run, with their paths, as the names they are
+  // listed under (no wildcards).
+  std::vector<const InstallerEntry*> wanted;
+  std::wstring names;
   for (const InstallerEntry& e : contents.entries) {
     const std::wstring base = BaseName(e.name);
-    if (_wcsicmp(base.c_str(), L"wsnode.ini") != 0 && _wcsicmp(base.c_str(), L"rpinfo.dat") != 0) {
-      continue;
+    if (_wcsicmp(base.c_str(), L"wsnode.ini") == 0 || _wcsicmp(base.c_str(), L"rpinfo.dat") == 0) {
+      wanted.push_back(&e);
+      names += L" \"" + e.name + L"\"";
     }
+  }
+  if (wanted.empty()) {
+    return true;
+  }
+  std::string ignored;
+  if (!sevenZip.Run(L"x -y -spd -o\"" + sevenZip.extracted() + L"\" -- \"" + path + L"\"" + names, ignored,
+                    exitCode) ||
+      exitCode != 0) {
+    error = L"7-Zip cannot extract " + wanted.front()->name + L" from " + path + L" (exit code " +
+            std::to_wstring(exitCode) + L")";
+    return false;
+  }
+  for (const InstallerEntry* e : wanted) {
     std::string bytes;
-    if (!sevenZip.Run(L"e -so -- \"" + path + L"\" \"" + e.name + L"\"", bytes, exitCode) || exitCode != 0 ||
-        bytes.size() != e.size) {
-      error = L"7-Zip cannot extract " + e.name + L" from " + path;
+    std::wstring readError;
+    if (!ReadWholeFile(sevenZip.extracted() + e->name, bytes, readError) || bytes.size() != e->size) {
+      error = L"7-Zip cannot extract " + e->name + L" from " + path;
       return false;
     }
-    Keep(contents, e.name, std::move(bytes));
+    Keep(contents, e->name, std::move(bytes));
   }
   return true;
 }
