@@ -10,14 +10,14 @@
 #include <span>
 #include <string>
 
-#include "options/build_options.h"
 #include "controls/hyperlink.h"
 #include "controls/tt_combo_box.h"
 #include "framework/dialog.h"
-#include "handles/handles.h"
 #include "framework/prompt.h"
 #include "groups/group_library.h"
+#include "handles/handles.h"
 #include "installation/server_paths.h"
+#include "options/build_options.h"
 
 class CtmrovaneDlg : public fw::Dialog {
  public:

@@ -43,6 +43,6 @@ struct BuildOptions {
   std::wstring installFolder;   // server installation folder, ending with a backslash
   std::wstring webBuildFolder;  // its long form followed by "web\build"
   std::wstring groupName;
-  std::wstring groupGuid;  // at most 39 characters
+  std::wstring groupGuid;    // at most 39 characters
   int installationMode = 0;  // 1 or 2 from the console configuration
 };
