@@ -12,7 +12,7 @@
 #include <string>
 #include <thread>
 
-#include "build/windows_build.h"
+#include "build/create.h"
 #include "handles/handles.h"
 #include "log/trace_log.h"
 
@@ -28,17 +28,11 @@ double Now() {
 // Yes to the antivirus question, No to the password; messages go to standard error.
 class BenchUi final : public IBuildUi {
  public:
-  int Show(const wchar_t* text, UINT style) override {
-    fwprintf(stderr, L"shown: %ls\n", text);
-    if ((style & MB_YESNO) == 0) {
-      return IDOK;
-    }
-    return questions_++ == 0 ? IDYES : IDNO;
+  void Show(const BuildMessage& message) override {
+    fwprintf(stderr, L"shown: %ls\n", message.Format().c_str());
   }
+  bool Ask(BuildQuestion question) override { return question == BuildQuestion::kTakesSomeTime; }
   PasswordAnswer AskPassword(passwordfile::Password&) override { return PasswordAnswer::kCancelled; }
-
- private:
-  int questions_ = 0;
 };
 
 // Wall time during which at least one child ran, from the job's process notifications.
@@ -108,11 +102,11 @@ int wmain(int argc, wchar_t** argv) {
   options.installationMode = 1;
   options.antivirusIndex = kAntivirusYes;
   options.setupTypeIndex = kSetupExe32;
-  PrepareCreate(options);
   BenchUi ui;
   const std::wstring programFolder = std::wstring(argv[2]) + L"\\";
   const double start = Now();
-  const bool built = CreateClientSetupExe(options, ui, programFolder.c_str());
+  const bool built =
+      RunCreate(options, ui, programFolder.c_str(), L"av_build_bench").outcome == CreateOutcome::kBuilt;
   const double total = Now() - start;
   // Notifications of the last child's end may still be on their way.
   ::Sleep(500);

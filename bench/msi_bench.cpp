@@ -13,7 +13,6 @@
 
 #include "build/msi_builder.h"
 #include "build/msi_handle.h"
-#include "framework/prompt.h"
 #include "log/trace_log.h"
 
 namespace {
@@ -24,12 +23,13 @@ double Seconds(LARGE_INTEGER from, LARGE_INTEGER to) {
   return static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-class SilentPrompt final : public fw::IUserPrompt {
+class SilentPrompt final : public IBuildUi {
  public:
-  int Show(const wchar_t* text, UINT) override {
-    fwprintf(stderr, L"shown: %ls\n", text);
-    return IDOK;
+  void Show(const BuildMessage& message) override {
+    fwprintf(stderr, L"shown: %ls\n", message.Format().c_str());
   }
+  bool Ask(BuildQuestion) override { return false; }
+  PasswordAnswer AskPassword(passwordfile::Password&) override { return PasswordAnswer::kNotShown; }
 };
 
 // The plan's entries, read once up front so that the bare loop does no INI reading.

@@ -16,20 +16,21 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "build/tar_client_dispatch.h"
+#include "build/create.h"
 #include "handles/handles.h"
 #include "log/trace_log.h"
 
 namespace {
 
-class YesPrompt final : public fw::IUserPrompt {
+class YesPrompt final : public IBuildUi {
  public:
-  int Show(const wchar_t* text, UINT style) override {
-    if (style & MB_ICONERROR) {
-      fwprintf(stderr, L"%ls\n", text);
+  void Show(const BuildMessage& message) override {
+    if (message.style & MB_ICONERROR) {
+      fwprintf(stderr, L"%ls\n", message.Format().c_str());
     }
-    return (style & MB_YESNO) ? IDYES : IDOK;
   }
+  bool Ask(BuildQuestion) override { return true; }
+  PasswordAnswer AskPassword(passwordfile::Password&) override { return PasswordAnswer::kNotShown; }
 };
 
 PROCESS_MEMORY_COUNTERS Memory() {
@@ -57,8 +58,8 @@ int wmain(int argc, wchar_t** argv) {
   options.webBuildFolder = install + L"web\\build";
   options.groupGuid = L"{5F0C3E2A-8B1D-4C6F-9A2E-1D3B5C7E9F01}";
   options.installationMode = 1;
-  options.build.kind = BuildKind::MacAv;
-  options.build.bitness = 64;
+  options.platformIndex = kPlatformMac;
+  options.antivirusIndex = kAntivirusYes;
   const std::wstring web = options.webBuildFolder + L"\\";
   const std::vector<std::wstring> sources = {web + L"wsnode.ini", web + L"macndef.ini", web + L"MACHOST.DMG",
                                              web + L"MWSNODE.DMG"};
@@ -70,7 +71,7 @@ int wmain(int argc, wchar_t** argv) {
   for (int round = 0; round < rounds; ++round) {
     LARGE_INTEGER start, end;
     ::QueryPerformanceCounter(&start);
-    if (!CreateTarClientBuild(options, prompt)) {
+    if (RunCreate(options, prompt, nullptr, L"tar_build_bench").outcome != CreateOutcome::kBuilt) {
       fwprintf(stderr, L"the build failed; see %ls\n", logPath.c_str());
       return 1;
     }

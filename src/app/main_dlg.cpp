@@ -440,7 +440,6 @@ void CtmrovaneDlg::GetBuildOptions(BuildOptions& options) const {
   options.webBuildFolder = webBuildFolder_;
   options.groupName = groupName_;
   options.groupGuid = groupGuid_;
-  options.groupId = currentGroupId_;
   options.installationMode = installationMode_;
 }
 

@@ -10,14 +10,14 @@
 #include <span>
 #include <string>
 
-#include "options/build_options.h"
 #include "controls/hyperlink.h"
 #include "controls/tt_combo_box.h"
 #include "framework/dialog.h"
-#include "handles/handles.h"
 #include "framework/prompt.h"
 #include "groups/group_library.h"
+#include "handles/handles.h"
 #include "installation/server_paths.h"
+#include "options/build_options.h"
 
 class CtmrovaneDlg : public fw::Dialog {
  public:
@@ -133,6 +133,5 @@ class CtmrovaneDlg : public fw::Dialog {
   int installationMode_ = 0;
   // What the last Create derived: the validated alternate address; and the kind of the last
   // Create or Send Mail.
-  std::wstring alternateAddress_;
   BuildKind buildKind_ = BuildKind::WinExeAgent;
 };

@@ -12,7 +12,13 @@
 class CtmrovaneDlg::BuildUi final : public IBuildUi {
  public:
   explicit BuildUi(CtmrovaneDlg& dialog) : dialog_(dialog) {}
-  int Show(const wchar_t* text, UINT style) override { return dialog_.Prompt().Show(text, style); }
+  void Show(const BuildMessage& message) override {
+    dialog_.Prompt().Show(message.Format().c_str(), message.style);
+  }
+  bool Ask(BuildQuestion question) override {
+    const BuildMessage message = QuestionMessage(question);
+    return dialog_.Prompt().Show(message.Format().c_str(), message.style) == IDYES;
+  }
   PasswordAnswer AskPassword(passwordfile::Password& password) override {
     CSetPwdDialog dialog(password);
     switch (dialog.DoModal(dialog_.hwnd())) {
@@ -52,9 +58,7 @@ INT_PTR CtmrovaneDlg::OnBnClickedBtnCreate(WPARAM, LPARAM) {
   const CreateResult result =
       RunCreate(options, ui, GetProgramFolder(programFolder) ? programFolder : nullptr, kTag);
   // Send Mail offers what this Create was asked for.
-  alternateAddress_ = result.alternateAddress;
   buildKind_ = result.kind;
-  TraceInstallerSha256(result, kTag);
 
   ::SetCursor(previous);
   const BuildKind kind = buildKind_;

@@ -21,7 +21,6 @@ TEST_F(MainDialogTest, OpensWithTheDefaultGroupAndTheServersFolders) {
   EXPECT_EQ(std::wstring(L"{5F0C3E2A-8B1D-4C6F-9A2E-1D3B5C7E9F01}"), options.groupGuid);
   EXPECT_EQ(L"Default", options.groupName);
   EXPECT_EQ(L"Default", dialog_->Text(IDC_EDIT_GROUP));
-  EXPECT_EQ(1, options.groupId);
   EXPECT_EQ(InstallFolder(), options.installFolder) << "a backslash is added to the registered path";
   EXPECT_EQ(layout_.serverFolder + L"\\web\\build", options.webBuildFolder);
   EXPECT_EQ(L"", options.destination);

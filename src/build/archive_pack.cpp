@@ -72,9 +72,7 @@ struct StepFiles {
 // Reports the failure and leaves nothing of the step behind: no password file, no 7-Zip, no
 // archive, no partial setup, and no working folder.
 bool Abort(const ArchivePackInputs& inputs, StepFiles& files, IBuildUi& ui) {
-  wchar_t text[1024];
-  LoadUiText(uitext::kErrCreateSetup, text);
-  ui.Show(text, MB_ICONERROR);
+  ui.Show(TableMessage(uitext::kErrCreateSetup, {}, MB_ICONERROR));
   ::DeleteFileW(files.passwordFile.c_str());
   files.ReleaseSevenZip();
   ::DeleteFileW(files.archive.c_str());
@@ -107,9 +105,7 @@ bool ArchiveAndPack(const ArchivePackInputs& inputs, IBuildUi& ui) {
   }
   passwordfile::Password password;
   bool protect = false;
-  wchar_t question[1024];
-  LoadUiText(uitext::kAskPasswordProtect, question);
-  if (ui.Show(question, MB_YESNO | MB_ICONQUESTION) == IDYES) {
+  if (ui.Ask(BuildQuestion::kProtectWithPassword)) {
     const PasswordAnswer answer = ui.AskPassword(password);
     if (answer == PasswordAnswer::kNotShown) {
       TraceLog(tracelog::kLevelError, kTag, L"The password dialog could not be shown");
@@ -150,7 +146,8 @@ bool ArchiveAndPack(const ArchivePackInputs& inputs, IBuildUi& ui) {
     inputs.beforeArchiveRun(files.sevenZipExe);
   }
   DWORD exitCode = 0;
-  if (!ExecFile(archiveCommand.c_str(), SW_HIDE, true, &exitCode)) {
+  if (!RunStage(ui, BuildStage::kCompress,
+                [&] { return ExecFile(archiveCommand.c_str(), SW_HIDE, true, &exitCode); })) {
     TraceLog(tracelog::kLevelError, kTag, L"failed to create root.7z");
     return Abort(inputs, files, ui);
   }
@@ -180,7 +177,8 @@ bool ArchiveAndPack(const ArchivePackInputs& inputs, IBuildUi& ui) {
   }
   password.Clear();
   TraceLog(tracelog::kLevelProgress, kTag, L"Calling execfile");
-  const bool packed = ExecFile(packCommand.c_str(), SW_HIDE, true, &exitCode);
+  const bool packed = RunStage(ui, BuildStage::kPack,
+                               [&] { return ExecFile(packCommand.c_str(), SW_HIDE, true, &exitCode); });
   DeleteIfPresent(files.passwordFile);
   if (!packed) {
     TraceLog(tracelog::kLevelError, kTag, L"ExecFile failed for :%s", packCommand.c_str());

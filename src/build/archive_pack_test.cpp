@@ -41,13 +41,8 @@ constexpr char kPasswordHash[] = "5d24a6144624ed19";  // FNV-1a 64 of its UTF-8 
 class ScriptedBuildUi final : public IBuildUi {
  public:
   ScriptedBuildUi(int answer, Password password) : prompt_({answer}), password_(password) {}
-  int Show(const wchar_t* text, UINT style) override {
-    if (wcscmp(text, kFailed) == 0 && onFailure) {
-      onFailure();
-    }
-    shown.push_back(text);
-    return prompt_.Show(text, style);
-  }
+  void Show(const BuildMessage& message) override { Record(message); }
+  bool Ask(BuildQuestion question) override { return Record(QuestionMessage(question)) == IDYES; }
   PasswordAnswer AskPassword(passwordfile::Password& password) override {
     switch (password_) {
       case Password::kSet:
@@ -66,6 +61,15 @@ class ScriptedBuildUi final : public IBuildUi {
   std::function<void()> onFailure;
 
  private:
+  int Record(const BuildMessage& message) {
+    const std::wstring text = message.Format();
+    if (text == kFailed && onFailure) {
+      onFailure();
+    }
+    shown.push_back(text);
+    return prompt_.Show(text.c_str(), message.style);
+  }
+
   testsupport::ScriptedPrompt prompt_;
   Password password_;
 };

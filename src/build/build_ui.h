@@ -1,9 +1,15 @@
 #pragma once
-// What a build shows or asks while it runs: message boxes and questions through the prompt
-// seam, and the password dialog. The main dialog supplies the real windows; tests a script.
+// What a build shows or asks while it runs: messages by their text ID and arguments, questions
+// by what they ask, and the password dialog. The main dialog supplies the real windows; the
+// console writes and answers them; tests a script.
 
-#include "framework/prompt.h"
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
 #include "password/password_file.h"
+#include "uitext/ui_text.h"
 
 // How the password dialog ended.
 enum class PasswordAnswer {
@@ -12,11 +18,82 @@ enum class PasswordAnswer {
   kNotShown,   // the dialog could not be shown: the build must stop, not go on unprotected
 };
 
-class IBuildUi : public fw::IUserPrompt {
+// The Yes/No questions a build asks.
+enum class BuildQuestion {
+  kTakesSomeTime,       // an antivirus EXE build will take some time: go on?
+  kRebuildTar,          // the Mac or Linux TAR exists already: build it again?
+  kProtectWithPassword  // protect the setup with a password?
+};
+
+// The stages of a build, each reported when it starts and when it ends.
+enum class BuildStage {
+  kGatherPayload,  // the payload files copied or moved into the working folder
+  kWriteRecord,    // the server-info record written
+  kCompress,       // 7-Zip archives the working folder
+  kPack,           // the server's packer makes the setup
+  kBuildMsi,       // the payload inserted into the MSI database
+  kWriteTar,       // the TAR written and read back
+  kCommit,         // the result put in its place
+};
+
+// One message as the build means it: a text of the table with the arguments of its conversions
+// (118: the archive's name and folder, which replace its tokens), or a text of the program's own
+// that has no ID (such as the Windows Installer's formatted error), with the message box style.
+struct BuildMessage {
+  const UiText* text = nullptr;  // null: `own` is shown as it stands
+  std::vector<std::wstring> arguments;
+  std::wstring own;
+  UINT style = MB_OK | MB_ICONERROR;
+
+  // The text's ID; uitext::kOwnText for a text of the program's own.
+  UINT id() const { return text != nullptr ? text->id : uitext::kOwnText; }
+  // The text a message box shows: fetched and formatted.
+  std::wstring Format() const;
+};
+
+// The text of a question, with the question icon and Yes and No buttons.
+BuildMessage QuestionMessage(BuildQuestion question);
+
+class IBuildUi {
  public:
+  virtual ~IBuildUi() = default;
+  // Shows one message (errors with the error icon, successes with the information icon).
+  virtual void Show(const BuildMessage& message) = 0;
+  // Asks one question; true for Yes.
+  virtual bool Ask(BuildQuestion question) = 0;
   // Shows the password dialog, modal to the main window; on kSet `password` holds the password,
   // otherwise it is empty. The password stays in memory: nothing is written.
   virtual PasswordAnswer AskPassword(passwordfile::Password& password) = 0;
   // Gives the main window the focus and paints it at once, before long synchronous work.
   virtual void PaintNow() {}
+  // A stage started (`started`) or ended, whether or not it succeeded.
+  virtual void Stage(BuildStage /*stage*/, bool /*started*/) {}
 };
+
+// Reports a stage's start when made and its end when it goes.
+class StageScope {
+ public:
+  StageScope(IBuildUi& ui, BuildStage stage) : ui_(ui), stage_(stage) { ui_.Stage(stage_, true); }
+  ~StageScope() { ui_.Stage(stage_, false); }
+  StageScope(const StageScope&) = delete;
+  StageScope& operator=(const StageScope&) = delete;
+
+ private:
+  IBuildUi& ui_;
+  BuildStage stage_;
+};
+
+// Runs `step` as `stage` and gives its result.
+template <typename Step>
+auto RunStage(IBuildUi& ui, BuildStage stage, Step step) {
+  const StageScope scope(ui, stage);
+  return step();
+}
+
+// A message of the table: error icon unless `style` says otherwise.
+inline BuildMessage TableMessage(const UiText& text, std::vector<std::wstring> arguments = {},
+                                 UINT style = MB_OK | MB_ICONERROR) {
+  return BuildMessage{&text, std::move(arguments), {}, style};
+}
+// A text of the program's own, with the error icon.
+inline BuildMessage OwnMessage(std::wstring text) { return BuildMessage{nullptr, {}, std::move(text)}; }

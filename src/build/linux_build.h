@@ -4,10 +4,10 @@
 // folder. The package archive is moved into the TAR: after a successful build the next one needs
 // a new download.
 
-#include "options/build_options.h"
-#include "framework/prompt.h"
+#include "build/build_ui.h"
+#include "build/create_plan.h"
 
-// Builds the kind in options.build (Linux32 or Linux64) with options.alternateAddress. True when
+// Builds the Linux kind `linuxTarget` of the plan (32-bit or 64-bit). True when
 // the TAR was written; on false the one message box has been shown, except when the
 // administrator declined to build again.
-bool CreateLinuxClientBuildFile(const BuildOptions& options, fw::IUserPrompt& prompt);
+bool CreateLinuxClientBuildFile(const CreatePlan& plan, const LinuxTarget& linuxTarget, IBuildUi& ui);

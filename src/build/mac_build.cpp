@@ -16,44 +16,23 @@ constexpr wchar_t kSettingsTag[] = L"CreateMacClientBuildFile";
 constexpr wchar_t kAgentImage[] = L"MWSNODE.DMG";
 constexpr wchar_t kAntivirusImage[] = L"MACHOST.DMG";
 constexpr wchar_t kDefaultsFile[] = L"macndef.ini";
-constexpr wchar_t kAntivirusFolder[] = L"MCWSNOAV";
-constexpr wchar_t kAgentFolder[] = L"MCWSNODE";
 constexpr wchar_t kMoveInFailed[] = L"MoveFileEx FAILED For Mac build (Error -> %lu)";
 
 }  // namespace
 
-bool CreateMacClientBuildFile(const BuildOptions& options, fw::IUserPrompt& prompt) {
+bool CreateMacClientBuildFile(const CreatePlan& plan, const MacTarget& mac, IBuildUi& ui) {
   TraceLog(tracelog::kLevelProgress, kTag, L"Entry.");
-  TarClientBuild build(prompt, kTag);
-  const BuildKind kind = options.build.kind;
-  if (!build.CheckKind(kind, BuildKind::MacAv, BuildKind::MacAgent)) {
-    return false;
-  }
-  const bool antivirus = kind == BuildKind::MacAv;
-
-  const wchar_t* folderName = antivirus ? kAntivirusFolder : kAgentFolder;
-  wchar_t buildPath[MAX_PATH];
-  wchar_t sourceFolder[MAX_PATH];
-  wchar_t tarPath[MAX_PATH];
-  wchar_t workingFolder[MAX_PATH];
-  wchar_t otherWorkingFolder[MAX_PATH];
-  if (!ComposePath(buildPath, L"szBuildPath", kTag, {options.installFolder.c_str(), L"web\\build\\"}) ||
-      !ComposePath(sourceFolder, L"szBuildPath", kTag, {options.webBuildFolder.c_str(), L"\\"}) ||
-      !ComposePath(tarPath, L"szBuildPath", kTag, {buildPath, L"cnmac\\", BuildOutputName(options.build)}) ||
-      !ComposePath(workingFolder, L"szBuildPath", kTag, {sourceFolder, folderName}) ||
-      !ComposePath(otherWorkingFolder, L"szBuildPath", kTag,
-                   {sourceFolder, antivirus ? kAgentFolder : kAntivirusFolder})) {
-    return build.ShowError(uitext::kErrCreateSetup);
-  }
-  if (!build.SetPaths(sourceFolder, workingFolder, tarPath) || !build.RemoveTemporaryTar() ||
-      !build.CheckDiskSpace(options.installFolder) || !build.ConfirmRebuild()) {
+  TarClientBuild build(ui, kTag);
+  const bool antivirus = mac.antivirus;
+  if (!build.SetPaths(mac) || !build.RemoveTemporaryTar() ||
+      !build.CheckDiskSpace(plan.options.installFolder) || !build.ConfirmRebuild()) {
     return false;
   }
 
   // Disk images an interrupted build of either kind left in its working folder go home first,
   // so that the check below finds them.
-  build.RecoverLeftovers(workingFolder, {kAntivirusImage, kAgentImage});
-  build.RecoverLeftovers(otherWorkingFolder, {kAntivirusImage, kAgentImage});
+  build.RecoverLeftovers(mac.workingFolder.c_str(), {kAntivirusImage, kAgentImage});
+  build.RecoverLeftovers(mac.siblingWorkingFolder.c_str(), {kAntivirusImage, kAgentImage});
   bool present = true;
   if (antivirus) {
     present = build.SourceFileExists(kAntivirusImage) && build.SourceFileExists(kDefaultsFile);
@@ -66,8 +45,8 @@ bool CreateMacClientBuildFile(const BuildOptions& options, fw::IUserPrompt& prom
     return build.ShowError(uitext::kErrMacFilesMissing);
   }
 
-  if (!build.PrepareWorkingFolder() ||
-      !build.CopyIn(buildPath, kSettingsFileName, L"CopyFile FAILED For Mac INI file (Error -> %lu)")) {
+  if (!build.PrepareWorkingFolder() || !build.CopyIn(mac.templateFolder.c_str(), kSettingsFileName,
+                                                     L"CopyFile FAILED For Mac INI file (Error -> %lu)")) {
     return false;
   }
   wchar_t settingsPath[MAX_PATH];
@@ -76,21 +55,24 @@ bool CreateMacClientBuildFile(const BuildOptions& options, fw::IUserPrompt& prom
       !build.WorkingFile(kServerInfoFileName, serverInfoPath)) {
     return false;
   }
-  const BuildSettings settings = BuildSettingsFor(kind, options, options.alternateAddress.c_str());
+  const BuildSettings settings =
+      BuildSettingsFor(plan.build.kind, plan.options, plan.alternateAddress.c_str());
   if (!WriteBuildSettings(settingsPath, settings, kSettingsTag)) {
     return build.Abort();
   }
   uint32_t error = 0;
-  if (!CreateRPInfoDatFileForClientPackager(options, serverInfoPath, &error)) {
+  if (!RunStage(ui, BuildStage::kWriteRecord,
+                [&] { return CreateRPInfoDatFileForClientPackager(plan.options, serverInfoPath, &error); })) {
     TraceLog(tracelog::kLevelError, kTag, L"CreateRPInfoDatFileForClientPackager failed.");
     return build.Abort();
   }
-  if (antivirus &&
-      (!build.CopyIn(buildPath, kDefaultsFile, L"CopyFile FAILED For macndef.ini (Error -> %lu)") ||
-       !build.MoveIn(kAntivirusImage, kMoveInFailed))) {
-    return false;
-  }
-  if (!build.MoveIn(kAgentImage, kMoveInFailed)) {
+  const bool gathered = RunStage(ui, BuildStage::kGatherPayload, [&] {
+    return (!antivirus || (build.CopyIn(mac.templateFolder.c_str(), kDefaultsFile,
+                                        L"CopyFile FAILED For macndef.ini (Error -> %lu)") &&
+                           build.MoveIn(kAntivirusImage, kMoveInFailed))) &&
+           build.MoveIn(kAgentImage, kMoveInFailed);
+  });
+  if (!gathered) {
     return false;
   }
   const bool written = antivirus ? build.WriteTar({kSettingsFileName, kServerInfoFileName, kDefaultsFile,

@@ -4,10 +4,10 @@
 // into the web build folder's "cnmac" folder. The disk images are borrowed from the web build
 // folder and put back.
 
-#include "options/build_options.h"
-#include "framework/prompt.h"
+#include "build/build_ui.h"
+#include "build/create_plan.h"
 
-// Builds the kind in options.build (MacAv or MacAgent) with options.alternateAddress. True when
+// Builds the Mac kind `mac` of the plan (with antivirus or agent only). True when
 // the TAR was written; on false the one message box has been shown, except when the
 // administrator declined to build again.
-bool CreateMacClientBuildFile(const BuildOptions& options, fw::IUserPrompt& prompt);
+bool CreateMacClientBuildFile(const CreatePlan& plan, const MacTarget& mac, IBuildUi& ui);

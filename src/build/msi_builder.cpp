@@ -27,7 +27,7 @@ bool JoinPath(const wchar_t* folder, const wchar_t* name, wchar_t (&path)[MAX_PA
 }
 
 // Shows the text of the installer's last error record, when there is one and it can be formatted.
-void ShowLastMsiError(fw::IUserPrompt& prompt) {
+void ShowLastMsiError(IBuildUi& ui) {
   const UniqueMsiHandle error(::MsiGetLastErrorRecord());
   if (!error) {
     return;
@@ -35,21 +35,20 @@ void ShowLastMsiError(fw::IUserPrompt& prompt) {
   wchar_t text[kMsiErrorCapacity] = L"";
   DWORD length = kMsiErrorCapacity;
   if (::MsiFormatRecordW(0, error.get(), text, &length) == ERROR_SUCCESS) {
-    prompt.Show(text, MB_OK | MB_ICONERROR);
+    ui.Show(OwnMessage(text));
   }
 }
 
 // Inserts one plan entry as a row and commits it. Traces and reports as AddBinaryFilesToMsi.
-bool InsertEntry(MSIHANDLE database, const wchar_t* workFolder, const wchar_t* entry,
-                 fw::IUserPrompt& prompt) {
+bool InsertEntry(MSIHANDLE database, const wchar_t* workFolder, const wchar_t* entry, IBuildUi& ui) {
   static const wchar_t kTag[] = L"AddBinaryFilesToMsi";
   UniqueMsiHandle view;
   const UINT opened = ::MsiDatabaseOpenViewW(database, kInsertQuery, view.put());
   if (opened != ERROR_SUCCESS) {
     if (opened == ERROR_INVALID_HANDLE) {
-      prompt.Show(L"ERROR_INVALID_HANDLE", MB_OK | MB_ICONERROR);
+      ui.Show(OwnMessage(L"ERROR_INVALID_HANDLE"));
     } else if (opened == ERROR_BAD_QUERY_SYNTAX) {
-      prompt.Show(L"ERROR_BAD_QUERY_SYNTAX", MB_OK | MB_ICONERROR);
+      ui.Show(OwnMessage(L"ERROR_BAD_QUERY_SYNTAX"));
     }
     TraceLog(tracelog::kLevelError, kTag, L"MsiDatabaseOpenView faile (Err-> %u)", opened);
     return false;
@@ -92,7 +91,7 @@ bool InsertEntry(MSIHANDLE database, const wchar_t* workFolder, const wchar_t* e
   const UINT committed = ::MsiDatabaseCommit(database);
   if (committed != ERROR_SUCCESS) {
     TraceLog(tracelog::kLevelError, kTag, L"MsiDatabaseCommit failed (Ret=%u)", committed);
-    ShowLastMsiError(prompt);
+    ShowLastMsiError(ui);
   }
   TraceLog(tracelog::kLevelError, kTag, L"MsiDatabaseCommit (Err=%u)", committed);
   if (committed != ERROR_SUCCESS) {
@@ -203,7 +202,7 @@ bool GetFileName(const wchar_t* planPath, const wchar_t* section, int index, wch
   return true;
 }
 
-bool AddBinaryFilesToMsi(const wchar_t* workFolder, const wchar_t* outputName, fw::IUserPrompt& prompt) {
+bool AddBinaryFilesToMsi(const wchar_t* workFolder, const wchar_t* outputName, IBuildUi& ui) {
   static const wchar_t kTag[] = L"AddBinaryFilesToMsi";
   TraceLog(tracelog::kLevelProgress, kTag, L"Entry.");
   if (workFolder == nullptr || outputName == nullptr) {
@@ -235,7 +234,7 @@ bool AddBinaryFilesToMsi(const wchar_t* workFolder, const wchar_t* outputName, f
       return false;
     }
     TraceLog(tracelog::kLevelError, kTag, L"GetFileName (iLoop = %d) returned (%s)", index, entry);
-    if (!InsertEntry(database.get(), workFolder, entry, prompt)) {
+    if (!InsertEntry(database.get(), workFolder, entry, ui)) {
       return false;
     }
   }

@@ -7,7 +7,7 @@
 
 #include <cstddef>
 
-#include "framework/prompt.h"
+#include "build/build_ui.h"
 
 inline constexpr wchar_t kPackagePlanFileName[] = L"pkgplan.ini";
 inline constexpr wchar_t kPlanPackageSection[] = L"CLIENT_PACKAGE";
@@ -23,8 +23,8 @@ bool GetFileName(const wchar_t* planPath, const wchar_t* section, int index, wch
 // Inserts one Binary row per plan entry into workFolder\outputName: the entry's text after its
 // last backslash as the name, the file workFolder\entry as the data; each file is committed on
 // its own. True when every entry was inserted and committed.
-// The installer's own errors (a query it refuses, a failed commit) are shown through `prompt`.
-bool AddBinaryFilesToMsi(const wchar_t* workFolder, const wchar_t* outputName, fw::IUserPrompt& prompt);
+// The installer's own errors (a query it refuses, a failed commit) are shown through `ui`.
+bool AddBinaryFilesToMsi(const wchar_t* workFolder, const wchar_t* outputName, IBuildUi& ui);
 
 // True when workFolder\outputName holds, for every plan entry, a Binary row of the entry's name
 // whose stream is exactly as long as the entry's file. Checks a finished database before it is

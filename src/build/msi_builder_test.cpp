@@ -8,7 +8,7 @@
 
 #include "build/msi_handle.h"
 #include "support/msi_rows.h"
-#include "support/scripted_prompt.h"
+#include "support/scripted_build_ui.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -47,7 +47,7 @@ class MsiBuilderTest : public ::testing::Test {
 
   static constexpr wchar_t kDatabase[] = L"wsnode32.msi";
   testsupport::TempDir dir_;
-  testsupport::ScriptedPrompt prompt_;
+  testsupport::ScriptedBuildUi prompt_;
 };
 
 TEST_F(MsiBuilderTest, InsertsEveryPlanEntryUnderItsFileNameWithItsContent) {
@@ -65,7 +65,7 @@ TEST_F(MsiBuilderTest, InsertsEveryPlanEntryUnderItsFileNameWithItsContent) {
                                                         {L"empty.txt", ""}};
   EXPECT_EQ(AddedRows(), expected);
   EXPECT_TRUE(BinaryRows(dir_ / kDatabase).count(L"TemplateBanner")) << "the template's own row stays";
-  EXPECT_TRUE(prompt_.shown.empty());
+  EXPECT_TRUE(prompt_.shown().empty());
   EXPECT_TRUE(VerifyMsiBinaryRows(dir_.path().c_str(), kDatabase));
 
   // A file that changed after insertion no longer matches its row.
@@ -118,7 +118,7 @@ TEST_F(MsiBuilderTest, FailuresKeepWhatWasCommittedBefore) {
     EXPECT_FALSE(VerifyMsiBinaryRows(dir_.path().c_str(), kDatabase));
   }
   EXPECT_FALSE(AddBinaryFilesToMsi(nullptr, kDatabase, prompt_));
-  EXPECT_TRUE(prompt_.shown.empty());
+  EXPECT_TRUE(prompt_.shown().empty());
 }
 
 TEST_F(MsiBuilderTest, ADatabaseWithoutABinaryTableIsReportedAsABadQuery) {
@@ -129,8 +129,8 @@ TEST_F(MsiBuilderTest, ADatabaseWithoutABinaryTableIsReportedAsABadQuery) {
   WriteFiles({{L"a.bin", "A"}});
   WritePlan("[CLIENT_PACKAGE]\r\nFILE_COUNT=1\r\n0=a.bin\r\n");
   EXPECT_FALSE(AddBinaryFilesToMsi(dir_.path().c_str(), L"bare.msi", prompt_));
-  ASSERT_EQ(prompt_.shown.size(), 1u);
-  EXPECT_EQ(prompt_.shown[0].text, L"ERROR_BAD_QUERY_SYNTAX");
+  ASSERT_EQ(prompt_.shown().size(), 1u);
+  EXPECT_EQ(prompt_.shown()[0].text, L"ERROR_BAD_QUERY_SYNTAX");
 }
 
 }  // namespace

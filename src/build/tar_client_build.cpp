@@ -165,18 +165,8 @@ bool ComposePath(wchar_t (&out)[MAX_PATH], const wchar_t* bufferName, const wcha
 }
 
 bool TarClientBuild::ShowError(const UiText& text) const {
-  wchar_t message[1024];
-  LoadUiText(text, message);
-  prompt_.Show(message, MB_OK | MB_ICONERROR);
+  ui_.Show(TableMessage(text));
   return false;
-}
-
-bool TarClientBuild::CheckKind(BuildKind kind, BuildKind first, BuildKind second) const {
-  if (kind != first && kind != second) {
-    TraceLog(tracelog::kLevelError, tag_, L"Invalid Parameter.");
-    return ShowError(uitext::kErrCreateSetup);
-  }
-  return true;
 }
 
 bool TarClientBuild::CheckDiskSpace(const std::wstring& installFolder) const {
@@ -194,12 +184,14 @@ bool TarClientBuild::CheckDiskSpace(const std::wstring& installFolder) const {
   return true;
 }
 
-bool TarClientBuild::SetPaths(const wchar_t* sourceFolder, const wchar_t* workingFolder,
-                              const wchar_t* tarPath) {
-  if (!ComposePath(sourceFolder_, L"szBuildPath", tag_, {sourceFolder}) ||
-      !ComposePath(workingFolder_, L"szBuildPath", tag_, {workingFolder}) ||
+bool TarClientBuild::SetPaths(const TarTarget& target) {
+  const wchar_t* tarPath = target.tarPath.c_str();
+  if (!ComposePath(sourceFolder_, L"szBuildPath", tag_, {target.sourceFolder.c_str()}) ||
+      !ComposePath(workingFolder_, L"szBuildPath", tag_, {target.workingFolder.c_str()}) ||
       !ComposePath(tarPath_, L"szBuildPath", tag_, {tarPath}) ||
-      !ComposePath(temporaryTarPath_, L"szBuildPath", tag_, {tarPath, kTemporaryTarSuffix})) {
+      !ComposePath(temporaryTarPath_, L"szBuildPath", tag_, {tarPath, kTemporaryTarSuffix}) ||
+      !ComposePath(siblingTemporaryTarPath_, L"szBuildPath", tag_,
+                   {target.siblingTarPath.c_str(), kTemporaryTarSuffix})) {
     return ShowError(uitext::kErrCreateSetup);
   }
   return true;
@@ -210,9 +202,7 @@ bool TarClientBuild::ConfirmRebuild() const {
     return true;
   }
   TraceLog(tracelog::kLevelProgress, tag_, L"TAR file already present.");
-  wchar_t question[1024];
-  LoadUiText(uitext::kAskRebuildTar, question);
-  return prompt_.Show(question, MB_YESNO | MB_ICONQUESTION) == IDYES;
+  return ui_.Ask(BuildQuestion::kRebuildTar);
 }
 
 void TarClientBuild::RecoverLeftovers(const wchar_t* folder,
@@ -247,24 +237,27 @@ bool TarClientBuild::SourceFileExists(const wchar_t* name) const {
 }
 
 bool TarClientBuild::RemoveTemporaryTar() const {
-  if (::GetFileAttributesW(temporaryTarPath_) == INVALID_FILE_ATTRIBUTES) {
+  DeleteTemporaryTar(siblingTemporaryTarPath_);
+  return DeleteTemporaryTar(temporaryTarPath_) || ShowError(uitext::kErrCreateSetup);
+}
+
+bool TarClientBuild::DeleteTemporaryTar(const wchar_t* path) const {
+  if (::GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) {
     return true;
   }
-  ::SetFileAttributesW(temporaryTarPath_, FILE_ATTRIBUTE_ARCHIVE);
-  if (!::DeleteFileW(temporaryTarPath_)) {
-    TraceLog(tracelog::kLevelError, tag_, L"Cannot remove the temporary TAR %s (Error -> %lu)",
-             temporaryTarPath_, static_cast<unsigned long>(::GetLastError()));
-    return ShowError(uitext::kErrCreateSetup);
+  ::SetFileAttributesW(path, FILE_ATTRIBUTE_ARCHIVE);
+  if (!::DeleteFileW(path)) {
+    TraceLog(tracelog::kLevelError, tag_, L"Cannot remove the temporary TAR %s (Error -> %lu)", path,
+             static_cast<unsigned long>(::GetLastError()));
+    return false;
   }
   // A delete can succeed and leave the file: pending while another program holds it, or (under
   // Wine) on a read-only mount. Its name cannot take the new archive then.
-  if (::GetFileAttributesW(temporaryTarPath_) != INVALID_FILE_ATTRIBUTES) {
-    TraceLog(tracelog::kLevelError, tag_, L"Cannot remove the temporary TAR %s: it is still there",
-             temporaryTarPath_);
-    return ShowError(uitext::kErrCreateSetup);
+  if (::GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) {
+    TraceLog(tracelog::kLevelError, tag_, L"Cannot remove the temporary TAR %s: it is still there", path);
+    return false;
   }
-  TraceLog(tracelog::kLevelError, tag_, L"Removed the temporary TAR %s of an interrupted build",
-           temporaryTarPath_);
+  TraceLog(tracelog::kLevelError, tag_, L"Removed the temporary TAR %s of an interrupted build", path);
   return true;
 }
 
@@ -352,11 +345,16 @@ bool TarClientBuild::WriteTar(std::initializer_list<const wchar_t*> names, bool 
   TraceLog(tracelog::kLevelProgress, tag_, L"Before creating TAR file. Folder Path (%s), TAR file path (%s)",
            workingFolder_, tarPath_);
   DWORD error = 0;
-  if (!CreateTarFile(workingFolder_, temporaryTarPath_, &error)) {
+  bool written = false;
+  const bool verified = RunStage(ui_, BuildStage::kWriteTar, [&] {
+    written = CreateTarFile(workingFolder_, temporaryTarPath_, &error);
+    return written && VerifyTarListing(temporaryTarPath_, folderName, expected);
+  });
+  if (!written) {
     TraceLog(tracelog::kLevelError, tag_, failureFormat, static_cast<unsigned long>(error));
     return Abort();
   }
-  if (!VerifyTarListing(temporaryTarPath_, folderName, expected)) {
+  if (!verified) {
     TraceLog(tracelog::kLevelError, tag_, L"The new TAR file %s does not hold the build's files",
              temporaryTarPath_);
     return Abort();
@@ -368,9 +366,15 @@ bool TarClientBuild::WriteTar(std::initializer_list<const wchar_t*> names, bool 
     workingFolderGuard_.Keep();
     return ShowNotReturned();
   }
-  if (!::MoveFileExW(temporaryTarPath_, tarPath_, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  DWORD moveError = 0;
+  if (!RunStage(ui_, BuildStage::kCommit, [&] {
+        const bool moved =
+            ::MoveFileExW(temporaryTarPath_, tarPath_, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+        moveError = ::GetLastError();
+        return moved;
+      })) {
     TraceLog(tracelog::kLevelError, tag_, L"Replacing %s with %s failed (Error -> %lu)", tarPath_,
-             temporaryTarPath_, static_cast<unsigned long>(::GetLastError()));
+             temporaryTarPath_, static_cast<unsigned long>(moveError));
     return Abort();
   }
   // What stayed borrowed now lives on inside the archive.
@@ -417,9 +421,6 @@ bool TarClientBuild::ReturnBorrowed() {
 }
 
 bool TarClientBuild::ShowNotReturned() const {
-  wchar_t message[1024];
-  FormatUiText(uitext::kErrFileNotReturned, message, 1024, notReturned_.c_str(), sourceFolder_,
-               workingFolder_);
-  prompt_.Show(message, MB_OK | MB_ICONERROR);
+  ui_.Show(TableMessage(uitext::kErrFileNotReturned, {notReturned_, sourceFolder_, workingFolder_}));
   return false;
 }

@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "build/build_ui.h"
+#include "build/create_plan.h"
 #include "build/file_utils.h"
-#include "framework/prompt.h"
-#include "options/build_kind.h"
 #include "uitext/ui_text.h"
 
 // Appended to the TAR path for the archive while it is written.
@@ -46,32 +46,30 @@ bool ComposePath(wchar_t (&out)[MAX_PATH], const wchar_t* bufferName, const wcha
                  std::initializer_list<const wchar_t*> parts);
 
 // One run of a Mac or Linux build: its folders, the files it borrowed, and the clean-up that every
-// failure after the working folder exists goes through. Messages go through the prompt seam.
+// failure after the working folder exists goes through. Messages go through the build's UI.
 class TarClientBuild {
  public:
-  TarClientBuild(fw::IUserPrompt& prompt, const wchar_t* tag) : prompt_(prompt), tag_(tag) {}
+  TarClientBuild(IBuildUi& ui, const wchar_t* tag) : ui_(ui), tag_(tag) {}
   TarClientBuild(const TarClientBuild&) = delete;
   TarClientBuild& operator=(const TarClientBuild&) = delete;
 
   // Shows a text with the error icon. Always false, so that failures can end with it.
   bool ShowError(const UiText& text) const;
 
-  // The check a build starts with: `kind` must be one of the platform's two kinds, or the build
-  // traces "Invalid Parameter." and shows 3018.
-  bool CheckKind(BuildKind kind, BuildKind first, BuildKind second) const;
-
   // The drive of `installFolder` (its text up to the first backslash) must have 700 MB free, or
   // the build traces "IsDiskSpaceAvailable returns FALSE" and shows 3025.
   bool CheckDiskSpace(const std::wstring& installFolder) const;
 
-  // The source folder (ending with a backslash), the working folder inside it and the TAR path.
-  // False, with 3018 shown, when a derived path does not fit.
-  bool SetPaths(const wchar_t* sourceFolder, const wchar_t* workingFolder, const wchar_t* tarPath);
+  // The source folder (ending with a backslash), the working folder inside it and the TAR paths
+  // of the plan's target. False, with 3018 shown, when a path does not fit.
+  bool SetPaths(const TarTarget& target);
 
-  // Removes the temporary TAR of an interrupted build: it is partial, never useful, and lies
-  // where endpoints download from. Every build does this once its paths are set, before any
-  // other check or question, so that neither a No nor a failed check leaves it there (nor lets
-  // its size count against the free space). False, with 3018 shown, when it cannot be removed.
+  // Removes the temporary TARs of interrupted builds of both kinds of the platform: they are
+  // partial, never useful, and lie where endpoints download from. Every build does this once its
+  // paths are set, before any other check or question, so that neither a No nor a failed check
+  // leaves one there (nor lets its size count against the free space). False, with 3018 shown,
+  // when this kind's cannot be removed; the other kind's is only traced then, as it does not stand
+  // in this build's way.
   bool RemoveTemporaryTar() const;
 
   // When a TAR already exists, asks whether to build it again (3144). False when the answer is
@@ -122,9 +120,11 @@ class TarClientBuild {
   // kept for the message).
   bool ReturnBorrowed();
   bool ShowNotReturned() const;
+  // Deletes one temporary TAR; false, traced, when it stays.
+  bool DeleteTemporaryTar(const wchar_t* path) const;
   // Deletes the working folder's files and the folder; keeps it, traced, when either fails.
 
-  fw::IUserPrompt& prompt_;
+  IBuildUi& ui_;
   const wchar_t* tag_;
   wchar_t sourceFolder_[MAX_PATH] = {};
   wchar_t workingFolder_[MAX_PATH] = {};
@@ -132,6 +132,7 @@ class TarClientBuild {
   WorkingFolderGuard workingFolderGuard_;
   wchar_t tarPath_[MAX_PATH] = {};
   wchar_t temporaryTarPath_[MAX_PATH] = {};
+  wchar_t siblingTemporaryTarPath_[MAX_PATH] = {};
   std::vector<std::wstring> borrowed_;  // names, in the order they were moved in
   std::wstring notReturned_;            // the first borrowed file that could not go back
 };

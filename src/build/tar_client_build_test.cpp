@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "build/tar_client_dispatch.h"
+#include "build/create.h"
 #include "build/tar_writer.h"
 #include "common/standin_files.h"
 #include "handles/handles.h"
 #include "layout/server_layout.h"
-#include "support/scripted_prompt.h"
+#include "support/scripted_build_ui.h"
 #include "support/temp_dir.h"
 #include "support/trace_capture.h"
 #include "tests/standin_fixture.h"
@@ -96,15 +96,16 @@ class TarBuildTest : public standintest::ServerFolderTest {
   }
 
   bool Run(BuildKind kind, std::deque<int> answers = {}) {
-    options_.build.kind = kind;
-    options_.build.bitness = kind == BuildKind::Linux32 ? 32 : 64;
-    prompt_ = testsupport::ScriptedPrompt(std::move(answers));
-    return CreateTarClientBuild(options_, prompt_);
+    options_.platformIndex = IsMac(kind) ? kPlatformMac : kPlatformLinux;
+    options_.antivirusIndex = kind == BuildKind::MacAv ? kAntivirusYes : kAntivirusNo;
+    options_.setupTypeIndex = kind == BuildKind::Linux32 ? kSetupLinux32 : kSetupLinux64;
+    prompt_ = testsupport::ScriptedBuildUi(std::move(answers));
+    return RunCreate(options_, prompt_, nullptr, L"TarBuildTest").outcome == CreateOutcome::kBuilt;
   }
 
   std::vector<std::wstring> Shown() const {
     std::vector<std::wstring> texts;
-    for (const auto& shown : prompt_.shown) {
+    for (const auto& shown : prompt_.shown()) {
       texts.push_back(shown.text);
     }
     return texts;
@@ -112,7 +113,7 @@ class TarBuildTest : public standintest::ServerFolderTest {
 
   testsupport::TraceCapture trace_;
   BuildOptions options_;
-  testsupport::ScriptedPrompt prompt_;
+  testsupport::ScriptedBuildUi prompt_;
   std::map<std::wstring, std::string> borrowable_;
 };
 
@@ -130,7 +131,17 @@ TEST_F(TarBuildTest, EveryKindBuildsItsArchiveAndReportsWhereItIs) {
         std::vector<std::wstring>{tarRelative.substr(slash + 1) + L" has been created successfully at " +
                                   options_.webBuildFolder + L"\\" + tarRelative.substr(0, slash) + L"."},
         Shown());
-    EXPECT_EQ(static_cast<UINT>(MB_ICONINFORMATION), prompt_.shown.at(0).style & MB_ICONMASK);
+    EXPECT_EQ(static_cast<UINT>(MB_ICONINFORMATION), prompt_.shown().at(0).style & MB_ICONMASK);
+    EXPECT_EQ(std::vector<UINT>{uitext::kTarCreatedAt.id}, prompt_.ids);
+    // The Linux build carries no server-info record.
+    std::vector<std::pair<BuildStage, bool>> stages = {
+        {BuildStage::kGatherPayload, true}, {BuildStage::kGatherPayload, false},
+        {BuildStage::kWriteTar, true},      {BuildStage::kWriteTar, false},
+        {BuildStage::kCommit, true},        {BuildStage::kCommit, false}};
+    if (IsMac(kind)) {
+      stages.insert(stages.begin(), {{BuildStage::kWriteRecord, true}, {BuildStage::kWriteRecord, false}});
+    }
+    EXPECT_TRUE(prompt_.stages == stages) << "stages in their order, each started and ended";
     const std::wstring working = files.workingFolder;
     const std::string folderEntry = standin::ToUtf8(working.substr(working.find_last_of(L'\\') + 1)) + "/";
     EXPECT_EQ(folderEntry, ReadBytes(Web(files.tar)).substr(0, folderEntry.size()));
@@ -142,29 +153,40 @@ TEST_F(TarBuildTest, EveryKindBuildsItsArchiveAndReportsWhereItIs) {
   }
 }
 
-// No changes nothing but the temporary archive of an interrupted build: that goes whatever the
-// answer, as it is partial and lies where endpoints download from.
+// No changes nothing but the temporary archives of interrupted builds of either kind of the
+// platform: they go whatever the answer, as they are partial and lie where endpoints download from.
 TEST_F(TarBuildTest, RebuildQuestionNoChangesNothingAndYesReplacesTheArchive) {
   ASSERT_NO_FATAL_FAILURE(LayOut());
-  for (BuildKind kind : {BuildKind::MacAgent, BuildKind::Linux64}) {
+  const struct {
+    BuildKind kind;
+    const wchar_t* siblingTar;  // the same platform's other kind
+  } rows[] = {
+      {BuildKind::MacAgent, kMacAvTar},
+      {BuildKind::MacAv, kMacAgentTar},
+      {BuildKind::Linux64, kLinux32Tar},
+      {BuildKind::Linux32, kLinux64Tar},
+  };
+  for (const auto& [kind, siblingTar] : rows) {
     const KindFiles& files = Files(kind);
     SCOPED_TRACE(standin::ToUtf8(files.tar));
+    ASSERT_NO_FATAL_FAILURE(LayOut());
     ASSERT_TRUE(WriteBytes(Web(files.tar), kPreviousTar));
     // A leftover working folder and stray file stay as they are after No.
     ASSERT_TRUE(::CreateDirectoryW(Web(files.workingFolder).c_str(), nullptr));
     ASSERT_TRUE(WriteBytes(Web(files.workingFolder) + L"\\stray.txt", "stray"));
     const auto served = testsupport::TreeSnapshot(options_.webBuildFolder);
     ASSERT_TRUE(WriteBytes(Web(files.tar) + kTemporaryTarSuffix, "partial"));
+    ASSERT_TRUE(WriteBytes(Web(siblingTar) + kTemporaryTarSuffix, "partial"));
 
     EXPECT_FALSE(Run(kind, {IDNO}));
-    ASSERT_EQ(1u, prompt_.shown.size());
-    EXPECT_EQ(Text(uitext::kAskRebuildTar), prompt_.shown[0].text);
-    EXPECT_EQ(static_cast<UINT>(MB_YESNO | MB_ICONQUESTION), prompt_.shown[0].style);
+    ASSERT_EQ(1u, prompt_.shown().size());
+    EXPECT_EQ(Text(uitext::kAskRebuildTar), prompt_.shown()[0].text);
+    EXPECT_EQ(static_cast<UINT>(MB_YESNO | MB_ICONQUESTION), prompt_.shown()[0].style);
     EXPECT_EQ(kPreviousTar, ReadBytes(Web(files.tar)));
     EXPECT_TRUE(served == testsupport::TreeSnapshot(options_.webBuildFolder));
 
     EXPECT_TRUE(Run(kind, {IDYES}));
-    EXPECT_EQ(2u, prompt_.shown.size());
+    EXPECT_EQ(2u, prompt_.shown().size());
     EXPECT_NE(kPreviousTar, ReadBytes(Web(files.tar)));
     EXPECT_FALSE(FileExists(Web(files.workingFolder)));
   }
@@ -558,18 +580,23 @@ TEST(TarClientBuildTest, FileThatCannotGoBackKeepsTheWorkingFolder) {
       ASSERT_TRUE(WriteBytes(tar, kPreviousTar));
     }
     ASSERT_TRUE(WriteBytes(dir / L"image.dmg", "the only copy"));
-    testsupport::ScriptedPrompt prompt;
+    testsupport::ScriptedBuildUi prompt;
     TarClientBuild build(prompt, L"test");
-    ASSERT_TRUE(build.SetPaths(source.c_str(), working.c_str(), tar.c_str()));
+    TarTarget target;
+    target.sourceFolder = source;
+    target.workingFolder = working;
+    target.tarPath = tar;
+    target.siblingTarPath = dir / L"out\\B.TAR";
+    ASSERT_TRUE(build.SetPaths(target));
     ASSERT_TRUE(build.PrepareWorkingFolder());
     ASSERT_TRUE(build.MoveIn(L"image.dmg", L"move in failed (%lu)"));
     ASSERT_TRUE(WriteBytes(dir / L"image.dmg", "a new download"));
 
     EXPECT_FALSE(build.WriteTar({L"image.dmg"}, false, L"archive failed (%lu)"));
-    ASSERT_EQ(1u, prompt.shown.size());
+    ASSERT_EQ(1u, prompt.shown().size());
     EXPECT_EQ(L"image.dmg could not be moved back to " + source + L". It is kept in " + working +
                   L"; move it back there before building again.",
-              prompt.shown[0].text);
+              prompt.shown()[0].text);
     EXPECT_EQ("the only copy", ReadBytes(working + L"\\image.dmg"));
     EXPECT_EQ("a new download", ReadBytes(dir / L"image.dmg"));
     EXPECT_TRUE(trace.Contains(L"image.dmg stays in " + working));

@@ -1,13 +1,9 @@
 #include "build/windows_build.h"
 
-#include <algorithm>
-#include <cwctype>
-
 #include "build/archive_pack.h"
 #include "build/build_settings.h"
 #include "build/file_utils.h"
 #include "build/msi_builder.h"
-#include "framework/ansi.h"
 #include "handles/handles.h"
 #include "log/trace_log.h"
 #include "serverinfo/rpinfo_create.h"
@@ -15,9 +11,6 @@
 namespace {
 
 constexpr wchar_t kTag[] = L"CreateClientSetupExe";
-constexpr size_t kMaxDomainLength = 255;
-constexpr size_t kMessageCapacity = 1024;
-constexpr wchar_t kBlankIp[] = L"0.0.0.0";
 constexpr wchar_t kArchiveName[] = L"root.7z";
 constexpr wchar_t kSetup64[] = L"NDSETP64.EXE";
 constexpr DWORD kAntivirusSpaceMb = 1024;
@@ -105,27 +98,19 @@ bool Applies(When when, const BuildKindInfo& build) {
 
 bool Fits(const std::wstring& path) { return path.size() < MAX_PATH; }
 
-void ShowText(IBuildUi& ui, const UiText& text, UINT style) {
-  wchar_t message[kMessageCapacity];
-  LoadUiText(text, message);
-  ui.Show(message, style);
-}
-
-// The folders of one Windows build, without trailing backslashes.
-struct Folders {
-  std::wstring webBuild;
-  std::wstring packer;
-  std::wstring work;
-  std::wstring program;
-};
-
 class WindowsBuild {
  public:
-  WindowsBuild(const BuildOptions& options, IBuildUi& ui, const Folders& folders,
-               const wchar_t* programFolder, const wchar_t* outputName)
-      : options_(options), ui_(ui), folders_(folders), programFolder_(programFolder), output_(outputName) {}
+  // `programFolder` ends with a backslash; `program` is the same folder without it.
+  WindowsBuild(const CreatePlan& plan, const WindowsTarget& folders, IBuildUi& ui,
+               const wchar_t* programFolder, std::wstring program)
+      : plan_(plan),
+        ui_(ui),
+        folders_(folders),
+        programFolder_(programFolder),
+        program_(std::move(program)),
+        output_(plan.outputName) {}
 
-  bool Run(const std::wstring& destinationPath);
+  bool Run();
 
  private:
   bool CopyPayload();
@@ -136,26 +121,30 @@ class WindowsBuild {
   bool Abort();
   void CleanUp() const;
 
-  const BuildOptions& options_;
+  const CreatePlan& plan_;
   IBuildUi& ui_;
-  const Folders& folders_;
+  const WindowsTarget& folders_;
   const wchar_t* programFolder_;
+  const std::wstring program_;
   const wchar_t* output_;
   uint32_t packSize_ = 0;
 };
 
-bool WindowsBuild::Run(const std::wstring& destinationPath) {
+bool WindowsBuild::Run() {
+  const std::wstring& destinationPath = plan_.installer;
   if (!EmptyFolderTree(folders_.work.c_str())) {
     TraceLog(tracelog::kLevelError, kTag, L"Cannot empty the working folder %s", folders_.work.c_str());
     return Abort();
   }
   const std::wstring recordPath = folders_.work + L"\\rpinfo.dat";
   uint32_t recordError = 0;
-  if (!CreateRPInfoDatFileForClientPackager(options_, recordPath.c_str(), &recordError)) {
+  if (!RunStage(ui_, BuildStage::kWriteRecord, [&] {
+        return CreateRPInfoDatFileForClientPackager(plan_.options, recordPath.c_str(), &recordError);
+      })) {
     TraceLog(tracelog::kLevelError, kTag, L"CreateRPInfoDatFileForClientPackager failed.");
     return Abort();
   }
-  if (!CopyPayload()) {
+  if (!RunStage(ui_, BuildStage::kGatherPayload, [&] { return CopyPayload(); })) {
     return Abort();
   }
   for (const wchar_t* old : kOldOutputs) {
@@ -164,14 +153,14 @@ bool WindowsBuild::Run(const std::wstring& destinationPath) {
   // An earlier setup of this name that stays would pass for this build's, should the packer
   // write nothing.
   const std::wstring packed = folders_.packer + L"\\" + output_;
-  if (options_.build.kind != BuildKind::WinMsi &&
+  if (plan_.build.kind != BuildKind::WinMsi &&
       ::GetFileAttributesW(packed.c_str()) != INVALID_FILE_ATTRIBUTES) {
     TraceLog(tracelog::kLevelError, kTag, L"Cannot delete the earlier setup %s", packed.c_str());
     return Abort();
   }
 
   std::wstring result;
-  if (options_.build.kind != BuildKind::WinMsi) {
+  if (plan_.build.kind != BuildKind::WinMsi) {
     ArchivePackInputs inputs;
     inputs.workFolder = folders_.work;
     inputs.packerFolder = folders_.packer;
@@ -190,8 +179,10 @@ bool WindowsBuild::Run(const std::wstring& destinationPath) {
     }
   } else {
     TraceLog(tracelog::kLevelProgress, kTag, L"Creating MSI setup file ...");
-    if (!AddBinaryFilesToMsi(folders_.work.c_str(), output_, ui_) ||
-        !VerifyMsiBinaryRows(folders_.work.c_str(), output_)) {
+    if (!RunStage(ui_, BuildStage::kBuildMsi, [&] {
+          return AddBinaryFilesToMsi(folders_.work.c_str(), output_, ui_) &&
+                 VerifyMsiBinaryRows(folders_.work.c_str(), output_);
+        })) {
       TraceLog(tracelog::kLevelProgress, kTag, L"MSI setup file creation... failed");
       return Abort();
     }
@@ -200,29 +191,32 @@ bool WindowsBuild::Run(const std::wstring& destinationPath) {
   }
 
   // The old installer is replaced only by a whole new one, in one rename; any failure keeps it.
-  if (!MoveFileIntoPlace(result.c_str(), destinationPath.c_str())) {
+  DWORD moveError = 0;
+  if (!RunStage(ui_, BuildStage::kCommit, [&] {
+        const bool moved = MoveFileIntoPlace(result.c_str(), destinationPath.c_str());
+        moveError = ::GetLastError();
+        return moved;
+      })) {
     TraceLog(tracelog::kLevelProgress, kTag,
-             L"MoveFileEx failed for tmrovane.exe (Error = %lu) :: source :: %s \t dest :: %s",
-             ::GetLastError(), result.c_str(), destinationPath.c_str());
+             L"MoveFileEx failed for tmrovane.exe (Error = %lu) :: source :: %s \t dest :: %s", moveError,
+             result.c_str(), destinationPath.c_str());
     return Abort();
   }
-  wchar_t message[kMessageCapacity];
-  FormatUiText(uitext::kSetupCreated, message, kMessageCapacity, output_);
-  ui_.Show(message, MB_OK | MB_ICONINFORMATION);
+  ui_.Show(TableMessage(uitext::kSetupCreated, {output_}, MB_OK | MB_ICONINFORMATION));
   CleanUp();
   TraceLog(tracelog::kLevelProgress, kTag, L"OnBnClickedBtnCreate success");
   return true;
 }
 
 bool WindowsBuild::CopyPayload() {
-  const bool is64 = options_.build.bitness == 64;
+  const bool is64 = plan_.build.bitness == 64;
   for (const PlanCopy& copy : kPlan) {
-    if (!Applies(copy.when, options_.build)) {
+    if (!Applies(copy.when, plan_.build)) {
       continue;
     }
     const wchar_t* name = is64 && copy.name64 != nullptr ? copy.name64 : copy.name32;
     const std::wstring& folder = copy.from == From::kWebBuild             ? folders_.webBuild
-                                 : copy.from == From::kUiLibrary && !is64 ? folders_.program
+                                 : copy.from == From::kUiLibrary && !is64 ? program_
                                                                           : folders_.packer;
     const std::wstring source = folder + L"\\" + name;
     const std::wstring target = folders_.work + L"\\" + (copy.asOutput ? output_ : name);
@@ -256,7 +250,7 @@ bool WindowsBuild::AfterCopy(Then then, const std::wstring& source, const std::w
       return true;
     case Then::kSettings:
       return WriteBuildSettings(
-          target.c_str(), BuildSettingsFor(options_.build.kind, options_, options_.alternateAddress.c_str()),
+          target.c_str(), BuildSettingsFor(plan_.build.kind, plan_.options, plan_.alternateAddress.c_str()),
           kTag);
     case Then::kBasePackSize:
       packSize_ = kBasePackSize;
@@ -265,7 +259,7 @@ bool WindowsBuild::AfterCopy(Then then, const std::wstring& source, const std::w
       packSize_ = AntivirusPackSize(source);
       return true;
     case Then::kPlanFor64Bit:
-      if (options_.build.bitness != 64) {
+      if (plan_.build.bitness != 64) {
         return true;
       }
       TraceLog(
@@ -302,130 +296,16 @@ bool WindowsBuild::SetupIsNotEmpty(const std::wstring& path) const {
 }
 
 bool WindowsBuild::Abort() {
-  ShowText(ui_, uitext::kErrCreateSetup, MB_OK | MB_ICONERROR);
+  ui_.Show(TableMessage(uitext::kErrCreateSetup));
   CleanUp();
   return false;
 }
 
 void WindowsBuild::CleanUp() const {
   ::DeleteFileW((folders_.packer + L"\\" + kArchiveName).c_str());
-  if (options_.build.kind != BuildKind::WinMsi) {
+  if (plan_.build.kind != BuildKind::WinMsi) {
     ::DeleteFileW((folders_.packer + L"\\" + output_).c_str());
   }
-}
-
-// Not empty, at most 255 characters, no white space or control character (which would break
-// the settings file's line), and every character exactly in the ANSI code page: a settings
-// template may be ANSI, and a look-alike or "?" there would name another server.
-bool IsValidDomainName(const std::wstring& domain) {
-  if (domain.empty() || domain.size() > kMaxDomainLength) {
-    return false;
-  }
-  for (const wchar_t c : domain) {
-    if (std::iswspace(c) || std::iswcntrl(c)) {
-      return false;
-    }
-  }
-  return fw::IsExactInAnsi(domain.c_str());
-}
-
-// True for text that names one folder whatever the current drive and folder are: "X:\..." or
-// "\\server\share" (alone or followed by "\..."), but no device path ("\\?\", "\\.\").
-bool IsAbsoluteFolderText(const std::wstring& text) {
-  const auto isLetter = [](wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); };
-  if (text.size() >= 3 && isLetter(text[0]) && text[1] == L':' && text[2] == L'\\') {
-    return true;
-  }
-  if (text.size() < 5 || text[0] != L'\\' || text[1] != L'\\') {
-    return false;
-  }
-  const size_t serverEnd = text.find(L'\\', 2);
-  if (serverEnd == std::wstring::npos || serverEnd == 2) {
-    return false;
-  }
-  const std::wstring server = text.substr(2, serverEnd - 2);
-  const size_t shareEnd = std::min(text.find(L'\\', serverEnd + 1), text.size());
-  return server != L"?" && server != L"." && shareEnd > serverEnd + 1;
-}
-
-// The absolute long form of `path`, without a trailing backslash unless it is a drive's root.
-// A path that does not exist keeps its absolute form. False when it does not fit MAX_PATH.
-bool LongForm(const std::wstring& path, std::wstring* resolved) {
-  wchar_t full[MAX_PATH];
-  const DWORD fullLength = ::GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
-  if (fullLength == 0 || fullLength >= MAX_PATH) {
-    return false;
-  }
-  wchar_t longPath[MAX_PATH];
-  const DWORD longLength = ::GetLongPathNameW(full, longPath, MAX_PATH);
-  if (longLength >= MAX_PATH) {
-    return false;
-  }
-  *resolved = longLength != 0 ? longPath : full;
-  while (resolved->size() > 3 && resolved->back() == L'\\') {
-    resolved->pop_back();
-  }
-  return true;
-}
-
-// True when `path` is `folder` or lies below it: both long forms, compared case-insensitively
-// on whole path components.
-bool IsSameOrInside(const std::wstring& path, const std::wstring& folder) {
-  std::wstring inner, outer;
-  if (!LongForm(path, &inner) || !LongForm(folder, &outer) || inner.size() < outer.size()) {
-    return false;
-  }
-  const int length = static_cast<int>(outer.size());
-  return ::CompareStringOrdinal(inner.c_str(), length, outer.c_str(), length, TRUE) == CSTR_EQUAL &&
-         (inner.size() == outer.size() || inner[outer.size()] == L'\\' || outer.back() == L'\\');
-}
-
-bool RefusePath(IBuildUi& ui, const wchar_t* trace, const std::wstring& destination) {
-  TraceLog(tracelog::kLevelError, kTag, trace, destination.c_str());
-  ShowText(ui, uitext::kErrInvalidPath, MB_OK | MB_ICONERROR);
-  return false;
-}
-
-// Step checks before any file work. True when the build may go on, with `destinationFolder` the
-// destination resolved once (every later step uses it: the pack step changes the current
-// folder); false after the message.
-bool CheckDestination(const BuildOptions& options, IBuildUi& ui, const wchar_t* outputName,
-                      std::wstring* destinationFolder, std::wstring* destinationPath) {
-  const std::wstring& destination = options.destination;
-  if (destination.empty()) {
-    TraceLog(tracelog::kLevelError, kTag, L"Destination path not specified");
-    ShowText(ui, uitext::kErrInvalidPath, MB_OK | MB_ICONERROR);
-    return false;
-  }
-  // Decided on the text itself: resolving would turn "D:out" into "D:\out".
-  if (!IsAbsoluteFolderText(destination)) {
-    return RefusePath(ui, L"Destn path %s is not absolute", destination);
-  }
-  const DWORD attributes = ::GetFileAttributesW(destination.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    return RefusePath(ui, L"Destn path %s not found", destination);
-  }
-  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    return RefusePath(ui, L"Destn path %s is not a folder", destination);
-  }
-  if (!LongForm(destination, destinationFolder)) {
-    return RefusePath(ui, L"Destn path %s too long", destination);
-  }
-  *destinationPath = *destinationFolder + (destinationFolder->back() == L'\\' ? L"" : L"\\") + outputName;
-  // The installer passes through <output>.tmp beside its place, so that name must fit too.
-  if (!Fits(*destinationPath + kTemporarySuffix)) {
-    return RefusePath(ui, L"Destn path %s too long", destination);
-  }
-  // The build fills and empties these folders and serves from them: an installer put there
-  // would be deleted by its own clean-up, or handed out as payload.
-  const std::wstring packerRoot = options.installFolder + L"Tools\\clPacker";
-  for (const std::wstring& own :
-       {packerRoot, packerRoot + L"\\64", packerRoot + L"\\Build", options.installFolder + L"Web\\Build"}) {
-    if (IsSameOrInside(*destinationFolder, own)) {
-      return RefusePath(ui, L"Destn path %s lies in the server's build folders", destination);
-    }
-  }
-  return true;
 }
 
 // Free space of the destination folder itself (also a share's). A network destination whose free
@@ -445,72 +325,34 @@ bool HasDiskSpace(const std::wstring& folder, BuildKind kind) {
 
 }  // namespace
 
-const UiText* ValidateAlternateAddress(const BuildOptions& options, std::wstring* address) {
-  address->clear();
-  if (!options.alternateConnection) {
-    return nullptr;
-  }
-  if (options.alternateByDomainName) {
-    if (!IsValidDomainName(options.alternateDomain)) {
-      return &uitext::kErrInvalidDomain;
-    }
-    *address = options.alternateDomain;
-    return nullptr;
-  }
-  if (options.alternateIp == kBlankIp) {
-    return &uitext::kErrInvalidIp;
-  }
-  *address = options.alternateIp;
-  return nullptr;
-}
-
-const UiText* PrepareCreate(BuildOptions& options) {
-  const UiText* error = ValidateAlternateAddress(options, &options.alternateAddress);
-  options.alternateAddressError = error;
-  options.build = DeriveBuildKind(options.packageIndex, options.platformIndex, options.setupTypeIndex,
-                                  options.antivirusIndex);
-  return error;
-}
-
-bool CreateClientSetupExe(const BuildOptions& options, IBuildUi& ui, const wchar_t* programFolder,
-                          std::wstring* installer) {
+bool CreateClientSetupExe(const CreatePlan& plan, const WindowsTarget& folders, IBuildUi& ui,
+                          const wchar_t* programFolder) {
   TraceLog(tracelog::kLevelProgress, kTag, L"called");
-  const wchar_t* outputName = BuildOutputName(options.build);
-  std::wstring destinationFolder, destinationPath;
-  if (!CheckDestination(options, ui, outputName, &destinationFolder, &destinationPath)) {
+  if (folders.destinationRefusal) {
+    TraceLog(tracelog::kLevelError, kTag, folders.destinationRefusal.trace, plan.options.destination.c_str());
+    ui.Show(TableMessage(*folders.destinationRefusal.text));
     return false;
   }
-  if (options.alternateAddressError != nullptr) {
-    ShowText(ui, *options.alternateAddressError, MB_OK | MB_ICONERROR);
+  if (plan.addressRefusal != nullptr) {
+    ui.Show(TableMessage(*plan.addressRefusal));
     return false;
   }
-  if (!HasDiskSpace(destinationFolder, options.build.kind)) {
-    ShowText(ui, uitext::kErrDiskSpace, MB_OK | MB_ICONERROR);
+  if (!HasDiskSpace(folders.destinationFolder, plan.build.kind)) {
+    ui.Show(TableMessage(uitext::kErrDiskSpace));
     return false;
   }
-  if (options.build.kind == BuildKind::WinExeAv) {
-    wchar_t brand[kMessageCapacity];
-    wchar_t question[kMessageCapacity];
-    LoadUiText(uitext::kBrandWord, brand);
-    FormatUiText(uitext::kAskSlowAvBuild, question, kMessageCapacity, brand);
-    if (ui.Show(question, MB_YESNO | MB_ICONQUESTION) != IDYES) {
-      return false;
-    }
+  if (plan.build.kind == BuildKind::WinExeAv && !ui.Ask(BuildQuestion::kTakesSomeTime)) {
+    return false;
   }
   ui.PaintNow();
-  if (!RemoveLeftoverTemporary(destinationPath.c_str())) {
-    ShowText(ui, uitext::kErrCreateSetup, MB_OK | MB_ICONERROR);
+  if (!RemoveLeftoverTemporary(plan.installer.c_str())) {
+    ui.Show(TableMessage(uitext::kErrCreateSetup));
     return false;
   }
 
-  Folders folders;
-  const std::wstring packerRoot = options.installFolder + L"Tools\\clPacker";
-  folders.webBuild = options.installFolder + L"Web\\Build";
-  folders.packer = options.build.bitness == 64 ? packerRoot + L"\\64" : packerRoot;
-  folders.work = packerRoot + L"\\Build";
-  folders.program = programFolder != nullptr ? programFolder : L"";
-  if (!folders.program.empty() && folders.program.back() == L'\\') {
-    folders.program.pop_back();
+  std::wstring program = programFolder;
+  if (!program.empty() && program.back() == L'\\') {
+    program.pop_back();
   }
   TraceLog(tracelog::kLevelProgress, kTag, L"Web build path: %s", folders.webBuild.c_str());
   TraceLog(tracelog::kLevelProgress, kTag, L"Client packer: %s", folders.packer.c_str());
@@ -524,21 +366,13 @@ bool CreateClientSetupExe(const BuildOptions& options, IBuildUi& ui, const wchar
     const DWORD attributes = ::GetFileAttributesW(folders.work.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   };
-  if (programFolder == nullptr || !Fits(folders.work + L"\\Microsoft.VC90.CRT.manifest") ||
-      !haveWorkFolder()) {
+  if (!Fits(folders.work + L"\\Microsoft.VC90.CRT.manifest") || !haveWorkFolder()) {
     TraceLog(tracelog::kLevelError, kTag, L"CreateDirectory failed");
-    ShowText(ui, uitext::kErrCreateSetup, MB_OK | MB_ICONERROR);
+    ui.Show(TableMessage(uitext::kErrCreateSetup));
     return false;
   }
   // Goes after the build, and so after its last message.
   WorkingFolderGuard workFolder;
   workFolder.Arm(folders.work.c_str(), kTag);
-  WindowsBuild build(options, ui, folders, programFolder, outputName);
-  if (!build.Run(destinationPath)) {
-    return false;
-  }
-  if (installer != nullptr) {
-    *installer = destinationPath;
-  }
-  return true;
+  return WindowsBuild(plan, folders, ui, programFolder, std::move(program)).Run();
 }

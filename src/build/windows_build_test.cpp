@@ -1,8 +1,6 @@
 // Windows builds on a stand-in server laid out in a temporary folder whose name has spaces and
 // parentheses, with the window side scripted.
 
-#include "build/windows_build.h"
-
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -10,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "build/create.h"
+#include "build/create_plan.h"
 #include "handles/handles.h"
 #include "layout/server_layout.h"
 #include "serverinfo/rpinfo_file.h"
@@ -80,6 +80,29 @@ std::wstring FolderOfLength(const std::wstring& parent, size_t length) {
   return path;
 }
 
+// Another name of the existing folder `path` (a drive path): under Wine the Unix file system's
+// drive Z: spelling, on Windows the administrative share of its drive.
+std::wstring SecondName(const std::wstring& path) {
+  using UnixName = char*(__cdecl*)(const wchar_t*);
+  const auto unixName =
+      fw::GetExport<UnixName>(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name");
+  if (unixName == nullptr) {
+    return L"\\\\localhost\\" + path.substr(0, 1) + L"$" + path.substr(2);
+  }
+  char* name = unixName(path.c_str());
+  std::string unix = name != nullptr ? name : "";
+  ::HeapFree(::GetProcessHeap(), 0, name);
+  // Drive C: is the prefix's link dosdevices/c: to its drive_c folder; a colon names no folder.
+  if (const size_t link = unix.find("/dosdevices/c:/"); link != std::string::npos) {
+    unix.replace(link, 15, "/drive_c/");
+  }
+  std::wstring second = L"Z:";
+  for (const char c : unix) {
+    second += c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(c));
+  }
+  return second;
+}
+
 // The text of a UTF-16LE file with a byte-order mark.
 std::wstring Utf16(const std::string& bytes) {
   std::wstring text;
@@ -117,10 +140,9 @@ class WindowsBuildTest : public ::testing::Test {
     options_.antivirusIndex = antivirus;
   }
 
-  bool Build(IBuildUi& ui) {
-    BuildOptions options = options_;
-    PrepareCreate(options);
-    return CreateClientSetupExe(options, ui, (layout_.programFolder + L"\\").c_str());
+  bool Build(IBuildUi& ui) { return Create(options_, ui).outcome == CreateOutcome::kBuilt; }
+  CreateResult Create(const BuildOptions& options, IBuildUi& ui) {
+    return RunCreate(options, ui, (layout_.programFolder + L"\\").c_str(), L"WindowsBuildTest");
   }
 
   std::wstring WorkFolder() const { return server_ + L"\\Tools\\clPacker\\Build"; }
@@ -207,6 +229,14 @@ TEST_F(WindowsBuildTest, RefusalsComeInTheirOrderBeforeAnyFileWork) {
        at(packer + L"\\64\\..\\"),
        {kPathError},
        L"lies in the server's build folders"},
+      {"the packer folder under a second name",
+       at(SecondName(packer)),
+       {kPathError},
+       L"lies in the server's build folders"},
+      {"inside the web build folder under a second name",
+       at(SecondName(server_ + L"\\Web\\Build\\cnmac")),
+       {kPathError},
+       L"lies in the server's build folders"},
       {"the 64-bit packer folder", at(packer + L"\\64"), {kPathError}, L"lies in the server's build folders"},
       {"the working folder", at(WorkFolder()), {kPathError}, L"lies in the server's build folders"},
       {"the web build folder",
@@ -260,10 +290,18 @@ TEST_F(WindowsBuildTest, RefusalsComeInTheirOrderBeforeAnyFileWork) {
     testsupport::ScriptedBuildUi ui({IDNO});
     BuildOptions options = options_;
     c.change(options);
-    PrepareCreate(options);
     trace_.Clear();
-    EXPECT_FALSE(CreateClientSetupExe(options, ui, (layout_.programFolder + L"\\").c_str()));
+    const CreateResult result = Create(options, ui);
     EXPECT_EQ(ui.texts(), c.shown);
+    // A refusal ends the Create with its message; the No to the question with none.
+    if (c.shown.back() == avQuestion) {
+      EXPECT_EQ(result.outcome, CreateOutcome::kDeclined);
+      EXPECT_EQ(result.messageId, uitext::kOwnText);
+    } else {
+      EXPECT_EQ(result.outcome, CreateOutcome::kRefused);
+      EXPECT_EQ(result.messageId, ui.ids.back());
+      EXPECT_EQ(result.message, c.shown.back());
+    }
     if (c.traced != nullptr) {
       EXPECT_TRUE(trace_.Contains(c.traced)) << testing::PrintToString(trace_.Text());
     }
@@ -279,16 +317,17 @@ TEST_F(WindowsBuildTest, AddressesAcceptedAtTheirLimits) {
   options.alternateConnection = true;
   options.alternateByDomainName = true;
   options.alternateDomain = std::wstring(255, L'h');
-  EXPECT_EQ(PrepareCreate(options), nullptr);
-  EXPECT_EQ(options.alternateAddress, options.alternateDomain);
+  std::wstring address = L"stale";
+  EXPECT_EQ(ValidateAlternateAddress(options, &address), nullptr);
+  EXPECT_EQ(address, options.alternateDomain);
   options.alternateByDomainName = false;
   options.alternateIp = L"10.1.2.3";
-  EXPECT_EQ(PrepareCreate(options), nullptr);
-  EXPECT_EQ(options.alternateAddress, L"10.1.2.3");
+  EXPECT_EQ(ValidateAlternateAddress(options, &address), nullptr);
+  EXPECT_EQ(address, L"10.1.2.3");
   options.alternateConnection = false;
   options.alternateIp = L"0.0.0.0";
-  EXPECT_EQ(PrepareCreate(options), nullptr);
-  EXPECT_EQ(options.alternateAddress, L"");
+  EXPECT_EQ(ValidateAlternateAddress(options, &address), nullptr);
+  EXPECT_EQ(address, L"");
 }
 
 TEST_F(WindowsBuildTest, MsiBuildsHoldThePlanFilesAndSettings) {
@@ -322,6 +361,13 @@ TEST_F(WindowsBuildTest, MsiBuildsHoldThePlanFilesAndSettings) {
     options_.destination = destination_ + L"\\";
     ASSERT_TRUE(Build(ui));
     EXPECT_EQ(ui.texts(), std::vector<std::wstring>{output + L" has been created successfully."});
+    EXPECT_EQ(ui.ids, std::vector<UINT>{uitext::kSetupCreated.id});
+    const std::vector<std::pair<BuildStage, bool>> stages = {
+        {BuildStage::kWriteRecord, true},   {BuildStage::kWriteRecord, false},
+        {BuildStage::kGatherPayload, true}, {BuildStage::kGatherPayload, false},
+        {BuildStage::kBuildMsi, true},      {BuildStage::kBuildMsi, false},
+        {BuildStage::kCommit, true},        {BuildStage::kCommit, false}};
+    EXPECT_TRUE(ui.stages == stages) << "stages in their order, each started and ended";
     ExpectNothingLeft({output});
 
     const auto rows = BinaryRows(destination_ + L"\\" + output);
@@ -665,7 +711,9 @@ TEST_F(WindowsBuildTest, FaultsShowTheirMessageAndLeaveEveryFileAsItWas) {
       }
     };
     trace_.Clear();
-    EXPECT_FALSE(Build(ui));
+    const CreateResult result = Create(options_, ui);
+    EXPECT_EQ(result.outcome, CreateOutcome::kFailed);
+    EXPECT_EQ(result.messageId, uitext::kErrCreateSetup.id);
     EXPECT_EQ(ui.texts(), row.shown);
     EXPECT_TRUE(trace_.Contains(row.traced)) << testing::PrintToString(trace_.Text());
     held.reset();

@@ -136,6 +136,7 @@ cases=(
   "setup with minimal|2|-|-|--setup is not offered with the Minimal package|--package minimal --setup exe64"
   "unknown option|2|-|-|unknown option --colour|--colour red"
   "repeated option|2|-|-|--setup is given twice|--setup exe32 --setup exe64"
+  "option where a value belongs|2|-|-|--destination needs a value|--antivirus no --destination --yes"
 )
 for entry in "${cases[@]}"; do
   IFS='|' read -r name code installer guid message arguments <<<"$entry"
@@ -278,6 +279,21 @@ path = subprocess.check_output(["winepath", "-u", r["installer"]], text=True).st
 assert hashlib.sha256(open(path, "rb").read()).hexdigest() == r["sha256"], r' "$stdout" ||
   fail "create --json: $status $stdout $stderr"
 
+# Every outcome answers as JSON: a refusal with the ID and text of the message that ended it.
+run create --json --antivirus no --destination "$nowhere"
+python3 -c 'import json, sys
+r = json.loads(sys.argv[1])
+assert r == {"built": False, "outcome": "refused", "messageId": 3017, "message": "Please specify a valid path."}, r' \
+  "$stdout" && [ "$status" = 2 ] || fail "create --json refused: $status $stdout $stderr"
+run create --json --destination --yes
+python3 -c 'import json, sys
+r = json.loads(sys.argv[1])
+assert r["built"] is False and r["outcome"] == "refused" and r["messageId"] is None, r
+assert "--destination needs a value" in r["message"], r' "$stdout" && [ "$status" = 2 ] ||
+  fail "create --json usage error: $status $stdout $stderr"
+
+run create --help
+[ "$status" = 0 ] && grep -q '^  --destination FOLDER' <<<"$stdout" || fail "create --help: $status $stdout"
 run --help
 [ "$status" = 0 ] && grep -q '^  3  a question had no answer' <<<"$stdout" || fail "--help: $status $stdout"
 run frobnicate

@@ -1,37 +1,32 @@
 #include "cli/console_ui.h"
 
-#include <cwchar>
-
 #include "cli/console_text.h"
-#include "uitext/ui_text.h"
 
 namespace cli {
 
-int ConsoleUi::Show(const wchar_t* text, UINT style) {
-  std::wstring line = MessageLine(text);
-  if ((style & MB_YESNO) == 0) {
-    if ((style & MB_ICONMASK) == MB_ICONERROR) {
-      errorShown_ = true;
-      lastErrorId_ = FindTextId(text);
-    }
-    WriteErr(line + L"\n");
-    return IDOK;
-  }
-  wchar_t passwordQuestion[1024];
-  LoadUiText(uitext::kAskPasswordProtect, passwordQuestion);
-  int answer = IDNO;
+void ConsoleUi::Show(const BuildMessage& message) {
+  WriteErr(MessageLine(message.id(), message.Format()) + L"\n");
+}
+
+bool ConsoleUi::Ask(BuildQuestion question) {
+  bool yes = false;
   bool stopped = false;
-  if (wcscmp(text, passwordQuestion) == 0) {
-    answer = password_.empty() ? IDNO : IDYES;
-  } else if (yes_) {
-    answer = IDYES;
-  } else {
-    stopped = true;
-    unanswered_ = true;
+  switch (question) {
+    case BuildQuestion::kProtectWithPassword:
+      yes = !password_.empty();
+      break;
+    // The questions --yes answers, as the help names them.
+    case BuildQuestion::kTakesSomeTime:
+    case BuildQuestion::kRebuildTar:
+      yes = yes_;
+      stopped = !yes_;
+      unanswered_ = unanswered_ || stopped;
+      break;
   }
-  line += answer == IDYES ? L" -> yes" : (stopped ? L" -> no answer given (--yes): stopped" : L" -> no");
-  WriteErr(line + L"\n");
-  return answer;
+  const BuildMessage asked = QuestionMessage(question);
+  WriteErr(MessageLine(asked.id(), asked.Format()) +
+           (yes ? L" -> yes" : (stopped ? L" -> no answer given (--yes): stopped" : L" -> no")) + L"\n");
+  return yes;
 }
 
 PasswordAnswer ConsoleUi::AskPassword(passwordfile::Password& password) {

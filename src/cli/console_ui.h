@@ -16,20 +16,16 @@ class ConsoleUi final : public IBuildUi {
   // password question is answered Yes exactly when `password` holds one.
   ConsoleUi(bool yes, const passwordfile::Password& password) : yes_(yes), password_(password) {}
 
-  int Show(const wchar_t* text, UINT style) override;
+  void Show(const BuildMessage& message) override;
+  bool Ask(BuildQuestion question) override;
   PasswordAnswer AskPassword(passwordfile::Password& password) override;
 
   bool unanswered() const { return unanswered_; }
-  // The ID of the last error message shown (uitext::kOwnText for none or a text of our own).
-  UINT lastErrorId() const { return lastErrorId_; }
-  bool errorShown() const { return errorShown_; }
 
  private:
   bool yes_;
   const passwordfile::Password& password_;
   bool unanswered_ = false;
-  bool errorShown_ = false;
-  UINT lastErrorId_ = 0;
 };
 
 }  // namespace cli

@@ -3,12 +3,12 @@
 #include <windows.h>
 
 #include <array>
+#include <exception>
 #include <nlohmann/json.hpp>
 #include <vector>
 
 #include "app/app.h"
 #include "build/create.h"
-#include "build/installer_hash.h"
 #include "cli/arguments.h"
 #include "cli/commands.h"
 #include "cli/console_text.h"
@@ -25,6 +25,28 @@ namespace cli {
 namespace {
 
 constexpr wchar_t kTag[] = L"tmrovane.com create";
+
+constexpr OptionSpec kCreateOptions[] = {
+    {L"--platform", L"windows|mac|linux", L"OS platform (windows)"},
+    {L"--package", L"custom|minimal", L"Client Agent package (custom); minimal is a Windows EXE"},
+    {L"--setup", L"exe32|exe64|msi32|msi64|32|64",
+     L"setup type: for Windows exe32 (the default), exe64, msi32 or\nmsi64; for Linux 32 (the default) or "
+     L"64"},
+    {L"--antivirus", L"yes|no", L"antivirus setup included (yes); Windows EXE and Mac"},
+    {L"--validity", L"30|60|90|180", L"validity period in days; Minimal package only"},
+    {L"--destination", L"FOLDER",
+     L"where a Windows installer goes (Mac and Linux builds\ngo under the server's web build folder)"},
+    {L"--group", L"PATH|GUID",
+     L"the group, by its path in the tree\n(Workstations\\Engineering) or its GUID; Default"},
+    {L"--ip", L"ADDRESS", L"the alternate connection by IP address, when the server\noffers it"},
+    {L"--domain", L"NAME", L"the alternate connection by domain name, when the server\noffers it"},
+    {L"--password-env", L"VARIABLE",
+     L"protect an EXE setup with the password held in this\nenvironment variable; the variable is removed "
+     L"once read"},
+    {L"--yes", nullptr,
+     L"answer Yes to \"this will take some time\" and to\nbuilding a Mac or Linux TAR again"},
+    {L"--json", nullptr, L"the outcome as one JSON object on standard output"},
+};
 
 // A value of the command line and the combo index it selects.
 struct Choice {
@@ -134,56 +156,61 @@ bool ReadChoices(const Arguments& arguments, BuildOptions& options, std::wstring
   }
 }
 
-// The text the dialog's IP address control gives for `text`: four decimal fields of 0 to 255,
-// written without leading zeros; the blank address "0.0.0.0" for anything else, which the
-// build refuses at its point with the dialog's own message.
-std::wstring IpControlText(const std::wstring& text) {
-  unsigned fields[4] = {};
-  size_t at = 0;
-  for (size_t i = 0; i < 4; ++i) {
-    size_t digits = 0;
-    while (at < text.size() && text[at] >= L'0' && text[at] <= L'9' && digits < 4) {
-      fields[i] = fields[i] * 10 + static_cast<unsigned>(text[at++] - L'0');
-      ++digits;
-    }
-    const bool separator = i < 3 ? at < text.size() && text[at] == L'.' : at == text.size();
-    if (digits == 0 || digits > 3 || fields[i] > 255 || !separator) {
-      return L"0.0.0.0";
-    }
-    ++at;
-  }
-  return std::to_wstring(fields[0]) + L"." + std::to_wstring(fields[1]) + L"." + std::to_wstring(fields[2]) +
-         L"." + std::to_wstring(fields[3]);
+// How the command ended, and the message that ended it when it was not built.
+struct Report {
+  Outcome outcome = Outcome::kRefused;
+  UINT messageId = uitext::kOwnText;
+  std::wstring message;
+  CreateResult result;  // the build's, once it ran
+};
+
+// A refusal or failure in a text of the program's own, written to standard error.
+Report Stop(Outcome outcome, const std::wstring& text) {
+  WriteErr(text + L"\n");
+  return {outcome, uitext::kOwnText, text, {}};
+}
+
+// A refusal or failure in a text of the table, written with its ID.
+Report Stop(Outcome outcome, const UiText& text) {
+  wchar_t loaded[1024];
+  LoadUiText(text, loaded);
+  WriteErr(MessageLine(text.id, loaded) + L"\n");
+  return {outcome, text.id, loaded, {}};
+}
+
+Report UsageError(const std::wstring& error) {
+  WriteUsageError(L"create", error);
+  return {Outcome::kRefused, uitext::kOwnText, L"tmrovane create: " + error, {}};
 }
 
 // The password from the environment variable the administrator named. The variable is removed
 // at once, whether or not its password is good, since 7-Zip and the packer inherit the
-// environment. The password is checked by the password dialog's rules.
-bool TakePassword(const std::wstring& variable, passwordfile::Password& password, std::wstring& error) {
+// environment. The password is checked by the password dialog's rules. False with the report.
+bool TakePassword(const std::wstring& variable, passwordfile::Password& password, Report& report) {
   std::array<wchar_t, 1024> text{};
   const DWORD length =
       ::GetEnvironmentVariableW(variable.c_str(), text.data(), static_cast<DWORD>(text.size()));
   ::SetEnvironmentVariableW(variable.c_str(), nullptr);
-  wchar_t message[1024] = L"";
+  const UiText* refusal = nullptr;
   if (length == 0) {
-    error = L"the environment variable " + variable + L" is not set or empty";
+    report = UsageError(L"the environment variable " + variable + L" is not set or empty");
   } else if (length < CSetPwdDialog::kMinLength || length > CSetPwdDialog::kMaxLength) {
-    LoadUiText(uitext::kErrPwdLength, message);
+    refusal = &uitext::kErrPwdLength;
   } else if (!CSetPwdDialog::ValidatePassword(text.data())) {
-    LoadUiText(uitext::kErrPwdHasSpace, message);
+    refusal = &uitext::kErrPwdHasSpace;
   } else if (!password.Assign(text.data())) {
-    LoadUiText(uitext::kErrPwdNotStorable, message);
+    refusal = &uitext::kErrPwdNotStorable;
   }
   SecureZeroMemory(text.data(), text.size() * sizeof(wchar_t));
-  if (message[0] != L'\0') {
-    WriteErr(MessageLine(message) + L"\n");
+  if (refusal != nullptr) {
+    report = Stop(Outcome::kRefused, *refusal);
   }
-  return error.empty() && message[0] == L'\0';
+  return length != 0 && refusal == nullptr;
 }
 
 // What the dialog finds at start-up: the server's folders, the installation mode and the
-// default group. Returns the exit code when it cannot go on, 0 otherwise.
-int ReadServer(BuildOptions& options) {
+// default group. False, with the report, when it cannot go on.
+bool ReadServer(BuildOptions& options, Report& report) {
   wchar_t installFolder[installation::kPathCapacity];
   installation::FindInstallFolder(installFolder, kTag);
   wchar_t webBuildFolder[installation::kPathCapacity] = L"";
@@ -195,79 +222,91 @@ int ReadServer(BuildOptions& options) {
   options.installationMode = installation::ReadInstallMode(configPath);
 
   wchar_t guid[groups::kGuidCapacity] = {};
-  wchar_t text[1024];
   const groups::DefaultGroupResult group =
       groups::ReadDefaultGroupGuid(guid, static_cast<int>(groups::kGuidCapacity), kTag);
   if (group != groups::DefaultGroupResult::kLoaded) {
-    LoadUiText(uitext::kErrLoadGroups, text);
-    WriteErr(MessageLine(text) + L"\n");
+    report = Stop(Outcome::kFailed, uitext::kErrLoadGroups);
     if (group == groups::DefaultGroupResult::kFailed) {
-      return kExitBuildFailed;
+      return false;
     }
   }
   options.groupGuid = guid;
+  wchar_t text[1024];
   LoadUiText(uitext::kDefaultGroupName, text);
   options.groupName = text;
   if (!installation::IsInstallFolderFound(installFolder)) {
     TraceLog(tracelog::kLevelError, kTag, L"Server installation folder not found: %s", installFolder);
-    LoadUiText(uitext::kErrCreateSetup, text);
-    WriteErr(MessageLine(text) + L"\n");
-    return kExitBuildFailed;
+    report = Stop(Outcome::kFailed, uitext::kErrCreateSetup);
+    return false;
   }
-  return 0;
+  return true;
 }
 
-// The group named on the command line, from the server's tree.
-int ChooseGroup(const std::wstring& selector, BuildOptions& options) {
+// The group named on the command line, from the server's tree. False with the report.
+bool ChooseGroup(const std::wstring& selector, BuildOptions& options, Report& report) {
   std::vector<groups::TreeGroup> tree;
   if (!groups::ReadGroupTree(tree, kTag)) {
-    wchar_t text[1024];
-    LoadUiText(uitext::kErrLoadGroups, text);
-    WriteErr(MessageLine(text) + L"\n");
-    return kExitBuildFailed;
+    report = Stop(Outcome::kFailed, uitext::kErrLoadGroups);
+    return false;
   }
   const groups::TreeGroup* group = nullptr;
   switch (groups::FindGroup(tree, selector, &group)) {
     case groups::FindResult::kFound:
       options.groupName = group->name;
       options.groupGuid = group->guid;
-      return 0;
+      return true;
     case groups::FindResult::kNotFound:
-      WriteErr(L"No group " + selector + L" in the server's group tree (see: tmrovane groups).\n");
-      return kExitRefused;
+      report = Stop(Outcome::kRefused,
+                    L"No group " + selector + L" in the server's group tree (see: tmrovane groups).");
+      return false;
     case groups::FindResult::kAmbiguous:
-      WriteErr(L"More than one group has the path " + selector + L"; name it by its GUID.\n");
-      return kExitRefused;
+      report = Stop(Outcome::kRefused,
+                    L"More than one group has the path " + selector + L"; name it by its GUID.");
+      return false;
     case groups::FindResult::kNoGuid:
-      WriteErr(L"The group " + selector + L" has no valid GUID and cannot be chosen.\n");
-      return kExitRefused;
+      report =
+          Stop(Outcome::kRefused, L"The group " + selector + L" has no valid GUID and cannot be chosen.");
+      return false;
   }
-  return kExitRefused;
+  return false;
 }
 
-int Create(const Arguments& arguments, const passwordfile::Password& password, const wchar_t* programFolder) {
+// The build's outcome as the console's.
+Outcome OutcomeOf(const CreateResult& result, const ConsoleUi& ui) {
+  switch (result.outcome) {
+    case CreateOutcome::kBuilt:
+      return Outcome::kBuilt;
+    case CreateOutcome::kRefused:
+      return Outcome::kRefused;
+    case CreateOutcome::kDeclined:
+      // The console declines only the questions it had no answer for.
+      return ui.unanswered() ? Outcome::kUnanswered : Outcome::kFailed;
+    case CreateOutcome::kFailed:
+      break;
+  }
+  return Outcome::kFailed;
+}
+
+Report Create(const Arguments& arguments, const passwordfile::Password& password,
+              const wchar_t* programFolder) {
+  Report report;
   BuildOptions options;
-  if (const int code = ReadServer(options)) {
-    return code;
+  if (!ReadServer(options, report)) {
+    return report;
   }
   std::wstring error;
   if (!ReadChoices(arguments, options, error)) {
-    WriteErr(L"tmrovane create: " + error + L"\n");
-    return kExitRefused;
+    return Stop(Outcome::kRefused, L"tmrovane create: " + error);
   }
-  if (arguments.Has(L"--group")) {
-    if (const int code = ChooseGroup(arguments.Value(L"--group"), options)) {
-      return code;
-    }
+  if (arguments.Has(L"--group") && !ChooseGroup(arguments.Value(L"--group"), options, report)) {
+    return report;
   }
   if (arguments.Has(L"--ip") || arguments.Has(L"--domain")) {
     if (options.installationMode != installation::kInstallModeOffered) {
-      WriteErr(L"This server's configuration does not offer an alternate connection.\n");
-      return kExitRefused;
+      return Stop(Outcome::kRefused, L"This server's configuration does not offer an alternate connection.");
     }
     if (arguments.Has(L"--ip") && arguments.Has(L"--domain")) {
-      WriteErr(L"tmrovane create: --ip and --domain exclude each other\n");
-      return kExitRefused;
+      return Stop(Outcome::kRefused, L"tmrovane create: --ip and --domain exclude each other");
     }
     options.alternateConnection = true;
     options.alternateByDomainName = arguments.Has(L"--domain");
@@ -281,51 +320,74 @@ int Create(const Arguments& arguments, const passwordfile::Password& password, c
   // the build runs goes to standard error with the build's messages.
   HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
   ::SetStdHandle(STD_OUTPUT_HANDLE, ::GetStdHandle(STD_ERROR_HANDLE));
-  const CreateResult result = RunCreate(options, ui, programFolder, kTag);
+  try {
+    report.result = RunCreate(options, ui, programFolder, kTag);
+  } catch (const std::exception& failure) {
+    ::SetStdHandle(STD_OUTPUT_HANDLE, output);
+    TraceLog(tracelog::kLevelError, kTag, L"The build ended by an exception");
+    return Stop(Outcome::kFailed, L"tmrovane create: " + FromUtf8(failure.what()));
+  }
   ::SetStdHandle(STD_OUTPUT_HANDLE, output);
-  TraceInstallerSha256(result, kTag);
-  if (result.built) {
-    std::wstring hash;
-    const bool hashed = HashFileSha256(result.installer.c_str(), hash);
-    WriteErr(L"SHA-256: " + (hashed ? hash : L"(cannot be read)") + L"\n");
-    if (arguments.Has(L"--json")) {
-      const nlohmann::json json{{"built", true},
-                                {"kind", ToUtf8(BuildKindName(result.kind))},
-                                {"installer", ToUtf8(result.installer)},
-                                {"sha256", hashed ? nlohmann::json(ToUtf8(hash)) : nlohmann::json(nullptr)}};
-      WriteOut(FromUtf8(json.dump(2)) + L"\n");
+  report.outcome = OutcomeOf(report.result, ui);
+  report.messageId = report.result.messageId;
+  report.message = report.result.message;
+  if (report.outcome == Outcome::kBuilt) {
+    WriteErr(L"SHA-256: " + (report.result.sha256.empty() ? L"(cannot be read)" : report.result.sha256) +
+             L"\n");
+  }
+  return report;
+}
+
+// The report on standard output: the installer's path alone after a build, or with --json one
+// object for every outcome.
+int Finish(const Report& report, bool json) {
+  const bool built = report.outcome == Outcome::kBuilt;
+  if (json) {
+    nlohmann::json object{{"built", built}, {"outcome", RowOf(report.outcome).name}};
+    if (built) {
+      const CreateResult& result = report.result;
+      object["kind"] = ToUtf8(BuildKindName(result.kind));
+      object["installer"] = ToUtf8(result.installer);
+      object["sha256"] =
+          result.sha256.empty() ? nlohmann::json(nullptr) : nlohmann::json(ToUtf8(result.sha256));
     } else {
-      WriteOut(result.installer + L"\n");
+      object["messageId"] =
+          report.messageId != uitext::kOwnText ? nlohmann::json(report.messageId) : nlohmann::json(nullptr);
+      object["message"] =
+          report.message.empty() ? nlohmann::json(nullptr) : nlohmann::json(ToUtf8(report.message));
     }
-    return kExitBuilt;
+    WriteOut(FromUtf8(object.dump(2)) + L"\n");
+  } else if (built) {
+    WriteOut(report.result.installer + L"\n");
   }
-  if (ui.unanswered()) {
-    return kExitUnanswered;
+  return ExitCode(report.outcome);
+}
+
+// Whether the command line asks for JSON, read before it is parsed: a refused command line is
+// reported as JSON too.
+bool AsksForJson(int argc, wchar_t** argv) {
+  for (int i = 2; i < argc && std::wstring(argv[i]) != L"--"; ++i) {
+    if (std::wstring(argv[i]) == L"--json") {
+      return true;
+    }
   }
-  // The checks before anything is built refuse the input; every other failure is the build's.
-  switch (ui.lastErrorId()) {
-    case 3017:  // invalid path
-    case 3025:  // disk space
-    case 4163:  // IP address
-    case 4164:  // domain name
-    case 3143:  // Mac files missing
-    case 4172:  // Linux files missing
-      return kExitRefused;
-    default:
-      return kExitBuildFailed;
-  }
+  return false;
 }
 
 }  // namespace
 
+const CommandSpec kCreateCommand{L"create", nullptr, L"build one installer, as the dialog's Create does",
+                                 kCreateOptions};
+
 int RunCreateCommand(int argc, wchar_t** argv) {
-  const CommandSyntax syntax{{L"--platform", L"--package", L"--setup", L"--antivirus", L"--validity",
-                              L"--destination", L"--group", L"--ip", L"--domain", L"--password-env"},
-                             {L"--yes", L"--json"},
-                             0};
   Arguments arguments;
   std::wstring error;
-  const bool parsed = ParseArguments(argc, argv, 2, syntax, arguments, error);
+  const bool parsed = ParseArguments(argc, argv, 2, kCreateCommand, arguments, error);
+  if (parsed && arguments.help) {
+    WriteOut(CommandHelp(kCreateCommand));
+    return ExitCode(Outcome::kBuilt);
+  }
+  const bool json = AsksForJson(argc, argv);
 
   CtmrovaneApp app(::GetModuleHandleW(nullptr));
   app.InitTraceLog();
@@ -335,35 +397,33 @@ int RunCreateCommand(int argc, wchar_t** argv) {
   // The variable goes before anything else can start a child process, also when the command
   // line is refused.
   passwordfile::Password password;
+  Report report;
   const bool passwordTaken =
-      !arguments.Has(L"--password-env") || TakePassword(arguments.Value(L"--password-env"), password, error);
+      !arguments.Has(L"--password-env") || TakePassword(arguments.Value(L"--password-env"), password, report);
+  if (!parsed) {
+    report = UsageError(error);
+  }
   if (!parsed || !passwordTaken) {
-    if (!error.empty()) {
-      WriteUsageError(L"create", error);
-    }
-    return kExitRefused;
+    return Finish(report, json);
   }
 
-  int code = kExitOtherCopy;
   switch (app.AcquireSingleInstance()) {
     case CtmrovaneApp::InstanceLock::kAcquired:
       tracelog::GetSettings().enabled = true;
       passwordfile::RemoveLeftover(app.programFolder());
-      code = Create(arguments, password, app.programFolder()[0] != L'\0' ? app.programFolder() : nullptr);
+      report = Create(arguments, password, app.programFolder()[0] != L'\0' ? app.programFolder() : nullptr);
       break;
     case CtmrovaneApp::InstanceLock::kOtherCopy:
-      WriteErr(
-          L"Another copy of the Client Packager is running for this server; try again when it has ended.\n");
+      report = Stop(
+          Outcome::kOtherCopy,
+          L"Another copy of the Client Packager is running for this server; try again when it has ended.");
       break;
-    case CtmrovaneApp::InstanceLock::kDenied: {
-      wchar_t text[1024];
-      LoadUiText(uitext::kErrInstanceLockDenied, text);
-      WriteErr(MessageLine(text) + L"\n");
+    case CtmrovaneApp::InstanceLock::kDenied:
+      report = Stop(Outcome::kOtherCopy, uitext::kErrInstanceLockDenied);
       break;
-    }
   }
   app.ExitInstance();
-  return code;
+  return Finish(report, json);
 }
 
 }  // namespace cli

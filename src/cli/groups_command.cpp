@@ -16,12 +16,27 @@
 
 namespace cli {
 
+namespace {
+
+constexpr OptionSpec kGroupsOptions[] = {
+    {L"--json", nullptr, L"the tree as one JSON document on standard output"},
+};
+
+}  // namespace
+
+const CommandSpec kGroupsCommand{L"groups", nullptr, L"list the server's group tree: name, path, GUID",
+                                 kGroupsOptions};
+
 int RunGroupsCommand(int argc, wchar_t** argv) {
   Arguments arguments;
   std::wstring error;
-  if (!ParseArguments(argc, argv, 2, CommandSyntax{{}, {L"--json"}, 0}, arguments, error)) {
+  if (!ParseArguments(argc, argv, 2, kGroupsCommand, arguments, error)) {
     WriteUsageError(L"groups", error);
-    return kExitRefused;
+    return ExitCode(Outcome::kRefused);
+  }
+  if (arguments.help) {
+    WriteOut(CommandHelp(kGroupsCommand));
+    return ExitCode(Outcome::kBuilt);
   }
   // Without the lock the log may be a running copy's: this command writes none.
   tracelog::GetSettings().enabled = false;
@@ -31,9 +46,8 @@ int RunGroupsCommand(int argc, wchar_t** argv) {
   std::vector<groups::TreeGroup> tree;
   wchar_t text[1024];
   if (!groups::ReadGroupTree(tree, L"tmrovane.com groups")) {
-    LoadUiText(uitext::kErrLoadGroups, text);
-    WriteErr(MessageLine(text) + L"\n");
-    return kExitBuildFailed;
+    WriteMessage(uitext::kErrLoadGroups);
+    return ExitCode(Outcome::kFailed);
   }
   LoadUiText(uitext::kGroupTreeRoot, text);
   if (arguments.Has(L"--json")) {
@@ -47,7 +61,7 @@ int RunGroupsCommand(int argc, wchar_t** argv) {
     }
     const nlohmann::json json{{"root", ToUtf8(text)}, {"groups", list}};
     WriteOut(FromUtf8(json.dump(2)) + L"\n");
-    return kExitBuilt;
+    return ExitCode(Outcome::kBuilt);
   }
   std::wstring listing = std::wstring(text) + L"\n";
   for (const groups::TreeGroup& group : tree) {
@@ -55,7 +69,7 @@ int RunGroupsCommand(int argc, wchar_t** argv) {
                (group.guid.empty() ? L"(no valid GUID)" : group.guid) + L"\n";
   }
   WriteOut(listing);
-  return kExitBuilt;
+  return ExitCode(Outcome::kBuilt);
 }
 
 }  // namespace cli

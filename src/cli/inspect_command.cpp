@@ -22,6 +22,10 @@
 namespace cli {
 namespace {
 
+constexpr OptionSpec kInspectOptions[] = {
+    {L"--json", nullptr, L"the report as one JSON document on standard output"},
+};
+
 // The settings file's text: UTF-16LE after its byte-order mark (Windows and Mac builds), the
 // ANSI code page otherwise (Linux builds).
 std::wstring DecodeSettings(const std::string& bytes) {
@@ -276,12 +280,21 @@ nlohmann::json RenderJson(const Report& report) {
 
 }  // namespace
 
+const CommandSpec kInspectCommand{L"inspect", L"FILE",
+                                  L"what an installer made by this program carries: mode, alternate address, "
+                                  L"group,\nserver-info record, files, SHA-256",
+                                  kInspectOptions};
+
 int RunInspectCommand(int argc, wchar_t** argv) {
   Arguments arguments;
   std::wstring error;
-  if (!ParseArguments(argc, argv, 2, CommandSyntax{{}, {L"--json"}, 1}, arguments, error)) {
+  if (!ParseArguments(argc, argv, 2, kInspectCommand, arguments, error)) {
     WriteUsageError(L"inspect", error);
-    return kExitRefused;
+    return ExitCode(Outcome::kRefused);
+  }
+  if (arguments.help) {
+    WriteOut(CommandHelp(kInspectCommand));
+    return ExitCode(Outcome::kBuilt);
   }
   tracelog::GetSettings().enabled = false;
   CtmrovaneApp app(::GetModuleHandleW(nullptr));
@@ -293,11 +306,11 @@ int RunInspectCommand(int argc, wchar_t** argv) {
   std::wstring hash;
   if (!ReadInstaller(path, contents, error) || !HashFileSha256(path.c_str(), hash)) {
     WriteErr(L"tmrovane inspect: " + (error.empty() ? L"cannot read " + path : error) + L"\n");
-    return kExitUnreadable;
+    return ExitCode(Outcome::kUnreadable);
   }
   const Report report = MakeReport(path, contents, hash);
   WriteOut(arguments.Has(L"--json") ? FromUtf8(RenderJson(report).dump(2)) + L"\n" : RenderText(report));
-  return kExitBuilt;
+  return ExitCode(Outcome::kBuilt);
 }
 
 }  // namespace cli

@@ -72,28 +72,24 @@ TEST(TarReaderTest, ReadsWholeArchivesAndRefusesEveryDamage) {
   }
 }
 
-TEST(ConsoleTextTest, ShownTextsCarryTheIdOfTheirTableText) {
-  struct Row {
-    const wchar_t* shown;
+// A message line: the ID before a text of the table, none before a text of the program's own, and
+// one line whatever the text's line breaks.
+TEST(ConsoleTextTest, MessageLinesCarryTheIdOfTheirText) {
+  const struct {
+    UINT id;
+    const wchar_t* text;
     const wchar_t* line;
-  };
-  const Row rows[] = {
-      {L"Please specify a valid path.", L"3017: Please specify a valid path."},
-      {L"wsnode32.exe has been created successfully.", L"3019: wsnode32.exe has been created successfully."},
-      {L"MCWSNODE.TAR has been created successfully at C:\\web\\build\\cnmac.",
-       L"118: MCWSNODE.TAR has been created successfully at C:\\web\\build\\cnmac."},
-      {L"Creating client agent installer including Halvane will take some time.\n Do you wish to continue?",
+  } rows[] = {
+      {3017, L"Please specify a valid path.", L"3017: Please specify a valid path."},
+      {3026,
+       L"Creating client agent installer including Halvane will take some time.\n Do you wish to continue?",
        L"3026: Creating client agent installer including Halvane will take some time.  Do you wish to "
        L"continue?"},
-      {L"Another program holds this server's Client Packager lock, and it could not be checked. Close other "
-       L"copies, or ask an administrator to sign out other sessions.",
-       L"Another program holds this server's Client Packager lock, and it could not be checked. Close other "
-       L"copies, or ask an administrator to sign out other sessions."},
-      {L"Something no table holds", L"Something no table holds"},
+      {uitext::kOwnText, L"ERROR_BAD_QUERY_SYNTAX", L"ERROR_BAD_QUERY_SYNTAX"},
+      {uitext::kOwnText, L"two\r\nlines", L"two lines"},
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(testing::Message() << static_cast<const void*>(row.shown));
-    EXPECT_EQ(std::wstring(row.line), cli::MessageLine(row.shown));
+  for (const auto& row : rows) {
+    EXPECT_EQ(std::wstring(row.line), cli::MessageLine(row.id, row.text));
   }
 }
 

@@ -5,11 +5,9 @@
 
 #include <windows.h>
 
-#include <cstdint>
 #include <string>
 
 #include "options/build_kind.h"
-#include "uitext/ui_text.h"
 
 // Combo indexes as the main dialog inserts its items.
 enum PackageIndex : int { kPackageCustom = 0, kPackageMinimal = 1 };
@@ -45,14 +43,6 @@ struct BuildOptions {
   std::wstring installFolder;   // server installation folder, ending with a backslash
   std::wstring webBuildFolder;  // its long form followed by "web\build"
   std::wstring groupName;
-  std::wstring groupGuid;  // at most 39 characters
-  uint16_t groupId = 1;
+  std::wstring groupGuid;    // at most 39 characters
   int installationMode = 0;  // 1 or 2 from the console configuration
-
-  // What Create derived before dispatching a build: the validated alternate address (IP
-  // address or domain name; empty when no alternate connection is chosen or it is not valid),
-  // the text to show for an address that is not valid (null when it is), and the build kind.
-  std::wstring alternateAddress;
-  const UiText* alternateAddressError = nullptr;
-  BuildKindInfo build;
 };

@@ -1,9 +1,11 @@
 #pragma once
 // A build's window side for tests: messages and questions answered from a script like
-// ScriptedPrompt, the password dialog replaced by a function that may hand back a password.
+// ScriptedPrompt (each shown as the dialog would show it), the password dialog replaced by a
+// function that may hand back a password.
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "build/build_ui.h"
@@ -16,15 +18,18 @@ class ScriptedBuildUi final : public IBuildUi {
   explicit ScriptedBuildUi(std::deque<int> answers = {}, int otherwise = IDOK)
       : prompt_(std::move(answers), otherwise) {}
 
-  int Show(const wchar_t* text, UINT style) override {
-    if (onShow) {
-      onShow(text);
-    }
-    return prompt_.Show(text, style);
+  void Show(const BuildMessage& message) override {
+    ids.push_back(message.id());
+    Record(message);
+  }
+  bool Ask(BuildQuestion question) override {
+    questions.push_back(question);
+    return Record(QuestionMessage(question)) == IDYES;
   }
   PasswordAnswer AskPassword(passwordfile::Password& answer) override {
     return password ? password(answer) : PasswordAnswer::kCancelled;
   }
+  void Stage(BuildStage stage, bool started) override { stages.emplace_back(stage, started); }
 
   const std::vector<ScriptedPrompt::Shown>& shown() const { return prompt_.shown; }
   // The texts shown, in order.
@@ -40,8 +45,21 @@ class ScriptedBuildUi final : public IBuildUi {
   std::function<PasswordAnswer(passwordfile::Password& password)> password;
   // Called with every text before it is answered, e.g. to inject a fault at that point.
   std::function<void(const wchar_t* text)> onShow;
+  // The IDs of the messages shown and the questions asked, in order.
+  std::vector<UINT> ids;
+  std::vector<BuildQuestion> questions;
+  // Every stage's start (true) and end (false), in order.
+  std::vector<std::pair<BuildStage, bool>> stages;
 
  private:
+  int Record(const BuildMessage& message) {
+    const std::wstring text = message.Format();
+    if (onShow) {
+      onShow(text.c_str());
+    }
+    return prompt_.Show(text.c_str(), message.style);
+  }
+
   ScriptedPrompt prompt_;
 };
 

@@ -13,23 +13,27 @@
 #include <cwchar>
 #include <string>
 
-#include "options/build_options.h"
-#include "build/tar_client_dispatch.h"
-#include "framework/prompt.h"
+#include "build/create.h"
 #include "log/trace_log.h"
 
 namespace {
 
-class PrintingPrompt final : public fw::IUserPrompt {
+class PrintingPrompt final : public IBuildUi {
  public:
   explicit PrintingPrompt(int answer) : answer_(answer) {}
-  int Show(const wchar_t* text, UINT style) override {
-    wprintf(L"message %u: %ls\n", style, text);
-    fflush(stdout);
-    return (style & MB_YESNO) ? answer_ : IDOK;
+  void Show(const BuildMessage& message) override { Print(message); }
+  bool Ask(BuildQuestion question) override {
+    Print(QuestionMessage(question));
+    return answer_ == IDYES;
   }
+  PasswordAnswer AskPassword(passwordfile::Password&) override { return PasswordAnswer::kNotShown; }
 
  private:
+  static void Print(const BuildMessage& message) {
+    wprintf(L"message %u: %ls\n", message.style, message.Format().c_str());
+    fflush(stdout);
+  }
+
   int answer_;
 };
 
@@ -53,8 +57,10 @@ int wmain(int argc, wchar_t** argv) {
     fwprintf(stderr, L"tarbuild_tool: KIND must be 3 to 6\n");
     return 2;
   }
-  options.build.kind = static_cast<BuildKind>(kind);
-  options.build.bitness = options.build.kind == BuildKind::Linux32 ? 32 : 64;
+  const bool mac = kind <= static_cast<int>(BuildKind::MacAgent);
+  options.platformIndex = mac ? kPlatformMac : kPlatformLinux;
+  options.antivirusIndex = kind == static_cast<int>(BuildKind::MacAv) ? kAntivirusYes : kAntivirusNo;
+  options.setupTypeIndex = kind == static_cast<int>(BuildKind::Linux32) ? kSetupLinux32 : kSetupLinux64;
   options.installFolder = argv[2];
   wchar_t longForm[MAX_PATH];
   const DWORD longLength = ::GetLongPathNameW(argv[2], longForm, MAX_PATH);
@@ -72,7 +78,8 @@ int wmain(int argc, wchar_t** argv) {
       answer = wcscmp(argv[i + 1], L"no") == 0 ? IDNO : IDYES;
     } else if (option == L"--alternate") {
       options.alternateConnection = true;
-      options.alternateAddress = argv[i + 1];
+      options.alternateByDomainName = true;
+      options.alternateDomain = argv[i + 1];
     } else if (option == L"--mode") {
       options.installationMode = _wtoi(argv[i + 1]);
     } else if (option == L"--group") {
@@ -83,5 +90,5 @@ int wmain(int argc, wchar_t** argv) {
     }
   }
   PrintingPrompt prompt(answer);
-  return CreateTarClientBuild(options, prompt) ? 0 : 1;
+  return RunCreate(options, prompt, nullptr, L"tarbuild_tool").outcome == CreateOutcome::kBuilt ? 0 : 1;
 }

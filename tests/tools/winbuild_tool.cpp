@@ -19,22 +19,24 @@ namespace {
 class ConsoleUi final : public IBuildUi {
  public:
   explicit ConsoleUi(std::wstring answers) : answers_(std::move(answers)) {}
-  int Show(const wchar_t* text, UINT style) override {
-    std::wstring line = text;
+  void Show(const BuildMessage& message) override { Print(message); }
+  bool Ask(BuildQuestion question) override {
+    Print(QuestionMessage(question));
+    const wchar_t answer = next_ < answers_.size() ? answers_[next_++] : L'N';
+    return answer == L'Y';
+  }
+  PasswordAnswer AskPassword(passwordfile::Password&) override { return PasswordAnswer::kCancelled; }
+
+ private:
+  static void Print(const BuildMessage& message) {
+    std::wstring line = message.Format();
     for (wchar_t& c : line) {
       c = c == L'\n' ? L' ' : c;
     }
     wprintf(L"shown: %ls\n", line.c_str());
     fflush(stdout);
-    if ((style & MB_YESNO) == 0) {
-      return IDOK;
-    }
-    const wchar_t answer = next_ < answers_.size() ? answers_[next_++] : L'N';
-    return answer == L'Y' ? IDYES : IDNO;
   }
-  PasswordAnswer AskPassword(passwordfile::Password&) override { return PasswordAnswer::kCancelled; }
 
- private:
   std::wstring answers_;
   size_t next_ = 0;
 };
@@ -73,5 +75,6 @@ int wmain(int argc, wchar_t** argv) {
     }
   }
   ConsoleUi ui(answers);
-  return RunCreate(options, ui, programFolder.c_str(), L"winbuild_tool").built ? 0 : 1;
+  return RunCreate(options, ui, programFolder.c_str(), L"winbuild_tool").outcome == CreateOutcome::kBuilt ? 0
+                                                                                                          : 1;
 }
