@@ -233,6 +233,9 @@ struct SigningCertificate::State {
           ncrypt.openKey(cngProvider.get(), &key, location.container.c_str(), 0,
                          NCRYPT_SILENT_FLAG | (location.flags ? NCRYPT_MACHINE_KEY_FLAG : 0));
       cngKey.reset(key);
+      if (status != ERROR_SUCCESS) {
+        TraceLog(1, kTag, L"NCryptOpenKey failed (Err -> %#x)", static_cast<unsigned>(status));
+      }
       return status == ERROR_SUCCESS;
     }
     // The platform's own silent check first; then the key set again through the provider type

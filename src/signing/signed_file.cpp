@@ -183,9 +183,11 @@ SignResult SignMsi(const std::wstring& path, const SigningCertificate& signer, D
 
 std::wstring NameText(const CERT_NAME_BLOB& name) {
   CERT_NAME_BLOB copy = name;
-  const DWORD length = ::CertNameToStrW(X509_ASN_ENCODING, &copy, CERT_X500_NAME_STR, nullptr, 0);
+  const DWORD length = ::CertNameToStrW(X509_ASN_ENCODING, &copy,
+                                        CERT_X500_NAME_STR | CERT_NAME_STR_NO_QUOTING_FLAG, nullptr, 0);
   std::wstring text(length, L'\0');
-  ::CertNameToStrW(X509_ASN_ENCODING, &copy, CERT_X500_NAME_STR, text.data(), length);
+  ::CertNameToStrW(X509_ASN_ENCODING, &copy, CERT_X500_NAME_STR | CERT_NAME_STR_NO_QUOTING_FLAG, text.data(),
+                   length);
   text.resize(length > 0 ? length - 1 : 0);
   return text;
 }

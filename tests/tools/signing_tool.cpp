@@ -13,7 +13,8 @@
 //
 // pfx and thumbprint print "check: NAME" and, per file, "FILE: RESULT". Exit code 0 when every
 // step worked, 10 + the check's value for a refused certificate, 20 + the result's value for a
-// file that could not be signed, 1 for another failure, 2 for a wrong command line.
+// file that could not be signed, 1 for another failure, 2 for a wrong command line. The trace goes
+// to the file named by the environment variable SIGNING_TOOL_LOG, if set.
 
 #include <windows.h>
 // After windows.h: these rely on its types.
@@ -30,6 +31,7 @@
 #include <vector>
 
 #include "handles/handles.h"
+#include "log/trace_log.h"
 #include "signing/certificate.h"
 #include "signing/signed_file.h"
 
@@ -184,6 +186,14 @@ bool ImportKey(const std::vector<BYTE>& der, const wchar_t* name, bool cng) {
     status = ::NCryptImportKey(provider.get(), 0, BCRYPT_RSAPRIVATE_BLOB, &parameters,
                                reinterpret_cast<NCRYPT_KEY_HANDLE*>(key.put()), blob.data(),
                                static_cast<DWORD>(blob.size()), NCRYPT_OVERWRITE_KEY_FLAG);
+    // Wine 8's key storage keeps no named keys: the key is imported for this process alone, and
+    // the certificate still names it, so that a lookup reaches the key storage branch.
+    if (status == NTE_NOT_SUPPORTED) {
+      fwprintf(stderr, L"note: the key storage provider keeps no named keys\n");
+      status = ::NCryptImportKey(provider.get(), 0, BCRYPT_RSAPRIVATE_BLOB, nullptr,
+                                 reinterpret_cast<NCRYPT_KEY_HANDLE*>(key.put()), blob.data(),
+                                 static_cast<DWORD>(blob.size()), 0);
+    }
   }
   if (status != ERROR_SUCCESS) {
     fwprintf(stderr, L"NCryptImportKey failed (%#lx)\n", static_cast<unsigned long>(status));
@@ -297,6 +307,11 @@ int Containers() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  wchar_t logPath[MAX_PATH];
+  const DWORD logLength = ::GetEnvironmentVariableW(L"SIGNING_TOOL_LOG", logPath, MAX_PATH);
+  if (logLength > 0 && logLength < MAX_PATH) {
+    tracelog::GetSettings().filePath = logPath;
+  }
   const std::wstring command = argc > 1 ? argv[1] : L"";
   std::unique_ptr<signing::SigningCertificate> signer;
   if (command == L"pfx" && argc >= 4) {
