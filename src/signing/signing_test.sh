@@ -193,6 +193,16 @@ report resign.msi | grep -qx "thumbprint: $(thumb other)" || fail "the re-signed
 [ "$(msiinfo streams resign.msi | grep -c DigitalSignature)" == 1 ] || fail "the re-signed MSI has not one signature"
 check_containers "a failed run"
 
+# --- What an earlier signer may leave goes, and a storage's streams and class ID are covered.
+fresh old.msi
+run_tool old-signature "$(winpath "$work/old.msi")" >/dev/null || fail "the old signature cannot be made"
+SIGNING_PASSWORD=secret run_tool pfx "$(winpath "$work/signer.pfx")" SIGNING_PASSWORD "$(winpath "$work/old.msi")" >/dev/null ||
+  fail "an MSI with an old signature and a storage could not be signed"
+verify old.msi || fail "the MSI with a storage fails verification: $(tail -5 old.msi.verify)"
+compound=$(7zz l -tCompound old.msi 2>&1) || true
+grep -q "Nested/a$" <<<"$compound" || fail "the storage's streams are gone"
+! grep -q "MsiDigitalSignatureEx" <<<"$compound" || fail "the old signature's extension is still there"
+
 # --- From the store, by thumbprint as the certificate dialog copies it: U+200E, spaces, lower case.
 run_tool add "$(winpath "$work/signer.der")" "$(winpath "$work/signer.key.der")" signing-test-capi capi >/dev/null &&
   added+=("$signer_thumb signing-test-capi capi") || fail "the signer cannot be put into the store"

@@ -10,6 +10,9 @@
 //   signing_tool add-ca CERT.der                        the certificate into CurrentUser\CA
 //   signing_tool remove THUMBPRINT NAME capi|cng        both out again
 //   signing_tool containers                             every CryptoAPI key container, one a line
+//   signing_tool old-signature MSI                      gives MSI what an earlier signer may leave:
+//                                                       \005MsiDigitalSignatureEx, and a storage
+//                                                       with a class ID and streams of its own
 //
 // pfx and thumbprint print "check: NAME" and, per file, "FILE: RESULT". Exit code 0 when every
 // step worked, 10 + the check's value for a refused certificate, 20 + the result's value for a
@@ -304,6 +307,34 @@ int Containers() {
   return 0;
 }
 
+int OldSignature(const wchar_t* path) {
+  fw::UniqueCom<IStorage> root;
+  fw::UniqueCom<IStorage> child;
+  fw::UniqueCom<IStream> stream;
+  ULONG written = 0;
+  static constexpr char kBytes[] = "not a signature";
+  // A class ID whose bytes are not symmetric, so that a digest taking them in another order fails.
+  static constexpr CLSID kClass = {
+      0x01234567, 0x89AB, 0xCDEF, {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF}};
+  const bool ok =
+      SUCCEEDED(::StgOpenStorageEx(path, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, STGFMT_STORAGE, 0, nullptr,
+                                   nullptr, IID_IStorage, reinterpret_cast<void**>(root.put()))) &&
+      SUCCEEDED(root.get()->CreateStream(L"\x0005MsiDigitalSignatureEx",
+                                         STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE, 0, 0,
+                                         stream.put())) &&
+      SUCCEEDED(stream.get()->Write(kBytes, sizeof kBytes, &written)) &&
+      SUCCEEDED(root.get()->CreateStorage(L"Nested", STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE, 0, 0,
+                                          child.put())) &&
+      SUCCEEDED(child.get()->SetClass(kClass)) &&
+      SUCCEEDED(child.get()->CreateStream(L"b", STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE, 0, 0,
+                                          stream.put())) &&
+      SUCCEEDED(stream.get()->Write("second", 6, &written)) &&
+      SUCCEEDED(child.get()->CreateStream(L"a", STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE, 0, 0,
+                                          stream.put())) &&
+      SUCCEEDED(stream.get()->Write("first", 5, &written));
+  return ok ? 0 : 1;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -339,6 +370,9 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (command == L"remove" && argc == 5) {
     return Remove(argv[2], argv[3], std::wcscmp(argv[4], L"cng") == 0);
+  }
+  if (command == L"old-signature" && argc == 3) {
+    return OldSignature(argv[2]);
   }
   if (command == L"containers" && argc == 2) {
     return Containers();
