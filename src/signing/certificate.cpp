@@ -247,9 +247,8 @@ struct SigningCertificate::State {
                                              &mustFree)) {
       return false;
     }
-    if (mustFree) {
-      fw::UniqueCryptProvider checked(handle);
-    }
+    // Only the check's handle: signing needs the provider type with SHA-256 below.
+    const fw::UniqueCryptProvider checked(mustFree ? handle : 0);
     if (!::CryptAcquireContextW(capi.put(), location.container.c_str(), nullptr, PROV_RSA_AES,
                                 CRYPT_SILENT | location.flags)) {
       return false;

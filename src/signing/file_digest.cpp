@@ -38,8 +38,11 @@ PeRead ReadPeLayout(HANDLE file, uint64_t size, PeLayout& layout) {
   const uint32_t peOffset = Dword(dos + 60);
   // Signature, file header, and the optional header up to the certificate table entry of a PE32+.
   uint8_t headers[4 + 20 + 152];
-  if (peOffset > size || !ReadAt(file, peOffset, headers, sizeof headers, got)) {
-    return got == 0 && peOffset <= size ? PeRead::kReadFailed : PeRead::kNotPe;
+  if (peOffset > size) {
+    return PeRead::kNotPe;
+  }
+  if (!ReadAt(file, peOffset, headers, sizeof headers, got)) {
+    return PeRead::kReadFailed;
   }
   if (got < sizeof headers || std::memcmp(headers, "PE\0\0", 4) != 0) {
     return PeRead::kNotPe;

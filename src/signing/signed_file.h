@@ -21,8 +21,10 @@ enum class SignResult {
   kSignFailed,   // the key refused to sign
 };
 
-// Signs the file at `path` with `signer`. `error` gets the failing call's code (a Win32 error or
-// an HRESULT), or 0.
+// Signs the file at `path` with `signer`, in place: call it on the finished installer at its
+// temporary name, before it replaces anything. After kReadFailed, kWriteFailed or kSignFailed the
+// file may be partly changed and must be discarded; after kAlreadySigned and kUnsupported it is
+// untouched. `error` gets the failing call's code (a Win32 error or an HRESULT), or 0.
 SignResult SignFile(const std::wstring& path, const SigningCertificate& signer, DWORD& error);
 
 struct SignatureReport {
