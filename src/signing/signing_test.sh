@@ -5,6 +5,7 @@
 # signed MSI, and a small checksum reader checks the PE checksum. Every refusal of a certificate
 # gets a row, and the key containers must be the same after every run as before.
 # Usage: signing_test.sh PATH/TO/signing_tool.exe PATH/TO/7z.sfx PATH/TO/template.wxs
+# OSSLSIGNCODE names another osslsigncode to verify with (another release than the one installed).
 set -euo pipefail
 tool=$(realpath "$1")
 sfx=$(realpath "$2")
@@ -105,7 +106,7 @@ fresh() {  # fresh NAME: a new unsigned copy of setup.exe, tool.exe or template.
 }
 
 verify() {  # verify FILE: osslsigncode accepts it against the root alone
-  osslsigncode verify -CAfile root.pem -in "$1" >"$1.verify" 2>&1
+  "${OSSLSIGNCODE:-osslsigncode}" verify -CAfile root.pem -in "$1" >"$1.verify" 2>&1
 }
 pe_checksum_ok() {
   python3 - "$1" <<'PY'
