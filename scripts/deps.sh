@@ -30,6 +30,8 @@ DEPS_PACKAGES=(
   "msitools msiinfo msibuild"
   "nlohmann-json3-dev -"
   "wixl wixl"
+  "osslsigncode osslsigncode"
+  "openssl openssl"
   "npm|nodejs npm"
   "python3 python3"
   "time /usr/bin/time"

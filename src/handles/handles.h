@@ -5,6 +5,8 @@
 
 #include <io.h>
 #include <windows.h>
+// After windows.h: wincrypt.h relies on its types.
+#include <wincrypt.h>
 
 #include <utility>
 
@@ -118,6 +120,49 @@ struct CrtFileTraits {
   static bool Close(Type fd) noexcept { return ::_close(fd) == 0; }
 };
 
+// Certificate stores (CertOpenStore, PFXImportCertStore).
+struct CertStoreTraits {
+  using Type = HCERTSTORE;
+  static Type Invalid() noexcept { return nullptr; }
+  static bool IsValid(Type h) noexcept { return h != nullptr; }
+  static bool Close(Type h) noexcept { return ::CertCloseStore(h, 0) != FALSE; }
+};
+
+// One reference to a certificate (CertFindCertificateInStore, CertDuplicateCertificateContext).
+struct CertContextTraits {
+  using Type = PCCERT_CONTEXT;
+  static Type Invalid() noexcept { return nullptr; }
+  static bool IsValid(Type h) noexcept { return h != nullptr; }
+  static bool Close(Type h) noexcept { return ::CertFreeCertificateContext(h) != FALSE; }
+};
+
+// CryptoAPI provider contexts (CryptAcquireContextW).
+struct CryptProviderTraits {
+  using Type = HCRYPTPROV;
+  static Type Invalid() noexcept { return 0; }
+  static bool IsValid(Type h) noexcept { return h != 0; }
+  static bool Close(Type h) noexcept { return ::CryptReleaseContext(h, 0) != FALSE; }
+};
+
+struct CryptHashTraits {
+  using Type = HCRYPTHASH;
+  static Type Invalid() noexcept { return 0; }
+  static bool IsValid(Type h) noexcept { return h != 0; }
+  static bool Close(Type h) noexcept { return ::CryptDestroyHash(h) != FALSE; }
+};
+
+// One reference to a COM object (IStorage, IStream, IEnumSTATSTG).
+template <typename Interface>
+struct ComTraits {
+  using Type = Interface*;
+  static Type Invalid() noexcept { return nullptr; }
+  static bool IsValid(Type p) noexcept { return p != nullptr; }
+  static bool Close(Type p) noexcept {
+    p->Release();
+    return true;
+  }
+};
+
 // Looks up an export (by name, or by ordinal through MAKEINTRESOURCEA) as a typed function
 // pointer; null when the module lacks it.
 template <typename Function>
@@ -136,5 +181,11 @@ using UniqueRegion = UniqueHandle<GdiTraits<HRGN>>;
 using UniqueMemoryDc = UniqueHandle<MemoryDcTraits>;
 using UniqueWindow = UniqueHandle<WindowTraits>;
 using UniqueCrtFile = UniqueHandle<CrtFileTraits>;
+using UniqueCertStore = UniqueHandle<CertStoreTraits>;
+using UniqueCertContext = UniqueHandle<CertContextTraits>;
+using UniqueCryptProvider = UniqueHandle<CryptProviderTraits>;
+using UniqueCryptHash = UniqueHandle<CryptHashTraits>;
+template <typename Interface>
+using UniqueCom = UniqueHandle<ComTraits<Interface>>;
 
 }  // namespace fw

@@ -110,4 +110,25 @@ TEST(UniqueHandle, FindHandleAndCrtFileAreClosedByReset) {
   EXPECT_TRUE(RemoveDirectoryW(folder.c_str())) << "a listing left open holds the folder: " << GetLastError();
 }
 
+// A COM reference is given back once, by Release, across a move; a certificate store is closed
+// through its owner.
+TEST(UniqueHandle, ComReferencesAndCertificateStoresAreGivenBackOnce) {
+  struct Counted {
+    int released = 0;
+    void Release() { ++released; }
+  } object;
+  {
+    fw::UniqueCom<Counted> first(&object);
+    fw::UniqueCom<Counted> second(std::move(first));
+    EXPECT_EQ(0, object.released);
+  }
+  EXPECT_EQ(1, object.released);
+
+  fw::UniqueCertStore store(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
+  ASSERT_TRUE(store.valid());
+  // A store with no certificate context left open closes cleanly.
+  EXPECT_TRUE(store.Close());
+  EXPECT_FALSE(store.valid());
+}
+
 }  // namespace

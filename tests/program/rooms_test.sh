@@ -3,7 +3,7 @@
 # it only, never of a room above it. Lists every include that reaches up.
 set -euo pipefail
 src=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../src" && pwd)
-rooms=(handles log uitext framework contracts options installation controls serverinfo password groups mail build app cli)
+rooms=(handles log uitext framework signing contracts options installation controls serverinfo password groups mail build app cli)
 declare -A level
 for i in "${!rooms[@]}"; do level[${rooms[$i]}]=$i; done
 failures=0
