@@ -241,10 +241,10 @@ struct SigningCertificate::State {
     // The platform's own silent check first; then the key set again through the provider type
     // that has SHA-256, which the one a PFX import names may lack.
     HCRYPTPROV_OR_NCRYPT_KEY_HANDLE handle = 0;
-    DWORD spec = 0;
+    DWORD acquiredKeyKind = 0;
     BOOL mustFree = FALSE;
-    if (!::CryptAcquireCertificatePrivateKey(cert.get(), CRYPT_ACQUIRE_SILENT_FLAG, nullptr, &handle, &spec,
-                                             &mustFree)) {
+    if (!::CryptAcquireCertificatePrivateKey(cert.get(), CRYPT_ACQUIRE_SILENT_FLAG, nullptr, &handle,
+                                             &acquiredKeyKind, &mustFree)) {
       return false;
     }
     // Only the check's handle: signing needs the provider type with SHA-256 below.
@@ -253,10 +253,10 @@ struct SigningCertificate::State {
                                 CRYPT_SILENT | location.flags)) {
       return false;
     }
-    // The key can sit under another spec than the property says: take the one that is there.
-    const DWORD specs[] = {location.keySpec == AT_SIGNATURE ? DWORD{AT_SIGNATURE} : DWORD{AT_KEYEXCHANGE},
-                           location.keySpec == AT_SIGNATURE ? DWORD{AT_KEYEXCHANGE} : DWORD{AT_SIGNATURE}};
-    for (DWORD candidate : specs) {
+    // The key can sit under another key kind than the property says: take the one that is there.
+    const DWORD keyKinds[] = {location.keySpec == AT_SIGNATURE ? DWORD{AT_SIGNATURE} : DWORD{AT_KEYEXCHANGE},
+                              location.keySpec == AT_SIGNATURE ? DWORD{AT_KEYEXCHANGE} : DWORD{AT_SIGNATURE}};
+    for (DWORD candidate : keyKinds) {
       HCRYPTKEY key = 0;
       if (::CryptGetUserKey(capi.get(), candidate, &key)) {
         ::CryptDestroyKey(key);
