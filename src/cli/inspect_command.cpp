@@ -18,6 +18,7 @@
 #include "log/trace_log.h"
 #include "serverinfo/crc32.h"
 #include "serverinfo/rpinfo_file.h"
+#include "signing/signed_file.h"
 
 namespace cli {
 namespace {
@@ -166,6 +167,9 @@ struct Report {
   std::vector<std::wstring> settingsProblems;
   std::optional<RecordReport> record;
   std::vector<InstallerEntry> files;
+  // A Windows installer's signature; a problem that keeps it from being read instead.
+  std::optional<signing::SignatureReport> signature;
+  std::wstring signatureProblem;
 };
 
 std::optional<std::wstring> SettingValue(const Settings& settings, const wchar_t* key) {
@@ -182,6 +186,12 @@ Report MakeReport(const std::wstring& path, InstallerContents& contents, const s
   report.format = contents.format;
   report.sha256 = hash;
   report.files = std::move(contents.entries);
+  if (std::wstring_view(report.format) != L"TAR") {
+    signing::SignatureReport signature;
+    if (signing::ReadSignature(path, signature, report.signatureProblem)) {
+      report.signature = std::move(signature);
+    }
+  }
   if (contents.record) {
     report.record = ReadRecord(*contents.record);
   }
@@ -234,6 +244,19 @@ std::wstring RenderText(const Report& report) {
                 ? L", expires " + *record.expiry + L" local time"
                 : (record.expiryProblem.empty() ? L", no expiry" : L", expiry " + record.expiryProblem);
   }
+  if (report.signature && report.signature->present) {
+    const signing::SignatureReport& signature = *report.signature;
+    text += L"\nsignature: " + signature.digestAlgorithm + L", digest " +
+            (!signature.digestMatches   ? L"not checked"
+             : *signature.digestMatches ? L"matches the file"
+                                        : L"DOES NOT MATCH the file (changed after signing)");
+    text += L"\nsigner: " + signature.subject + L"\nsigner issuer: " + signature.issuer +
+            L"\nsigner thumbprint: " + signature.thumbprint;
+  } else if (report.signature) {
+    text += L"\nsignature: (none)";
+  } else if (std::wstring_view(report.format) != L"TAR") {
+    text += L"\nsignature: damaged: " + report.signatureProblem;
+  }
   text += L"\nfiles:\n";
   for (const InstallerEntry& entry : report.files) {
     text += L"  " + std::to_wstring(entry.size) + L"\t" + entry.name + L"\n";
@@ -270,6 +293,18 @@ nlohmann::json RenderJson(const Report& report) {
                       {"validity", record.validity},
                       {"expiryLocal", Optional(record.expiry)}};
   }
+  json["signature"] = nullptr;
+  if (report.signature && report.signature->present) {
+    const signing::SignatureReport& signature = *report.signature;
+    json["signature"] = {{"subject", ToUtf8(signature.subject)},
+                         {"issuer", ToUtf8(signature.issuer)},
+                         {"thumbprint", ToUtf8(signature.thumbprint)},
+                         {"digestAlgorithm", ToUtf8(signature.digestAlgorithm)},
+                         {"digestMatches", signature.digestMatches ? nlohmann::json(*signature.digestMatches)
+                                                                   : nlohmann::json()}};
+  } else if (!report.signature && std::wstring_view(report.format) != L"TAR") {
+    json["signature"] = {{"damaged", ToUtf8(report.signatureProblem)}};
+  }
   nlohmann::json files = nlohmann::json::array();
   for (const InstallerEntry& entry : report.files) {
     files.push_back({{"name", ToUtf8(entry.name)}, {"size", entry.size}});
@@ -282,7 +317,7 @@ nlohmann::json RenderJson(const Report& report) {
 
 const CommandSpec kInspectCommand{L"inspect", L"FILE",
                                   L"what an installer made by this program carries: mode, alternate address, "
-                                  L"group,\nserver-info record, files, SHA-256",
+                                  L"group,\nserver-info record, signature, files, SHA-256",
                                   kInspectOptions};
 
 int RunInspectCommand(int argc, wchar_t** argv) {
