@@ -544,6 +544,15 @@ std::string GroupData(GroupTree tree) {
       text += defaultGroup + line(30, 0, "Laptops") + line(31, 0, "Laptops") + line(32, 30, "Sales") +
               line(33, 31, "Sales");
       break;
+    case GroupTree::kFolderNames:
+      text += defaultGroup + line(40, 0, "Z\xC3\xBCrich office") +
+              line(41, 40,
+                   "Ingenier\xC3\xAD"
+                   "a") +
+              line(42, 41, "Build agents") + line(43, 0, "Sales\\East") + line(44, 0, "Lab: <west>?") +
+              line(45, 0, "CON") + line(46, 0, "Kiosk.") + line(47, 0, "kiosk") +
+              "48\t0\tnot-a-guid\tUnmanaged\n";
+      break;
     case GroupTree::kNone:
       break;
   }

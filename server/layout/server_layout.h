@@ -162,6 +162,9 @@ enum class GroupTree {
   kSubGroupFirst,   // a sub-group delivered before its parent (itself a sub-group), one after it
   kDuplicateNames,  // two top-level groups and two sub-groups with the same names
   kNone,            // no groups at all (not even the default group)
+  kFolderNames,     // names that are no folder names as they stand: non-ASCII, a backslash, a
+                    // reserved character, a device name, two that differ only in case and a
+                    // trailing dot, one without a valid GUID
 };
 std::string GroupData(GroupTree tree);
 

@@ -3,7 +3,7 @@
 //   srvlayout.exe SERVER_FOLDER [--program DIR | --no-program]
 //                 [--register long|short|none|remove|key-only] [--no-trailing-backslash]
 //                 [--hesinstmode VALUE | --no-hesinstmode]
-//                 [--groups FILE | --group-tree standard|deep|subgroup-first|duplicates|none]
+//                 [--groups FILE | --group-tree standard|deep|subgroup-first|duplicates|folder-names|none]
 //                 [--omit PATH]... [--omit-program PATH]... [--fail CALL]... [--fail-group CALL]...
 //                 [--grpstore BUILT_DLL] [--cnsldata BUILT_DLL] [--built DIR]
 //                 [--version VERSION | --no-version] [--success-ff]
@@ -27,7 +27,7 @@ constexpr wchar_t kUsage[] =
     L"usage: srvlayout.exe SERVER_FOLDER [--program DIR | --no-program]\n"
     L"         [--register long|short|none|remove|key-only] [--no-trailing-backslash]\n"
     L"         [--hesinstmode VALUE | --no-hesinstmode]\n"
-    L"         [--groups FILE | --group-tree standard|deep|subgroup-first|duplicates|none]\n"
+    L"         [--groups FILE | --group-tree standard|deep|subgroup-first|duplicates|folder-names|none]\n"
     L"         [--omit PATH]... [--omit-program PATH]... [--fail CALL]... [--fail-group CALL]...\n"
     L"         [--grpstore BUILT_DLL] [--cnsldata BUILT_DLL] [--built DIR]\n"
     L"         [--version VERSION | --no-version] [--success-ff]\n"
@@ -91,6 +91,7 @@ bool Parse(int argc, wchar_t** argv, serverlayout::Options* options) {
             {L"deep", serverlayout::GroupTree::kDeep},
             {L"subgroup-first", serverlayout::GroupTree::kSubGroupFirst},
             {L"duplicates", serverlayout::GroupTree::kDuplicateNames},
+            {L"folder-names", serverlayout::GroupTree::kFolderNames},
             {L"none", serverlayout::GroupTree::kNone},
         };
         const auto* found = std::find_if(std::begin(trees), std::end(trees),

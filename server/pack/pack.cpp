@@ -22,7 +22,13 @@
 //   pack.fail   when present, the setup is written as usual and the run then ends with exit
 //               code 5, so that a caller must read the exit code to notice the failure;
 //   pack.none   when present, no setup is written and the run ends with exit code 0 (only the
-//               record is written), so that a caller must check the setup itself.
+//               record is written), so that a caller must check the setup itself;
+//   pack.fail-after  decimal count of runs that pack as usual before one fails as pack.fail
+//               asks: a run that finds it above 0 lowers it by one, the run that finds 0 deletes it
+//               and fails, so that one setup of many fails;
+//   pack.hold-after  the same count for a run that holds: it deletes the switch, creates
+//               "pack.held" beside pack.exe and waits (at most two minutes) until that file is gone
+//               before it packs, so that a test can act while a known setup is being packed.
 
 #include <windows.h>
 
@@ -195,6 +201,35 @@ void DelayAsAsked() {
   }
 }
 
+// True for the run that the count in switch file `name` picks (see above); lowers the count
+// otherwise.
+bool PickedByCount(const wchar_t* name) {
+  const std::wstring path = standin::BesideModule(nullptr, name);
+  std::string text;
+  if (!standin::ReadWholeFile(path, &text)) {
+    return false;
+  }
+  const unsigned long runs = strtoul(text.c_str(), nullptr, 10);
+  if (runs == 0) {
+    ::DeleteFileW(path.c_str());
+    return true;
+  }
+  standin::WriteWholeFile(path, std::to_string(runs - 1));
+  return false;
+}
+
+// Holds the run that pack.hold-after picks until its "pack.held" file is deleted.
+void HoldAsAsked() {
+  if (!PickedByCount(L"pack.hold-after")) {
+    return;
+  }
+  const std::wstring held = standin::BesideModule(nullptr, L"pack.held");
+  standin::WriteWholeFile(held, "");
+  for (int wait = 0; wait < 2400 && ::GetFileAttributesW(held.c_str()) != INVALID_FILE_ATTRIBUTES; ++wait) {
+    ::Sleep(50);
+  }
+}
+
 bool SwitchPresent(const wchar_t* name) {
   return ::GetFileAttributesW(standin::BesideModule(nullptr, name).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
@@ -208,10 +243,11 @@ int wmain(int argc, wchar_t** argv) {
       return Fail(kBadArguments, L"usage: pack.exe ARCHIVE OUTPUT [/PWD=PASSWORD_FILE] [SIZE]");
     }
     DelayAsAsked();
+    HoldAsAsked();
     std::string password;
     const std::string* received = nullptr;
     int code = SwitchPresent(L"pack.none") ? kDone : Pack(request, &received, &password);
-    if (code == kDone && SwitchPresent(L"pack.fail")) {
+    if (code == kDone && (PickedByCount(L"pack.fail-after") || SwitchPresent(L"pack.fail"))) {
       code = Fail(kFailureAskedFor, L"failing as pack.fail asks");
     }
     WriteRecord(request, received, code);
