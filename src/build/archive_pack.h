@@ -4,9 +4,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "build/build_ui.h"
+#include "password/password_file.h"
 
 // Which of the two 7-Zip releases among the program's resources the step writes out and runs.
 enum class SevenZipRelease { kIa32, kX64 };
@@ -41,3 +43,40 @@ struct ArchivePackInputs {
 // success root.7z and the setup stay in the packer folder for the caller, and the packer folder
 // stays the process's current directory.
 bool ArchiveAndPack(const ArchivePackInputs& inputs, IBuildUi& ui);
+
+// The archive of many setups' common payload, beside root.7z in the packer folder.
+inline constexpr wchar_t kSharedArchiveName[] = L"shared.7z";
+
+struct StepFiles;
+
+// The same step for many setups that differ only in their settings file. The password is asked
+// for once and kept in memory for the whole run, 7-Zip is written out once and held until the
+// object goes, and the working folder is archived once into the shared archive. Each Pack() then
+// writes root.7z from the shared archive and one settings file by 7-Zip's update command, which
+// adds the file as a block of its own, recompresses nothing and leaves the shared archive as it
+// is, and runs the packer as ArchiveAndPack does. The shared archive, root.7z, a setup left in the
+// packer folder, 7-Zip and the password file are deleted when the object goes; the working
+// folder is the caller's.
+class SharedArchivePack {
+ public:
+  SharedArchivePack(ArchivePackInputs inputs, IBuildUi& ui);
+  ~SharedArchivePack();
+  SharedArchivePack(const SharedArchivePack&) = delete;
+  SharedArchivePack& operator=(const SharedArchivePack&) = delete;
+
+  // Asks for the password, writes 7-Zip out and archives the working folder. False after a
+  // failure it has reported (3018).
+  bool Archive();
+  // One setup, packerFolder\outputName, from the shared archive and `settingsFile` (a full path;
+  // the archive holds it under its name alone). False after a failure it has reported (3018),
+  // with no root.7z and no setup left; the shared archive serves the next setup.
+  bool Pack(const std::wstring& settingsFile);
+
+ private:
+  const ArchivePackInputs inputs_;
+  IBuildUi& ui_;
+  std::unique_ptr<StepFiles> files_;
+  const std::wstring shared_;
+  passwordfile::Password password_;
+  bool protect_ = false;
+};

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -98,3 +99,35 @@ inline BuildMessage TableMessage(const UiText& text, std::vector<std::wstring> a
 }
 // A text of the program's own, with the error icon.
 inline BuildMessage OwnMessage(std::wstring text) { return BuildMessage{nullptr, {}, std::move(text)}; }
+
+// Passes everything on to the caller's UI and keeps what ended the build: the last error shown,
+// and whether a question that stops the build was answered No.
+class RecordingBuildUi final : public IBuildUi {
+ public:
+  explicit RecordingBuildUi(IBuildUi& ui) : ui_(ui) {}
+
+  void Show(const BuildMessage& message) override {
+    if ((message.style & MB_ICONMASK) == MB_ICONERROR) {
+      lastError_ = message;
+    }
+    ui_.Show(message);
+  }
+  bool Ask(BuildQuestion question) override {
+    const bool yes = ui_.Ask(question);
+    declined_ = declined_ || (!yes && question != BuildQuestion::kProtectWithPassword);
+    return yes;
+  }
+  PasswordAnswer AskPassword(passwordfile::Password& password) override { return ui_.AskPassword(password); }
+  void PaintNow() override { ui_.PaintNow(); }
+  void Stage(BuildStage stage, bool started) override { ui_.Stage(stage, started); }
+
+  const BuildMessage* lastError() const { return lastError_ ? &*lastError_ : nullptr; }
+  bool declined() const { return declined_; }
+  // Forgets the last error, for a run that goes on to its next installer.
+  void ForgetError() { lastError_.reset(); }
+
+ private:
+  IBuildUi& ui_;
+  std::optional<BuildMessage> lastError_;
+  bool declined_ = false;
+};

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <iterator>
-#include <optional>
 
 #include "build/create_plan.h"
 #include "build/installer_hash.h"
@@ -25,36 +24,6 @@ bool IsRefusal(const BuildMessage& message) {
   return std::find(std::begin(kRefusals), std::end(kRefusals), message.text) != std::end(kRefusals);
 }
 
-// Passes everything on to the caller's UI and keeps what ended the build: the last error shown,
-// and whether a question that stops the build was answered No.
-class RecordingUi final : public IBuildUi {
- public:
-  explicit RecordingUi(IBuildUi& ui) : ui_(ui) {}
-
-  void Show(const BuildMessage& message) override {
-    if ((message.style & MB_ICONMASK) == MB_ICONERROR) {
-      lastError_ = message;
-    }
-    ui_.Show(message);
-  }
-  bool Ask(BuildQuestion question) override {
-    const bool yes = ui_.Ask(question);
-    declined_ = declined_ || (!yes && question != BuildQuestion::kProtectWithPassword);
-    return yes;
-  }
-  PasswordAnswer AskPassword(passwordfile::Password& password) override { return ui_.AskPassword(password); }
-  void PaintNow() override { ui_.PaintNow(); }
-  void Stage(BuildStage stage, bool started) override { ui_.Stage(stage, started); }
-
-  const BuildMessage* lastError() const { return lastError_ ? &*lastError_ : nullptr; }
-  bool declined() const { return declined_; }
-
- private:
-  IBuildUi& ui_;
-  std::optional<BuildMessage> lastError_;
-  bool declined_ = false;
-};
-
 // The end of a Mac or Linux build: a failure is traced (the build showed its message), a success
 // shown as 118 with the archive's name and the folder it is served from.
 bool ReportTarBuild(const CreatePlan& plan, const TarTarget& served, IBuildUi& ui, bool built,
@@ -74,7 +43,7 @@ CreateResult RunCreate(const BuildOptions& options, IBuildUi& shownTo, const wch
                        const wchar_t* tag, const signing::SigningCertificate* signer) {
   CreatePlan plan = PlanCreate(options);
   plan.signer = signer;
-  RecordingUi ui(shownTo);
+  RecordingBuildUi ui(shownTo);
   bool built = false;
   if (const auto* windows = std::get_if<WindowsTarget>(&plan.target)) {
     if (programFolder == nullptr) {
@@ -108,6 +77,11 @@ CreateResult RunCreate(const BuildOptions& options, IBuildUi& shownTo, const wch
     }
     return result;
   }
+  DescribeEnd(ui, result);
+  return result;
+}
+
+void DescribeEnd(const RecordingBuildUi& ui, CreateResult& result) {
   if (const BuildMessage* error = ui.lastError()) {
     result.messageId = error->id();
     result.message = error->Format();
@@ -115,5 +89,4 @@ CreateResult RunCreate(const BuildOptions& options, IBuildUi& shownTo, const wch
   } else if (ui.declined()) {
     result.outcome = CreateOutcome::kDeclined;
   }
-  return result;
 }

@@ -36,3 +36,7 @@ struct CreateResult {
 // read, is traced at level 1 under `tag`.
 CreateResult RunCreate(const BuildOptions& options, IBuildUi& ui, const wchar_t* programFolder,
                        const wchar_t* tag, const signing::SigningCertificate* signer = nullptr);
+
+// The outcome of a build that did not end built, from what `ui` recorded: the last error shown
+// (a refusal of the checks or a failure), or a question that stops the build answered No.
+void DescribeEnd(const RecordingBuildUi& ui, CreateResult& result);

@@ -21,6 +21,11 @@ const wchar_t* RowName(const wchar_t* entry) {
   return slash != nullptr ? slash + 1 : entry;
 }
 
+// True when `leaveOut` names the row of plan entry `entry`.
+bool IsLeftOut(const wchar_t* entry, const wchar_t* leaveOut) {
+  return leaveOut != nullptr && ::CompareStringOrdinal(RowName(entry), -1, leaveOut, -1, FALSE) == CSTR_EQUAL;
+}
+
 // folder + "\" + name into `path` (MAX_PATH); false when it does not fit.
 bool JoinPath(const wchar_t* folder, const wchar_t* name, wchar_t (&path)[MAX_PATH]) {
   return SUCCEEDED(::StringCchPrintfW(path, MAX_PATH, L"%s\\%s", folder, name));
@@ -202,7 +207,8 @@ bool GetFileName(const wchar_t* planPath, const wchar_t* section, int index, wch
   return true;
 }
 
-bool AddBinaryFilesToMsi(const wchar_t* workFolder, const wchar_t* outputName, IBuildUi& ui) {
+bool AddBinaryFilesToMsi(const wchar_t* workFolder, const wchar_t* outputName, IBuildUi& ui,
+                         const wchar_t* leaveOut) {
   static const wchar_t kTag[] = L"AddBinaryFilesToMsi";
   TraceLog(tracelog::kLevelProgress, kTag, L"Entry.");
   if (workFolder == nullptr || outputName == nullptr) {
@@ -234,6 +240,9 @@ bool AddBinaryFilesToMsi(const wchar_t* workFolder, const wchar_t* outputName, I
       return false;
     }
     TraceLog(tracelog::kLevelError, kTag, L"GetFileName (iLoop = %d) returned (%s)", index, entry);
+    if (IsLeftOut(entry, leaveOut)) {
+      continue;
+    }
     if (!InsertEntry(database.get(), workFolder, entry, ui)) {
       return false;
     }
@@ -242,7 +251,7 @@ bool AddBinaryFilesToMsi(const wchar_t* workFolder, const wchar_t* outputName, I
   return true;
 }
 
-bool VerifyMsiBinaryRows(const wchar_t* workFolder, const wchar_t* outputName) {
+bool VerifyMsiBinaryRows(const wchar_t* workFolder, const wchar_t* outputName, const wchar_t* leaveOut) {
   static const wchar_t kTag[] = L"VerifyMsiBinaryRows";
   wchar_t planPath[MAX_PATH];
   wchar_t databasePath[MAX_PATH];
@@ -268,12 +277,51 @@ bool VerifyMsiBinaryRows(const wchar_t* workFolder, const wchar_t* outputName) {
       TraceLog(tracelog::kLevelError, kTag, L"Plan entry %d unreadable", index);
       return false;
     }
+    if (IsLeftOut(entry, leaveOut)) {
+      if (StreamSize(database.get(), RowName(entry), &stored)) {
+        TraceLog(tracelog::kLevelError, kTag, L"Binary row (%s) is there", RowName(entry));
+        return false;
+      }
+      continue;
+    }
     if (!StreamSize(database.get(), RowName(entry), &stored) || file.nFileSizeHigh != 0 ||
         stored != file.nFileSizeLow) {
       TraceLog(tracelog::kLevelError, kTag, L"Binary row (%s) missing or not of its file's size",
                RowName(entry));
       return false;
     }
+  }
+  return true;
+}
+
+bool InsertMsiBinaryRow(const wchar_t* databasePath, const wchar_t* folder, const wchar_t* name,
+                        IBuildUi& ui) {
+  static const wchar_t kTag[] = L"InsertMsiBinaryRow";
+  wchar_t filePath[MAX_PATH];
+  WIN32_FILE_ATTRIBUTE_DATA file{};
+  if (!JoinPath(folder, name, filePath) || !::GetFileAttributesExW(filePath, GetFileExInfoStandard, &file)) {
+    TraceLog(tracelog::kLevelError, kTag, L"The file of row (%s) cannot be read", name);
+    return false;
+  }
+  {
+    UniqueMsiHandle database;
+    const UINT opened = ::MsiOpenDatabaseW(databasePath, MSIDBOPEN_TRANSACT, database.put());
+    if (opened != ERROR_SUCCESS) {
+      TraceLog(tracelog::kLevelError, kTag, L"MsiOpenDatabase failed (Err=%u)", opened);
+      return false;
+    }
+    if (!InsertEntry(database.get(), folder, name, ui)) {
+      return false;
+    }
+  }
+  UniqueMsiHandle written;
+  UINT stored = 0;
+  const bool found = ::MsiOpenDatabaseW(databasePath, MSIDBOPEN_READONLY, written.put()) == ERROR_SUCCESS &&
+                     StreamSize(written.get(), name, &stored);
+  if (!found || file.nFileSizeHigh != 0 || stored != file.nFileSizeLow) {
+    TraceLog(tracelog::kLevelError, kTag, L"Binary row (%s) %s: %u bytes stored, its file %lu", name,
+             found ? L"not of its file's size" : L"missing", stored, file.nFileSizeLow);
+    return false;
   }
   return true;
 }

@@ -121,6 +121,42 @@ TEST_F(MsiBuilderTest, FailuresKeepWhatWasCommittedBefore) {
   EXPECT_TRUE(prompt_.shown().empty());
 }
 
+// A database filled once without one row, and copies of it that each get their own version of
+// that row and nothing else. A row that is there already is refused.
+TEST_F(MsiBuilderTest, CopiesOfADatabaseFilledWithoutOneRowEachTakeTheirOwn) {
+  WriteFiles({{L"a.bin", "A"}, {L"wsnode.ini", "left out"}});
+  WritePlan("[CLIENT_PACKAGE]\r\nFILE_COUNT=2\r\n0=a.bin\r\n1=wsnode.ini\r\n");
+  ASSERT_TRUE(AddBinaryFilesToMsi(dir_.path().c_str(), kDatabase, prompt_, L"wsnode.ini"));
+  EXPECT_EQ(AddedRows(), (std::map<std::wstring, std::string>{{L"a.bin", "A"}}));
+  EXPECT_TRUE(VerifyMsiBinaryRows(dir_.path().c_str(), kDatabase, L"wsnode.ini"));
+  EXPECT_FALSE(VerifyMsiBinaryRows(dir_.path().c_str(), kDatabase)) << "the row left out is missing";
+
+  const struct {
+    const wchar_t* copy;
+    std::string settings;
+  } copies[] = {{L"first.msi", "the first group's settings"}, {L"second.msi", "second"}, {L"third.msi", ""}};
+  for (const auto& c : copies) {
+    ASSERT_TRUE(
+        ::CopyFileW((dir_ / kDatabase).c_str(), (dir_ / (std::wstring(L"sub\\") + c.copy)).c_str(), FALSE));
+    WriteFiles({{L"sub\\wsnode.ini", c.settings}});
+    EXPECT_TRUE(InsertMsiBinaryRow((dir_ / (std::wstring(L"sub\\") + c.copy)).c_str(),
+                                   (dir_ / L"sub").c_str(), L"wsnode.ini", prompt_));
+  }
+  for (const auto& c : copies) {
+    auto rows = BinaryRows(dir_ / (std::wstring(L"sub\\") + c.copy));
+    rows.erase(L"TemplateBanner");
+    EXPECT_EQ(rows, (std::map<std::wstring, std::string>{{L"a.bin", "A"}, {L"wsnode.ini", c.settings}}))
+        << c.settings;
+  }
+  EXPECT_EQ(AddedRows(), (std::map<std::wstring, std::string>{{L"a.bin", "A"}})) << "the filled one stays";
+
+  // Once there, a row is not inserted again, and the database keeps it.
+  EXPECT_FALSE(
+      InsertMsiBinaryRow((dir_ / L"sub\\second.msi").c_str(), dir_.path().c_str(), L"wsnode.ini", prompt_));
+  EXPECT_EQ(BinaryRows(dir_ / L"sub\\second.msi").at(L"wsnode.ini"), "second");
+  EXPECT_FALSE(InsertMsiBinaryRow((dir_ / L"none.msi").c_str(), dir_.path().c_str(), L"a.bin", prompt_));
+}
+
 TEST_F(MsiBuilderTest, ADatabaseWithoutABinaryTableIsReportedAsABadQuery) {
   UniqueMsiHandle db;
   ASSERT_EQ(::MsiOpenDatabaseW((dir_ / L"bare.msi").c_str(), MSIDBOPEN_CREATE, db.put()), 0u);

@@ -2,6 +2,7 @@
 
 #include <cwchar>
 #include <iterator>
+#include <optional>
 
 #include "build/archive_pack.h"
 #include "build/build_settings.h"
@@ -115,8 +116,20 @@ class WindowsBuild {
         output_(plan.outputName) {}
 
   bool Run();
+  // The payload gathered and archived once, then one installer for each of `groups`.
+  bool RunForGroups(std::vector<GroupInstaller>& groups, IGroupRunReport& report);
 
  private:
+  // The working folder emptied and filled: the server-info record and the payload; the earlier
+  // outputs in the packer folder deleted. False after a failure it has shown and cleaned up.
+  bool GatherPayload();
+  // Puts `result` at `destination`, signed there when a signer is chosen. False after a failure,
+  // with `signFailed` telling whether the signing step showed why; a failed move is traced.
+  bool Commit(const std::wstring& result, const std::wstring& destination, bool& signFailed);
+  // One group's installer: an EXE packed from the shared archive, or an MSI copied from the
+  // filled one (`shared` null) with the settings row added. False after a failure it has shown.
+  bool BuildGroup(SharedArchivePack* shared, const std::wstring& settingsFolder, GroupInstaller& group);
+  ArchivePackInputs PackInputs() const;
   bool CopyPayload();
   bool AfterCopy(Then then, const std::wstring& source, const std::wstring& target);
   uint32_t AntivirusPackSize(const std::wstring& source) const;
@@ -135,10 +148,11 @@ class WindowsBuild {
   const std::wstring program_;
   const wchar_t* output_;
   uint32_t packSize_ = 0;
+  // The settings file is written for each group of a run, not into the shared payload.
+  bool settingsPerGroup_ = false;
 };
 
-bool WindowsBuild::Run() {
-  const std::wstring& destinationPath = plan_.installer;
+bool WindowsBuild::GatherPayload() {
   if (!EmptyFolderTree(folders_.work.c_str())) {
     TraceLog(tracelog::kLevelError, kTag, L"Cannot empty the working folder %s", folders_.work.c_str());
     return Abort();
@@ -165,16 +179,18 @@ bool WindowsBuild::Run() {
     TraceLog(tracelog::kLevelError, kTag, L"Cannot delete the earlier setup %s", packed.c_str());
     return Abort();
   }
+  return true;
+}
 
+bool WindowsBuild::Run() {
+  const std::wstring& destinationPath = plan_.installer;
+  if (!GatherPayload()) {
+    return false;
+  }
+  const std::wstring packed = folders_.packer + L"\\" + output_;
   std::wstring result;
   if (plan_.build.kind != BuildKind::WinMsi) {
-    ArchivePackInputs inputs;
-    inputs.workFolder = folders_.work;
-    inputs.packerFolder = folders_.packer;
-    inputs.programFolder = programFolder_;
-    inputs.outputName = output_;
-    inputs.packSize = packSize_;
-    if (!ArchiveAndPack(inputs, ui_)) {
+    if (!ArchiveAndPack(PackInputs(), ui_)) {
       // Reported already; what the step may have left in the packer folder goes as well.
       CleanUp();
       return false;
@@ -197,31 +213,14 @@ bool WindowsBuild::Run() {
     result = folders_.work + L"\\" + output_;
   }
 
-  // The old installer is replaced only by a whole new one, signed when a signer is chosen, in
-  // one rename; any failure keeps it.
-  DWORD moveError = 0;
   bool signFailed = false;
-  FinishTemporary sign;
-  if (plan_.signer != nullptr) {
-    sign = [&](const wchar_t* temporary, unsigned long long& bytes) {
-      signFailed = !RunStage(ui_, BuildStage::kSign, [&] { return Sign(temporary, bytes); });
-      return !signFailed;
-    };
-  }
-  if (!RunStage(ui_, BuildStage::kCommit, [&] {
-        const bool moved = MoveFileIntoPlace(result.c_str(), destinationPath.c_str(), sign);
-        moveError = ::GetLastError();
-        return moved;
-      })) {
+  if (!Commit(result, destinationPath, signFailed)) {
     if (signFailed) {
       // The signing step showed why; what the packer left goes.
       ::DeleteFileW(result.c_str());
       CleanUp();
       return false;
     }
-    TraceLog(tracelog::kLevelProgress, kTag,
-             L"MoveFileEx failed for tmrovane.exe (Error = %lu) :: source :: %s \t dest :: %s", moveError,
-             result.c_str(), destinationPath.c_str());
     return Abort();
   }
   ui_.Show(TableMessage(uitext::kSetupCreated, {output_}, MB_OK | MB_ICONINFORMATION));
@@ -230,10 +229,162 @@ bool WindowsBuild::Run() {
   return true;
 }
 
+ArchivePackInputs WindowsBuild::PackInputs() const {
+  ArchivePackInputs inputs;
+  inputs.workFolder = folders_.work;
+  inputs.packerFolder = folders_.packer;
+  inputs.programFolder = programFolder_;
+  inputs.outputName = output_;
+  inputs.packSize = packSize_;
+  return inputs;
+}
+
+bool WindowsBuild::Commit(const std::wstring& result, const std::wstring& destination, bool& signFailed) {
+  // The old installer is replaced only by a whole new one, signed when a signer is chosen, in
+  // one rename; any failure keeps it.
+  DWORD moveError = 0;
+  signFailed = false;
+  FinishTemporary sign;
+  if (plan_.signer != nullptr) {
+    sign = [&](const wchar_t* temporary, unsigned long long& bytes) {
+      signFailed = !RunStage(ui_, BuildStage::kSign, [&] { return Sign(temporary, bytes); });
+      return !signFailed;
+    };
+  }
+  if (RunStage(ui_, BuildStage::kCommit, [&] {
+        const bool moved = MoveFileIntoPlace(result.c_str(), destination.c_str(), sign);
+        moveError = ::GetLastError();
+        return moved;
+      })) {
+    return true;
+  }
+  if (!signFailed) {
+    TraceLog(tracelog::kLevelProgress, kTag,
+             L"MoveFileEx failed for tmrovane.exe (Error = %lu) :: source :: %s \t dest :: %s", moveError,
+             result.c_str(), destination.c_str());
+  }
+  return false;
+}
+
+bool WindowsBuild::RunForGroups(std::vector<GroupInstaller>& groups, IGroupRunReport& report) {
+  const bool msi = plan_.build.kind == BuildKind::WinMsi;
+  settingsPerGroup_ = !msi;
+  if (!GatherPayload()) {
+    return false;
+  }
+  std::optional<SharedArchivePack> shared;
+  if (msi) {
+    // Filled once without the settings file, whose row each group's copy gets.
+    if (!RunStage(ui_, BuildStage::kBuildMsi, [&] {
+          return AddBinaryFilesToMsi(folders_.work.c_str(), output_, ui_, kSettingsFileName) &&
+                 VerifyMsiBinaryRows(folders_.work.c_str(), output_, kSettingsFileName);
+        })) {
+      TraceLog(tracelog::kLevelProgress, kTag, L"MSI setup file creation... failed");
+      return Abort();
+    }
+  } else {
+    shared.emplace(PackInputs(), ui_);
+    if (!shared->Archive()) {
+      CleanUp();
+      return false;
+    }
+  }
+  // Each group's settings file (and MSI) is written here, after the payload was archived.
+  const std::wstring settingsFolder = folders_.work + L"\\group";
+  if (!::CreateDirectoryW(settingsFolder.c_str(), nullptr)) {
+    TraceLog(tracelog::kLevelError, kTag, L"CreateDirectory failed for %s (Err -> %lu)",
+             settingsFolder.c_str(), ::GetLastError());
+    return Abort();
+  }
+  for (size_t i = 0; i < groups.size() && !report.Stopped(i); ++i) {
+    report.GroupDone(i, BuildGroup(shared ? &*shared : nullptr, settingsFolder, groups[i]));
+  }
+  CleanUp();
+  return true;
+}
+
+// Creates every level of `folder` below `root`; a level that exists must be a folder.
+bool MakeFolders(const std::wstring& root, const std::wstring& folder) {
+  for (size_t end = 0; end != std::wstring::npos;) {
+    end = folder.find(L'\\', end + 1);
+    const std::wstring level = root + L"\\" + folder.substr(0, end);
+    if (!::CreateDirectoryW(level.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+      TraceLog(tracelog::kLevelError, kTag, L"CreateDirectory failed for %s (Err -> %lu)", level.c_str(),
+               ::GetLastError());
+      return false;
+    }
+    const DWORD attributes = ::GetFileAttributesW(level.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+      TraceLog(tracelog::kLevelError, kTag, L"%s is no folder", level.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
+bool WindowsBuild::BuildGroup(SharedArchivePack* shared, const std::wstring& settingsFolder,
+                              GroupInstaller& group) {
+  const std::wstring& root = folders_.destinationFolder;
+  group.installer = root + (root.back() == L'\\' ? L"" : L"\\") + group.folder + L"\\" + output_;
+  if (!Fits(group.installer + kTemporarySuffix)) {
+    TraceLog(tracelog::kLevelError, kTag, L"Destn path %s too long", group.installer.c_str());
+    ui_.Show(TableMessage(uitext::kErrInvalidPath));
+    return false;
+  }
+  if (!MakeFolders(root.back() == L'\\' ? root.substr(0, root.size() - 1) : root, group.folder)) {
+    ui_.Show(TableMessage(uitext::kErrInvalidPath));
+    return false;
+  }
+  BuildOptions options = plan_.options;
+  options.groupGuid = group.guid;
+  const std::wstring settings = settingsFolder + L"\\" + kSettingsFileName;
+  const std::wstring result =
+      shared != nullptr ? folders_.packer + L"\\" + output_ : settingsFolder + L"\\" + output_;
+  if (!RemoveLeftoverTemporary(group.installer.c_str()) ||
+      !::CopyFileW((folders_.webBuild + L"\\" + kSettingsFileName).c_str(), settings.c_str(), FALSE) ||
+      !WriteBuildSettings(settings.c_str(),
+                          BuildSettingsFor(plan_.build.kind, options, plan_.alternateAddress.c_str()),
+                          kTag)) {
+    TraceLog(tracelog::kLevelError, kTag, L"The settings file of group %s not written", group.guid.c_str());
+    ui_.Show(TableMessage(uitext::kErrCreateSetup));
+    return false;
+  }
+  if (shared != nullptr) {
+    if (!shared->Pack(settings)) {
+      return false;
+    }
+  } else if (!RunStage(ui_, BuildStage::kBuildMsi, [&] {
+               return ::CopyFileW((folders_.work + L"\\" + output_).c_str(), result.c_str(), FALSE) &&
+                      InsertMsiBinaryRow(result.c_str(), settingsFolder.c_str(), kSettingsFileName, ui_);
+             })) {
+    TraceLog(tracelog::kLevelError, kTag, L"The MSI of group %s not written", group.guid.c_str());
+    ui_.Show(TableMessage(uitext::kErrCreateSetup));
+    ::DeleteFileW(result.c_str());
+    return false;
+  }
+  if (!SetupIsNotEmpty(result)) {
+    TraceLog(tracelog::kLevelError, kTag, L"Setup %s missing or empty after packing", result.c_str());
+    ui_.Show(TableMessage(uitext::kErrCreateSetup));
+    ::DeleteFileW(result.c_str());
+    return false;
+  }
+  bool signFailed = false;
+  if (!Commit(result, group.installer, signFailed)) {
+    if (!signFailed) {
+      ui_.Show(TableMessage(uitext::kErrCreateSetup));
+    }
+    ::DeleteFileW(result.c_str());
+    return false;
+  }
+  TraceLog(tracelog::kLevelProgress, kTag, L"Installer of group %s: %s", group.guid.c_str(),
+           group.installer.c_str());
+  return true;
+}
+
 bool WindowsBuild::CopyPayload() {
   const bool is64 = plan_.build.bitness == 64;
   for (const PlanCopy& copy : kPlan) {
-    if (!Applies(copy.when, plan_.build)) {
+    if (!Applies(copy.when, plan_.build) || (settingsPerGroup_ && copy.then == Then::kSettings)) {
       continue;
     }
     const wchar_t* name = is64 && copy.name64 != nullptr ? copy.name64 : copy.name32;
@@ -401,10 +552,10 @@ bool HasDiskSpace(const std::wstring& folder, BuildKind kind) {
   return IsDiskSpaceAvailable(query.c_str(), kind == BuildKind::WinExeAv ? kAntivirusSpaceMb : kOtherSpaceMb);
 }
 
-}  // namespace
-
-bool CreateClientSetupExe(const CreatePlan& plan, const WindowsTarget& folders, IBuildUi& ui,
-                          const wchar_t* programFolder) {
+// The checks of a Windows build and its working folder, before any file work. False after a
+// refusal or failure it has shown.
+bool StartWindowsBuild(const CreatePlan& plan, const WindowsTarget& folders, IBuildUi& ui,
+                       const std::wstring* installer) {
   TraceLog(tracelog::kLevelProgress, kTag, L"called");
   if (folders.destinationRefusal) {
     TraceLog(tracelog::kLevelError, kTag, folders.destinationRefusal.trace, plan.options.destination.c_str());
@@ -423,15 +574,11 @@ bool CreateClientSetupExe(const CreatePlan& plan, const WindowsTarget& folders, 
     return false;
   }
   ui.PaintNow();
-  if (!RemoveLeftoverTemporary(plan.installer.c_str())) {
+  if (installer != nullptr && !RemoveLeftoverTemporary(installer->c_str())) {
     ui.Show(TableMessage(uitext::kErrCreateSetup));
     return false;
   }
 
-  std::wstring program = programFolder;
-  if (!program.empty() && program.back() == L'\\') {
-    program.pop_back();
-  }
   TraceLog(tracelog::kLevelProgress, kTag, L"Web build path: %s", folders.webBuild.c_str());
   TraceLog(tracelog::kLevelProgress, kTag, L"Client packer: %s", folders.packer.c_str());
   TraceLog(tracelog::kLevelProgress, kTag, L"Creating directory: %s", folders.work.c_str());
@@ -449,8 +596,38 @@ bool CreateClientSetupExe(const CreatePlan& plan, const WindowsTarget& folders, 
     ui.Show(TableMessage(uitext::kErrCreateSetup));
     return false;
   }
+  return true;
+}
+
+std::wstring WithoutTrailingBackslash(const wchar_t* folder) {
+  std::wstring program = folder;
+  if (!program.empty() && program.back() == L'\\') {
+    program.pop_back();
+  }
+  return program;
+}
+
+}  // namespace
+
+bool CreateClientSetupExe(const CreatePlan& plan, const WindowsTarget& folders, IBuildUi& ui,
+                          const wchar_t* programFolder) {
+  if (!StartWindowsBuild(plan, folders, ui, &plan.installer)) {
+    return false;
+  }
   // Goes after the build, and so after its last message.
   WorkingFolderGuard workFolder;
   workFolder.Arm(folders.work.c_str(), kTag);
-  return WindowsBuild(plan, folders, ui, programFolder, std::move(program)).Run();
+  return WindowsBuild(plan, folders, ui, programFolder, WithoutTrailingBackslash(programFolder)).Run();
+}
+
+bool CreateClientSetupsForGroups(const CreatePlan& plan, const WindowsTarget& folders,
+                                 std::vector<GroupInstaller>& groups, IBuildUi& ui,
+                                 const wchar_t* programFolder, IGroupRunReport& report) {
+  if (!StartWindowsBuild(plan, folders, ui, nullptr)) {
+    return false;
+  }
+  WorkingFolderGuard workFolder;
+  workFolder.Arm(folders.work.c_str(), kTag);
+  return WindowsBuild(plan, folders, ui, programFolder, WithoutTrailingBackslash(programFolder))
+      .RunForGroups(groups, report);
 }
