@@ -14,6 +14,7 @@
 #include "cli/commands.h"
 #include "cli/console_text.h"
 #include "cli/console_ui.h"
+#include "cli/each_group_command.h"
 #include "groups/group_library.h"
 #include "groups/group_tree.h"
 #include "installation/server_paths.h"
@@ -51,6 +52,9 @@ constexpr OptionSpec kCreateOptions[] = {
     {L"--sign-pfx", L"FILE", L"sign a Windows installer with the certificate and key of\nthis PFX file"},
     {L"--sign-pfx-password-env", L"VARIABLE",
      L"the PFX file's password, held in this environment variable;\nthe variable is removed once read"},
+    {L"--each-group", nullptr,
+     L"an installer for every group at or under --group (the whole\ntree without it), each in a folder "
+     L"named after the\ngroups' path below --destination; Windows only"},
     {L"--yes", nullptr,
      L"answer Yes to \"this will take some time\" and to\nbuilding a Mac or Linux TAR again"},
     {L"--json", nullptr, L"the outcome as one JSON object on standard output"},
@@ -84,26 +88,6 @@ bool Select(const Arguments& arguments, const wchar_t* option, const Choice (&ch
   }
   error = L"bad value for " + std::wstring(option) + L": " + value;
   return false;
-}
-
-const wchar_t* BuildKindName(BuildKind kind) {
-  switch (kind) {
-    case BuildKind::WinExeAv:
-      return L"WinExeAv";
-    case BuildKind::WinExeAgent:
-      return L"WinExeAgent";
-    case BuildKind::WinMsi:
-      return L"WinMsi";
-    case BuildKind::MacAv:
-      return L"MacAv";
-    case BuildKind::MacAgent:
-      return L"MacAgent";
-    case BuildKind::Linux32:
-      return L"Linux32";
-    case BuildKind::Linux64:
-      return L"Linux64";
-  }
-  return L"";
 }
 
 // Options the dialog does not offer for these choices: refused rather than dropped silently.
@@ -158,14 +142,15 @@ bool ReadChoices(const Arguments& arguments, BuildOptions& options, std::wstring
     case kPlatformMac:
       return RefuseUnoffered(arguments,
                              {L"--setup", L"--destination", L"--password-env", L"--sign-thumbprint",
-                              L"--sign-pfx", L"--sign-pfx-password-env"},
+                              L"--sign-pfx", L"--sign-pfx-password-env", L"--each-group"},
                              L"for Mac", error);
     default:
       return Select(arguments, L"--setup", kLinuxSetups, options.setupTypeIndex, error) &&
-             RefuseUnoffered(arguments,
-                             {L"--antivirus", L"--group", L"--destination", L"--password-env",
-                              L"--sign-thumbprint", L"--sign-pfx", L"--sign-pfx-password-env"},
-                             L"for Linux", error);
+             RefuseUnoffered(
+                 arguments,
+                 {L"--antivirus", L"--group", L"--destination", L"--password-env", L"--sign-thumbprint",
+                  L"--sign-pfx", L"--sign-pfx-password-env", L"--each-group"},
+                 L"for Linux", error);
   }
 }
 
@@ -174,7 +159,8 @@ struct Report {
   Outcome outcome = Outcome::kRefused;
   UINT messageId = uitext::kOwnText;
   std::wstring message;
-  CreateResult result;  // the build's, once it ran
+  CreateResult result;   // the build's, once it ran
+  bool written = false;  // the report is on standard output already (--each-group)
 };
 
 // A refusal or failure in a text of the program's own, written to standard error.
@@ -407,7 +393,8 @@ Report Create(const Arguments& arguments, const passwordfile::Password& password
   if (!ReadChoices(arguments, options, error)) {
     return Stop(Outcome::kRefused, L"tmrovane create: " + error);
   }
-  if (arguments.Has(L"--group") && !ChooseGroup(arguments.Value(L"--group"), options, report)) {
+  const bool eachGroup = arguments.Has(L"--each-group");
+  if (!eachGroup && arguments.Has(L"--group") && !ChooseGroup(arguments.Value(L"--group"), options, report)) {
     return report;
   }
   if (arguments.Has(L"--ip") || arguments.Has(L"--domain")) {
@@ -429,6 +416,13 @@ Report Create(const Arguments& arguments, const passwordfile::Password& password
   }
 
   ConsoleUi ui(arguments.Has(L"--yes"), password);
+  if (eachGroup) {
+    const std::wstring selector = arguments.Value(L"--group");
+    report.outcome = CreateForEachGroup(options, arguments.Has(L"--group") ? &selector : nullptr, ui,
+                                        programFolder, signer.get(), arguments.Has(L"--json"));
+    report.written = true;
+    return report;
+  }
   // Standard output carries the installer's path alone: what 7-Zip and the packer print while
   // the build runs goes to standard error with the build's messages.
   HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
@@ -454,6 +448,9 @@ Report Create(const Arguments& arguments, const passwordfile::Password& password
 // The report on standard output: the installer's path alone after a build, or with --json one
 // object for every outcome.
 int Finish(const Report& report, bool json) {
+  if (report.written) {
+    return ExitCode(report.outcome);
+  }
   const bool built = report.outcome == Outcome::kBuilt;
   if (json) {
     nlohmann::json object{{"built", built}, {"outcome", RowOf(report.outcome).name}};
@@ -488,6 +485,26 @@ bool AsksForJson(int argc, wchar_t** argv) {
 }
 
 }  // namespace
+
+const wchar_t* BuildKindName(BuildKind kind) {
+  switch (kind) {
+    case BuildKind::WinExeAv:
+      return L"WinExeAv";
+    case BuildKind::WinExeAgent:
+      return L"WinExeAgent";
+    case BuildKind::WinMsi:
+      return L"WinMsi";
+    case BuildKind::MacAv:
+      return L"MacAv";
+    case BuildKind::MacAgent:
+      return L"MacAgent";
+    case BuildKind::Linux32:
+      return L"Linux32";
+    case BuildKind::Linux64:
+      return L"Linux64";
+  }
+  return L"";
+}
 
 const CommandSpec kCreateCommand{L"create", nullptr, L"build one installer, as the dialog's Create does",
                                  kCreateOptions};
