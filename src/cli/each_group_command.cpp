@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <exception>
 #include <nlohmann/json.hpp>
 
 #include "build/each_group.h"
@@ -116,10 +117,16 @@ Outcome CreateForEachGroup(const BuildOptions& options, const std::wstring* sele
     // packer print goes to standard error with the build's messages.
     HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
     ::SetStdHandle(STD_OUTPUT_HANDLE, ::GetStdHandle(STD_ERROR_HANDLE));
-    {
+    try {
       const StopOnControl control;
       result = RunCreateForEachGroup(options, std::move(entries), ui, programFolder, kTag, signer, finished,
                                      [] { return stopAsked.load(); });
+    } catch (const std::exception& failure) {
+      // The groups already built stay; the run is reported as failed, not as refused input.
+      ::SetStdHandle(STD_OUTPUT_HANDLE, output);
+      TraceLog(tracelog::kLevelError, kTag, L"The run ended by an exception");
+      WriteErr(L"tmrovane create: " + FromUtf8(failure.what()) + L"\n");
+      return Outcome::kFailed;
     }
     ::SetStdHandle(STD_OUTPUT_HANDLE, output);
     switch (result.start.outcome) {
