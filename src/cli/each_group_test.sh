@@ -3,14 +3,17 @@
 # names that are no folder names as they stand. One row per kind (an antivirus EXE and an MSI with
 # their manifests, a Minimal EXE of a subtree with its console lines): every installer lies in its
 # group's folder, is read back by 7zz or msiinfo and by inspect, carries its own group's GUID and
-# no other, and matches its manifest entry. Then the faults: the packer failing for one group,
-# Ctrl+C while the fourth group is packed, a group's folder blocked by a file; each keeps the
-# other groups' installers, leaves the earlier installers of the groups it did not build
-# byte-identical, and leaves nothing temporary behind. Refusals: Mac and Linux builds.
+# no other, and matches its manifest entry; a signed run's installers pass osslsigncode. Then the
+# faults: the packer failing for one group, Ctrl+C while the fourth group is packed, a group's
+# folder blocked by a file, the drive filling part-way; each keeps the other groups' installers,
+# leaves the earlier installers of the groups it did not build byte-identical, and leaves nothing
+# temporary behind. Refusals: Mac and Linux builds.
 # Usage: each_group_test.sh BIN_DIR (tmrovane.com, srvlayout.exe and the built server)
 set -euo pipefail
 bin=$1
-source "$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/scripts/wine-env.sh"
+root_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+source "$root_dir/scripts/wine-env.sh"
+source "$root_dir/tests/support/test_certificates.sh"
 
 key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\CNSLSRVC.EXE_10.5'
 work=$(mktemp -d /tmp/each_group_test.XXXXXX)
@@ -173,6 +176,24 @@ check_installers minimal "$out" rmtsetup.exe "Zürich office" "Zürich office\\I
   "Zürich office\\Ingeniería\\Build agents"
 [ "$(find "$out" -type f | wc -l)" = 3 ] || fail "minimal: installers outside the subtree: $(find "$out" -type f)"
 check_clean minimal "$out"
+
+# --- Every installer of a run signed.
+echo "== signed Minimal EXE, one subtree"
+out="$work/signed"
+mkdir -p "$out" "$work/certs"
+(cd "$work/certs" && make_test_certificates)
+export EACH_PFX_PW=secret
+run create --package minimal --each-group --group 'Zürich office' --destination "$(win "$out")" \
+  --sign-pfx "$(win "$work/certs")\\signer.pfx" --sign-pfx-password-env EACH_PFX_PW
+[ "$status" = 0 ] || fail "signed: exit code $status: $stderr"
+[ "$(find "$out" -name rmtsetup.exe | wc -l)" = 3 ] || fail "signed: not three installers: $(find "$out" -type f)"
+while IFS= read -r file; do
+  osslsigncode verify -CAfile "$work/certs/root.pem" -in "$file" >"$work/verify.out" 2>&1 ||
+    fail "signed: osslsigncode rejects $file: $(tail -3 "$work/verify.out")"
+done < <(find "$out" -name rmtsetup.exe)
+check_installers signed "$out" rmtsetup.exe "Zürich office" "Zürich office\\Ingeniería" \
+  "Zürich office\\Ingeniería\\Build agents"
+check_clean signed "$out"
 
 # --- Faults, each after a first run that left an installer for every group.
 out="$work/faults"
