@@ -335,7 +335,10 @@ bool WindowsBuild::Sign(const wchar_t* temporary, unsigned long long& bytes) {
     return false;
   }
   DWORD error = 0;
-  const signing::SignResult result = signing::SignFile(temporary, *plan_.signer, error);
+  signing::SignOptions options;
+  options.timestampUrl = plan_.timestampUrl;
+  std::wstring problem;
+  const signing::SignResult result = signing::SignFile(temporary, *plan_.signer, error, options, &problem);
   std::wstring why;
   switch (result) {
     case signing::SignResult::kSigned:
@@ -347,7 +350,10 @@ bool WindowsBuild::Sign(const wchar_t* temporary, unsigned long long& bytes) {
       why = L"it cannot be read after signing";
       break;
     case signing::SignResult::kAlreadySigned:
-      why = L"the packer's setup already carries a signature, which this program does not replace";
+      why = L"the packer's setup carries a signature that cannot take another one nested in it";
+      break;
+    case signing::SignResult::kTimestampFailed:
+      why = L"the time-stamp authority " + plan_.timestampUrl + L" gave no timestamp: " + problem;
       break;
     case signing::SignResult::kUnsupported:
       why = L"it is neither a program image under 4 GiB nor an MSI database";

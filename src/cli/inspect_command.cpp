@@ -213,6 +213,21 @@ Report MakeReport(const std::wstring& path, InstallerContents& contents, const s
   return report;
 }
 
+// One signature's lines, each name after `prefix`.
+std::wstring SignatureText(const signing::SignatureReport& signature, const std::wstring& prefix) {
+  std::wstring text = L"\n" + prefix + L"signature: " + signature.digestAlgorithm + L", digest " +
+                      (!signature.digestMatches   ? L"not checked"
+                       : *signature.digestMatches ? L"matches the file"
+                                                  : L"DOES NOT MATCH the file (changed after signing)");
+  text += L"\n" + prefix + L"signer: " + signature.subject + L"\n" + prefix + L"signer issuer: " +
+          signature.issuer + L"\n" + prefix + L"signer thumbprint: " + signature.thumbprint;
+  text +=
+      L"\n" + prefix + L"timestamp: " +
+      (signature.timestampTime.empty() ? L"(none)"
+                                       : signature.timestampTime + L" by " + signature.timestampAuthority);
+  return text;
+}
+
 std::wstring RenderText(const Report& report) {
   const auto orNone = [](const std::optional<std::wstring>& value) { return value ? *value : L"(none)"; };
   std::wstring text =
@@ -245,13 +260,10 @@ std::wstring RenderText(const Report& report) {
                 : (record.expiryProblem.empty() ? L", no expiry" : L", expiry " + record.expiryProblem);
   }
   if (report.signature && report.signature->present) {
-    const signing::SignatureReport& signature = *report.signature;
-    text += L"\nsignature: " + signature.digestAlgorithm + L", digest " +
-            (!signature.digestMatches   ? L"not checked"
-             : *signature.digestMatches ? L"matches the file"
-                                        : L"DOES NOT MATCH the file (changed after signing)");
-    text += L"\nsigner: " + signature.subject + L"\nsigner issuer: " + signature.issuer +
-            L"\nsigner thumbprint: " + signature.thumbprint;
+    text += SignatureText(*report.signature, L"");
+    for (size_t i = 0; i < report.signature->nested.size(); ++i) {
+      text += SignatureText(report.signature->nested[i], L"nested " + std::to_wstring(i + 1) + L" ");
+    }
   } else if (report.signature) {
     text += L"\nsignature: (none)";
   } else if (std::wstring_view(report.format) != L"TAR") {
@@ -266,6 +278,21 @@ std::wstring RenderText(const Report& report) {
 
 nlohmann::json Optional(const std::optional<std::wstring>& value) {
   return value ? nlohmann::json(ToUtf8(*value)) : nlohmann::json(nullptr);
+}
+
+nlohmann::json SignatureJson(const signing::SignatureReport& signature) {
+  nlohmann::json timestamp = nullptr;
+  if (!signature.timestampTime.empty()) {
+    timestamp = {{"time", ToUtf8(signature.timestampTime)},
+                 {"authority", ToUtf8(signature.timestampAuthority)}};
+  }
+  return {{"subject", ToUtf8(signature.subject)},
+          {"issuer", ToUtf8(signature.issuer)},
+          {"thumbprint", ToUtf8(signature.thumbprint)},
+          {"digestAlgorithm", ToUtf8(signature.digestAlgorithm)},
+          {"digestMatches",
+           signature.digestMatches ? nlohmann::json(*signature.digestMatches) : nlohmann::json()},
+          {"timestamp", timestamp}};
 }
 
 nlohmann::json RenderJson(const Report& report) {
@@ -295,13 +322,12 @@ nlohmann::json RenderJson(const Report& report) {
   }
   json["signature"] = nullptr;
   if (report.signature && report.signature->present) {
-    const signing::SignatureReport& signature = *report.signature;
-    json["signature"] = {{"subject", ToUtf8(signature.subject)},
-                         {"issuer", ToUtf8(signature.issuer)},
-                         {"thumbprint", ToUtf8(signature.thumbprint)},
-                         {"digestAlgorithm", ToUtf8(signature.digestAlgorithm)},
-                         {"digestMatches", signature.digestMatches ? nlohmann::json(*signature.digestMatches)
-                                                                   : nlohmann::json()}};
+    json["signature"] = SignatureJson(*report.signature);
+    nlohmann::json nested = nlohmann::json::array();
+    for (const signing::SignatureReport& inner : report.signature->nested) {
+      nested.push_back(SignatureJson(inner));
+    }
+    json["signature"]["nested"] = nested;
   } else if (!report.signature && std::wstring_view(report.format) != L"TAR") {
     json["signature"] = {{"damaged", ToUtf8(report.signatureProblem)}};
   }

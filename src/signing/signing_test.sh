@@ -128,13 +128,16 @@ for file in flipped.exe flipped.msi; do
   report "$file" | grep -qx "digest matches: no" || fail "$file: inspect does not see the tampering"
 done
 
-# --- A signed setup is refused and left alone; a signed MSI gets the new signature alone.
+# --- A signed setup keeps its signature and gets the new one nested in it; a signed MSI gets the
+# new signature alone.
 cp pfx-setup.exe resign.exe; cp pfx.msi resign.msi
-status=0
 SIGNING_PASSWORD=secret run_tool pfx "$(winpath "$work/other.pfx")" SIGNING_PASSWORD "$(winpath "$work/resign.exe")" \
-  >resign.out 2>&1 || status=$?
-[ $status = 21 ] || fail "a signed setup was not refused as signed: $status $(cat resign.out)"
-cmp -s resign.exe pfx-setup.exe || fail "a refused signed setup was changed"
+  >resign.out 2>&1 || fail "a signed setup could not take a nested signature: $(cat resign.out)"
+verify resign.exe || fail "the setup with a nested signature fails verification: $(tail -5 resign.exe.verify)"
+r=$(report resign.exe)
+grep -qx "thumbprint: $signer_thumb" <<<"$r" && grep -qx "nested thumbprint: $(thumb other)" <<<"$r" &&
+  grep -qx "nested digest matches: yes" <<<"$r" || fail "inspect of the nested signature: $(tr '\n' '|' <<<"$r")"
+pe_checksum_ok resign.exe || fail "the setup with a nested signature has a wrong PE checksum"
 SIGNING_PASSWORD=secret run_tool pfx "$(winpath "$work/other.pfx")" SIGNING_PASSWORD "$(winpath "$work/resign.msi")" >/dev/null ||
   fail "a signed MSI could not be signed again"
 verify resign.msi || fail "the re-signed MSI fails verification"
