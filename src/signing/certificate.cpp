@@ -171,7 +171,8 @@ struct SigningCertificate::State {
   // Declared first, so freed last: the key storage handles below are freed through it.
   Ncrypt ncrypt;
   fw::UniqueCertStore pfxStore;
-  // The key containers a PFX import made; deleted in the destructor, after every handle to them.
+  // The key containers a PFX import made; deleted in the destructor, after every handle to them
+  // (Wine writes a key set back to its container when its handle is released).
   std::vector<KeyLocation> imported;
   fw::UniqueCertContext cert;
   std::vector<der::Bytes> chain;
@@ -263,10 +264,31 @@ struct SigningCertificate::State {
       if (::CryptGetUserKey(capi.get(), candidate, &key)) {
         ::CryptDestroyKey(key);
         capiKeySpec = candidate;
-        return true;
+        return HoldsCertificateKey();
       }
     }
     return false;
+  }
+
+  // Whether the key set acquired holds the certificate's own key. Under Wine every PFX import
+  // lands in one container named after the user, so another program's import at the same time
+  // can leave another key there: a signature with it would verify nowhere.
+  bool HoldsCertificateKey() const {
+    DWORD size = 0;
+    if (!::CryptExportPublicKeyInfo(capi.get(), capiKeySpec, X509_ASN_ENCODING, nullptr, &size) ||
+        size == 0) {
+      return false;
+    }
+    std::vector<uint8_t> buffer(size);
+    auto* info = reinterpret_cast<PCERT_PUBLIC_KEY_INFO>(buffer.data());
+    if (!::CryptExportPublicKeyInfo(capi.get(), capiKeySpec, X509_ASN_ENCODING, info, &size)) {
+      return false;
+    }
+    if (!::CertComparePublicKeyInfo(X509_ASN_ENCODING, info, &cert.get()->pCertInfo->SubjectPublicKeyInfo)) {
+      TraceLog(1, kTag, L"The key set holds another key than the certificate's");
+      return false;
+    }
+    return true;
   }
 };
 
