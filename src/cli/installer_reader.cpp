@@ -21,7 +21,7 @@ namespace cli {
 namespace {
 
 // What the readers trust an installer with: the files the report reads are kept in memory, so
-// each has a size bound (the record is 7363 bytes, a settings file a few hundred); a settings
+// each has a size bound (the record is 7363 bytes, a settings file a few KiB); a settings
 // line longer than any key and value the program writes, and a listing of more entries than an
 // installer holds, are damage, not something to hold.
 constexpr uint64_t kLargestSettingsFile = 256 * 1024;
