@@ -471,6 +471,12 @@ TEST(VerifyTarListingTest, AcceptsOnlyTheFolderEntryAndExactlyTheExpectedFiles) 
   const size_t aHeader = bytes.find("F/a") != std::string::npos ? bytes.find("F/a") : 0;
   std::string damaged = bytes;
   damaged[aHeader + 2] = 'x';  // the name changes, the checksum does not
+  // A name over 100 bytes, found through its long-name entry.
+  const std::wstring longName(150, L'n');
+  ASSERT_TRUE(::CreateDirectoryW((dir / L"L").c_str(), nullptr));
+  ASSERT_TRUE(WriteBytes(dir / (L"L\\" + longName), "long"));
+  ASSERT_TRUE(CreateTarFile((dir / L"L").c_str(), (dir / L"long.tar").c_str(), &error));
+  const std::string longTar = ReadBytes(dir / L"long.tar");
 
   const std::vector<ExpectedTarFile> both = {{L"a", 10}, {L"b", 600}};
   const struct {
@@ -490,6 +496,8 @@ TEST(VerifyTarListingTest, AcceptsOnlyTheFolderEntryAndExactlyTheExpectedFiles) 
       {"a block after the end marker", bytes + std::string(512, '\0'), L"F", both, false},
       {"damaged header", damaged, L"F", both, false},
       {"empty file", "", L"F", both, false},
+      {"a long name", longTar, L"L", {{longName, 4}}, true},
+      {"a long name differing in its last byte", longTar, L"L", {{longName.substr(1) + L"m", 4}}, false},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
