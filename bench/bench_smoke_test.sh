@@ -24,6 +24,7 @@ cases=(
   "tar_build_bench.sh|1 1|^Throughput build / plain copy: +[0-9.]+|^Throughput build / GNU tar: +[0-9.]+$"
   "msi_bench.sh|3 16 1|^AddBinaryFilesToMsi / bare loop: [0-9.]+|^AddBinaryFilesToMsi / msibuild: +[0-9.]+"
   "av_build_bench.sh|2|^Program overhead / whole build: [0-9.]+ %|^Program overhead / children: +[0-9.]+ %$"
+  "signing_bench.sh|2 1|^Signing \+ final SHA-256 / one SHA-256 pass: [0-9.]+|^Passes over the file, signing \+ final SHA-256: "
   "sevenzip_bench.sh|2 2 1|^Wall time ia32 / x64: [0-9.]+ +processor time ia32 / x64: [0-9.]+$"
 )
 for entry in "${cases[@]}"; do

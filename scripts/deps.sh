@@ -31,6 +31,7 @@ DEPS_PACKAGES=(
   "nlohmann-json3-dev -"
   "wixl wixl"
   "osslsigncode osslsigncode"
+  "strace strace"
   "openssl openssl"
   "npm|nodejs npm"
   "python3 python3"

@@ -22,17 +22,21 @@
 //   pack.fail   when present, the setup is written as usual and the run then ends with exit
 //               code 5, so that a caller must read the exit code to notice the failure;
 //   pack.none   when present, no setup is written and the run ends with exit code 0 (only the
-//               record is written), so that a caller must check the setup itself.
+//               record is written), so that a caller must check the setup itself;
+//   pack.pfx    a PFX file (password "pack"): the setup is signed with its certificate before it
+//               takes its name, as a vendor's packer may sign what it makes.
 
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "common/standin_files.h"
+#include "signing/signed_file.h"
 
 namespace {
 
@@ -147,6 +151,24 @@ void WriteRecord(const Request& request, const std::string* password, int exitCo
   standin::WriteWholeFile(L"pack.log", text);
 }
 
+// Signs the setup with the certificate of the switch file pack.pfx, when there is one.
+int SignAsAsked(const std::wstring& setup) {
+  const std::wstring pfx = standin::BesideModule(nullptr, L"pack.pfx");
+  if (::GetFileAttributesW(pfx.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    return kDone;
+  }
+  std::unique_ptr<signing::SigningCertificate> signer;
+  const signing::CertificateCheck check = signing::SelectFromPfx(pfx, L"pack", signer);
+  if (check != signing::CertificateCheck::kOk) {
+    return Fail(kWriteFailed, L"pack.pfx cannot sign: " + std::wstring(signing::CertificateCheckName(check)));
+  }
+  DWORD error = 0;
+  if (signing::SignFile(setup, *signer, error) != signing::SignResult::kSigned) {
+    return Fail(kWriteFailed, L"cannot sign " + setup + L" (error " + std::to_wstring(error) + L")");
+  }
+  return kDone;
+}
+
 int Pack(const Request& request, const std::string** passwordOut, std::string* password) {
   if (request.passwordFile) {
     std::wstring problem;
@@ -173,6 +195,10 @@ int Pack(const Request& request, const std::string** passwordOut, std::string* p
   if (!standin::WriteWholeFile(partial, module + archive)) {
     ::DeleteFileW(partial.c_str());
     return Fail(kWriteFailed, L"cannot write " + partial);
+  }
+  if (const int signedCode = SignAsAsked(partial); signedCode != kDone) {
+    ::DeleteFileW(partial.c_str());
+    return signedCode;
   }
   if (!::MoveFileExW(partial.c_str(), request.output.c_str(), MOVEFILE_REPLACE_EXISTING)) {
     const DWORD error = ::GetLastError();

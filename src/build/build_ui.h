@@ -33,6 +33,7 @@ enum class BuildStage {
   kPack,           // the server's packer makes the setup
   kBuildMsi,       // the payload inserted into the MSI database
   kWriteTar,       // the TAR written and read back
+  kSign,           // the installer signed at its temporary name in the destination folder
   kCommit,         // the result put in its place
 };
 

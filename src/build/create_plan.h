@@ -10,6 +10,10 @@
 #include "options/build_options.h"
 #include "uitext/ui_text.h"
 
+namespace signing {
+class SigningCertificate;
+}
+
 // Why a check refuses the build: the text to show and the level-1 trace line (with the
 // destination text for %s) written before it. Empty when the check passes.
 struct PlanRefusal {
@@ -64,6 +68,10 @@ struct CreatePlan {
   // show for one that is not valid.
   std::wstring alternateAddress;
   const UiText* addressRefusal = nullptr;
+  // Signs a Windows installer before it replaces anything; null for an unsigned build.
+  const signing::SigningCertificate* signer = nullptr;
+  // The RFC 3161 authority that stamps the signature; empty for none.
+  std::wstring timestampUrl;
 };
 
 // The alternate address the options ask for. Null when it is valid (or no alternate connection

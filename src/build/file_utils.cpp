@@ -277,7 +277,7 @@ bool CommitTemporaryFile(const wchar_t* temporary, const wchar_t* destination,
   return true;
 }
 
-bool MoveFileIntoPlace(const wchar_t* source, const wchar_t* destination) {
+bool MoveFileIntoPlace(const wchar_t* source, const wchar_t* destination, const FinishTemporary& finish) {
   wchar_t temporary[MAX_PATH];
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (source == nullptr || !TemporaryPath(destination, temporary)) {
@@ -305,7 +305,11 @@ bool MoveFileIntoPlace(const wchar_t* source, const wchar_t* destination) {
       return DropTemporary(temporary);
     }
   }
-  return CommitTemporaryFile(temporary, destination, bytes);
+  unsigned long long finished = bytes;
+  if (finish && !finish(temporary, finished)) {
+    return DropTemporary(temporary);
+  }
+  return CommitTemporaryFile(temporary, destination, finished);
 }
 
 bool ExecFile(const wchar_t* commandLine, WORD showWindow, bool wait, DWORD* exitCode) {

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 #include "handles/handles.h"
@@ -85,7 +86,12 @@ bool RemoveLeftoverTemporary(const wchar_t* destination);
 // lie on one volume, copied otherwise, when `source` then stays), written through to the disk,
 // checked to hold as many bytes as `source` did, and renamed over `destination` with
 // MoveFileExW(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH). True once it lies there.
-bool MoveFileIntoPlace(const wchar_t* source, const wchar_t* destination);
+// `finish`, when given, runs on <destination>.tmp before the rename (the installer is signed
+// there): it gets the bytes the file holds and sets the bytes it must hold afterwards, which the
+// commit then checks; false drops the temporary file and keeps `destination` as it was.
+using FinishTemporary = std::function<bool(const wchar_t* temporary, unsigned long long& bytes)>;
+bool MoveFileIntoPlace(const wchar_t* source, const wchar_t* destination,
+                       const FinishTemporary& finish = nullptr);
 
 // The last two steps alone, for a file its writer already wrote as `temporary` beside
 // `destination`: flushed, checked to hold `expectedBytes`, renamed over `destination`.

@@ -271,23 +271,44 @@ TEST_F(FileUtilsTest, ExtractExeToDiskWritesTheWholeResource) {
   EXPECT_TRUE(Logged(L"_open failed"));
 }
 
-// The file at the destination is either the whole new one or, after any failure, the old one
-// exactly; no temporary file stays either way.
+// The file at the destination is either the whole new one (as the finishing step left it, when
+// there is one) or, after any failure, the old one exactly; no temporary file stays either way.
 TEST_F(FileUtilsTest, MoveFileIntoPlaceReplacesOnlyWithAWholeFile) {
   const std::wstring source = dir_ / L"new.bin", destination = dir_ / L"setup.exe";
   const std::wstring temporary = destination + kTemporarySuffix;
+  // What runs on the temporary file before the rename, as signing does.
+  enum class Finish { kNone, kAppends, kFails, kAppendsUnsaid };
   const struct {
     const char* name;
     DWORD heldShare;  // the old file held open with this sharing; ~0u: not held
     bool folderAtDestination, leftover;
+    Finish finish;
     bool placed;
   } rows[] = {
-      {"replaces the old file", ~0u, false, false, true},
-      {"a crashed run's temporary file is overwritten", ~0u, false, true, true},
+      {"replaces the old file", ~0u, false, false, Finish::kNone, true},
+      {"a crashed run's temporary file is overwritten", ~0u, false, true, Finish::kNone, true},
       {"old file held with read and delete sharing", FILE_SHARE_READ | FILE_SHARE_DELETE, false, false,
-       false},
-      {"old file locked", 0, false, false, false},
-      {"a folder at the destination", ~0u, true, false, false},
+       Finish::kNone, false},
+      {"old file locked", 0, false, false, Finish::kNone, false},
+      {"a folder at the destination", ~0u, true, false, Finish::kNone, false},
+      {"the finishing step appends and says so", ~0u, false, false, Finish::kAppends, true},
+      {"the finishing step fails", ~0u, false, false, Finish::kFails, false},
+      {"the finishing step appends more than it says", ~0u, false, false, Finish::kAppendsUnsaid, false},
+  };
+  const auto finishWith = [&](Finish finish) -> FinishTemporary {
+    if (finish == Finish::kNone) {
+      return nullptr;
+    }
+    return [&, finish](const wchar_t* path, unsigned long long& bytes) {
+      EXPECT_EQ(std::wstring(path), temporary);
+      EXPECT_EQ(bytes, 70000u);
+      if (finish == Finish::kFails) {
+        return false;
+      }
+      const bool appended = WriteBytes(path, std::string(70000, 'n') + "signature");
+      bytes += finish == Finish::kAppends ? 9 : 0;
+      return appended;
+    };
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -306,13 +327,15 @@ TEST_F(FileUtilsTest, MoveFileIntoPlaceReplacesOnlyWithAWholeFile) {
                                nullptr));
       ASSERT_TRUE(held.valid());
     }
-    EXPECT_EQ(MoveFileIntoPlace(source.c_str(), destination.c_str()), row.placed);
+    EXPECT_EQ(MoveFileIntoPlace(source.c_str(), destination.c_str(), finishWith(row.finish)), row.placed);
     held.reset();
     EXPECT_FALSE(FileExists(temporary));
     if (row.folderAtDestination) {
       EXPECT_TRUE(::RemoveDirectoryW(destination.c_str()));
     } else {
-      EXPECT_EQ(testsupport::ReadBytes(destination), row.placed ? std::string(70000, 'n') : "old");
+      const std::string placed =
+          std::string(70000, 'n') + (row.finish == Finish::kAppends ? "signature" : "");
+      EXPECT_EQ(testsupport::ReadBytes(destination), row.placed ? placed : "old");
       EXPECT_TRUE(::DeleteFileW(destination.c_str()));
     }
     ::DeleteFileW(source.c_str());

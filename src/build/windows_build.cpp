@@ -1,5 +1,8 @@
 #include "build/windows_build.h"
 
+#include <cwchar>
+#include <iterator>
+
 #include "build/archive_pack.h"
 #include "build/build_settings.h"
 #include "build/file_utils.h"
@@ -7,6 +10,7 @@
 #include "handles/handles.h"
 #include "log/trace_log.h"
 #include "serverinfo/rpinfo_create.h"
+#include "signing/signed_file.h"
 
 namespace {
 
@@ -117,6 +121,9 @@ class WindowsBuild {
   bool AfterCopy(Then then, const std::wstring& source, const std::wstring& target);
   uint32_t AntivirusPackSize(const std::wstring& source) const;
   bool SetupIsNotEmpty(const std::wstring& path) const;
+  // Signs the installer at its temporary name with the plan's signer: `bytes` is what the file
+  // must hold before, and gets what it holds after. A failure is shown.
+  bool Sign(const wchar_t* temporary, unsigned long long& bytes);
   // Shows "Error in creating setup", cleans up and returns false.
   bool Abort();
   void CleanUp() const;
@@ -190,13 +197,28 @@ bool WindowsBuild::Run() {
     result = folders_.work + L"\\" + output_;
   }
 
-  // The old installer is replaced only by a whole new one, in one rename; any failure keeps it.
+  // The old installer is replaced only by a whole new one, signed when a signer is chosen, in
+  // one rename; any failure keeps it.
   DWORD moveError = 0;
+  bool signFailed = false;
+  FinishTemporary sign;
+  if (plan_.signer != nullptr) {
+    sign = [&](const wchar_t* temporary, unsigned long long& bytes) {
+      signFailed = !RunStage(ui_, BuildStage::kSign, [&] { return Sign(temporary, bytes); });
+      return !signFailed;
+    };
+  }
   if (!RunStage(ui_, BuildStage::kCommit, [&] {
-        const bool moved = MoveFileIntoPlace(result.c_str(), destinationPath.c_str());
+        const bool moved = MoveFileIntoPlace(result.c_str(), destinationPath.c_str(), sign);
         moveError = ::GetLastError();
         return moved;
       })) {
+    if (signFailed) {
+      // The signing step showed why; what the packer left goes.
+      ::DeleteFileW(result.c_str());
+      CleanUp();
+      return false;
+    }
     TraceLog(tracelog::kLevelProgress, kTag,
              L"MoveFileEx failed for tmrovane.exe (Error = %lu) :: source :: %s \t dest :: %s", moveError,
              result.c_str(), destinationPath.c_str());
@@ -293,6 +315,68 @@ bool WindowsBuild::SetupIsNotEmpty(const std::wstring& path) const {
   return ::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) &&
          !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
          (data.nFileSizeLow != 0 || data.nFileSizeHigh != 0);
+}
+
+bool WindowsBuild::Sign(const wchar_t* temporary, unsigned long long& bytes) {
+  const auto sizeOf = [](const wchar_t* path, unsigned long long& size) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExW(path, GetFileExInfoStandard, &data)) {
+      return false;
+    }
+    size = (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    return true;
+  };
+  // A short copy is not signed: the signature would cover the wrong bytes.
+  unsigned long long before = 0;
+  if (!sizeOf(temporary, before) || before != bytes) {
+    TraceLog(tracelog::kLevelError, kTag, L"%s does not hold the %llu bytes of the installer", temporary,
+             bytes);
+    ui_.Show(TableMessage(uitext::kErrCreateSetup));
+    return false;
+  }
+  DWORD error = 0;
+  signing::SignOptions options;
+  options.timestampUrl = plan_.timestampUrl;
+  std::wstring problem;
+  const signing::SignResult result = signing::SignFile(temporary, *plan_.signer, error, options, &problem);
+  std::wstring why;
+  switch (result) {
+    case signing::SignResult::kSigned:
+      if (sizeOf(temporary, bytes)) {
+        TraceLog(tracelog::kLevelProgress, kTag, L"Signed %s (%llu bytes)", temporary, bytes);
+        return true;
+      }
+      error = ::GetLastError();
+      why = L"it cannot be read after signing";
+      break;
+    case signing::SignResult::kAlreadySigned:
+      why = L"the packer's setup carries a signature that cannot take another one nested in it";
+      break;
+    case signing::SignResult::kTimestampFailed:
+      why = L"the time-stamp authority " + plan_.timestampUrl + L" gave no timestamp: " + problem;
+      break;
+    case signing::SignResult::kUnsupported:
+      why = L"it is neither a program image under 4 GiB nor an MSI database";
+      break;
+    case signing::SignResult::kReadFailed:
+      why = L"it cannot be read";
+      break;
+    case signing::SignResult::kWriteFailed:
+      why = L"the signature cannot be written into it";
+      break;
+    case signing::SignResult::kSignFailed:
+      why = L"the certificate's key refused to sign";
+      break;
+  }
+  wchar_t code[16] = L"";
+  if (error != 0) {
+    std::swprintf(code, std::size(code), L"0x%08lX", static_cast<unsigned long>(error));
+  }
+  TraceLog(tracelog::kLevelError, kTag, L"Signing %s failed: %s (Err -> %s)", temporary, why.c_str(), code);
+  ui_.Show(OwnMessage(L"The installer " + std::wstring(output_) + L" was not signed: " + why +
+                      (error != 0 ? L" (error " + std::wstring(code) + L")" : L"") +
+                      L". No installer was replaced."));
+  return false;
 }
 
 bool WindowsBuild::Abort() {

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <exception>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <vector>
 
@@ -19,6 +20,8 @@
 #include "log/trace_log.h"
 #include "password/password_file.h"
 #include "password/set_pwd_dialog.h"
+#include "signing/certificate.h"
+#include "signing/timestamp.h"
 #include "uitext/ui_text.h"
 
 namespace cli {
@@ -43,6 +46,15 @@ constexpr OptionSpec kCreateOptions[] = {
     {L"--password-env", L"VARIABLE",
      L"protect an EXE setup with the password held in this\nenvironment variable; the variable is removed "
      L"once read"},
+    {L"--sign-thumbprint", L"HEX",
+     L"sign a Windows installer with the certificate of this SHA-1\nthumbprint, from the current user's "
+     L"My store or the\nmachine's"},
+    {L"--sign-pfx", L"FILE", L"sign a Windows installer with the certificate and key of\nthis PFX file"},
+    {L"--sign-pfx-password-env", L"VARIABLE",
+     L"the PFX file's password, held in this environment variable;\nthe variable is removed once read"},
+    {L"--timestamp", L"URL",
+     L"have the signature stamped by this RFC 3161 time-stamp\nauthority (http:// or https://), so that it "
+     L"outlives the\ncertificate"},
     {L"--yes", nullptr,
      L"answer Yes to \"this will take some time\" and to\nbuilding a Mac or Linux TAR again"},
     {L"--json", nullptr, L"the outcome as one JSON object on standard output"},
@@ -148,11 +160,17 @@ bool ReadChoices(const Arguments& arguments, BuildOptions& options, std::wstring
       return options.setupTypeIndex < kSetupMsi32 ||
              RefuseUnoffered(arguments, {L"--antivirus", L"--password-env"}, L"for an MSI", error);
     case kPlatformMac:
-      return RefuseUnoffered(arguments, {L"--setup", L"--destination", L"--password-env"}, L"for Mac", error);
+      return RefuseUnoffered(arguments,
+                             {L"--setup", L"--destination", L"--password-env", L"--sign-thumbprint",
+                              L"--sign-pfx", L"--sign-pfx-password-env", L"--timestamp"},
+                             L"for Mac", error);
     default:
       return Select(arguments, L"--setup", kLinuxSetups, options.setupTypeIndex, error) &&
-             RefuseUnoffered(arguments, {L"--antivirus", L"--group", L"--destination", L"--password-env"},
-                             L"for Linux", error);
+             RefuseUnoffered(
+                 arguments,
+                 {L"--antivirus", L"--group", L"--destination", L"--password-env", L"--sign-thumbprint",
+                  L"--sign-pfx", L"--sign-pfx-password-env", L"--timestamp"},
+                 L"for Linux", error);
   }
 }
 
@@ -183,29 +201,137 @@ Report UsageError(const std::wstring& error) {
   return {Outcome::kRefused, uitext::kOwnText, L"tmrovane create: " + error, {}};
 }
 
-// The password from the environment variable the administrator named. The variable is removed
-// at once, whether or not its password is good, since 7-Zip and the packer inherit the
-// environment. The password is checked by the password dialog's rules. False with the report.
+// A secret read from the environment variable the administrator named, wiped when it goes.
+class EnvironmentSecret {
+ public:
+  EnvironmentSecret() = default;
+  EnvironmentSecret(const EnvironmentSecret&) = delete;
+  EnvironmentSecret& operator=(const EnvironmentSecret&) = delete;
+  ~EnvironmentSecret() { SecureZeroMemory(text_.data(), sizeof text_); }
+
+  // Reads `variable` and removes it at once, whatever it holds, since 7-Zip and the packer
+  // inherit the environment. The length; 0 when it is not set or empty, more than kCapacity when
+  // it is too long (nothing is then held).
+  DWORD Take(const std::wstring& variable) {
+    const DWORD length = ::GetEnvironmentVariableW(variable.c_str(), text_.data(), kCapacity);
+    ::SetEnvironmentVariableW(variable.c_str(), nullptr);
+    if (length >= kCapacity) {
+      SecureZeroMemory(text_.data(), sizeof text_);
+    }
+    return length;
+  }
+  const wchar_t* c_str() const { return text_.data(); }
+
+  static constexpr DWORD kCapacity = 1024;
+
+ private:
+  std::array<wchar_t, kCapacity> text_{};
+};
+
+// The password from the environment variable the administrator named, checked by the password
+// dialog's rules. False with the report.
 bool TakePassword(const std::wstring& variable, passwordfile::Password& password, Report& report) {
-  std::array<wchar_t, 1024> text{};
-  const DWORD length =
-      ::GetEnvironmentVariableW(variable.c_str(), text.data(), static_cast<DWORD>(text.size()));
-  ::SetEnvironmentVariableW(variable.c_str(), nullptr);
+  EnvironmentSecret text;
+  const DWORD length = text.Take(variable);
   const UiText* refusal = nullptr;
   if (length == 0) {
     report = UsageError(L"the environment variable " + variable + L" is not set or empty");
   } else if (length < CSetPwdDialog::kMinLength || length > CSetPwdDialog::kMaxLength) {
     refusal = &uitext::kErrPwdLength;
-  } else if (!CSetPwdDialog::ValidatePassword(text.data())) {
+  } else if (!CSetPwdDialog::ValidatePassword(text.c_str())) {
     refusal = &uitext::kErrPwdHasSpace;
-  } else if (!password.Assign(text.data())) {
+  } else if (!password.Assign(text.c_str())) {
     refusal = &uitext::kErrPwdNotStorable;
   }
-  SecureZeroMemory(text.data(), text.size() * sizeof(wchar_t));
   if (refusal != nullptr) {
     report = Stop(Outcome::kRefused, *refusal);
   }
   return length != 0 && refusal == nullptr;
+}
+
+// The PFX file's password from the variable --sign-pfx-password-env names, removed at once; an
+// empty password without it. False with the report.
+bool TakePfxPassword(const Arguments& arguments, EnvironmentSecret& password, Report& report) {
+  if (!arguments.Has(L"--sign-pfx-password-env")) {
+    return true;
+  }
+  const std::wstring variable = arguments.Value(L"--sign-pfx-password-env");
+  const DWORD length = password.Take(variable);
+  if (length == 0 || length >= EnvironmentSecret::kCapacity) {
+    report =
+        UsageError(L"the environment variable " + variable +
+                   (length == 0 ? L" is not set or empty" : L" holds a password too long for a PFX file"));
+    return false;
+  }
+  return true;
+}
+
+// What a refused signing certificate lacks, as the administrator reads it.
+const wchar_t* CertificateRefusal(signing::CertificateCheck check) {
+  switch (check) {
+    case signing::CertificateCheck::kBadThumbprint:
+      return L"the thumbprint is not 40 hexadecimal digits";
+    case signing::CertificateCheck::kNotFound:
+      return L"no certificate with this thumbprint is in the current user's or the local machine's My store";
+    case signing::CertificateCheck::kPfxUnreadable:
+      return L"the PFX file cannot be read";
+    case signing::CertificateCheck::kWrongPassword:
+      return L"the PFX file does not open with this password";
+    case signing::CertificateCheck::kNoCodeSigning:
+      return L"it is not issued for code signing";
+    case signing::CertificateCheck::kOutsideValidity:
+      return L"it is expired or not yet valid";
+    case signing::CertificateCheck::kNotRsa:
+      return L"its key is not an RSA key";
+    case signing::CertificateCheck::kNoPrivateKey:
+      return L"its private key is missing or cannot be used without a prompt";
+    case signing::CertificateCheck::kOk:
+      break;
+  }
+  return L"";
+}
+
+// The certificate the signing options name, checked before anything is built; none without
+// them. False with the report.
+bool TakeSigner(const Arguments& arguments, const EnvironmentSecret& pfxPassword,
+                std::unique_ptr<signing::SigningCertificate>& signer, Report& report) {
+  const bool byThumbprint = arguments.Has(L"--sign-thumbprint");
+  const bool byPfx = arguments.Has(L"--sign-pfx");
+  if (byThumbprint && byPfx) {
+    report = Stop(Outcome::kRefused, L"tmrovane create: --sign-thumbprint and --sign-pfx exclude each other");
+    return false;
+  }
+  if (arguments.Has(L"--sign-pfx-password-env") && !byPfx) {
+    report = Stop(Outcome::kRefused, L"tmrovane create: --sign-pfx-password-env needs --sign-pfx");
+    return false;
+  }
+  if (arguments.Has(L"--timestamp")) {
+    const std::wstring url = arguments.Value(L"--timestamp");
+    if (!byThumbprint && !byPfx) {
+      report = Stop(Outcome::kRefused, L"tmrovane create: --timestamp needs --sign-thumbprint or --sign-pfx");
+      return false;
+    }
+    if (!signing::IsTimestampUrl(url)) {
+      report = Stop(Outcome::kRefused,
+                    L"tmrovane create: bad value for --timestamp: " + url + L" (an http:// or https:// URL)");
+      return false;
+    }
+  }
+  if (!byThumbprint && !byPfx) {
+    return true;
+  }
+  const signing::CertificateCheck check =
+      byThumbprint ? signing::SelectByThumbprint(arguments.Value(L"--sign-thumbprint"), signer)
+                   : signing::SelectFromPfx(arguments.Value(L"--sign-pfx"), pfxPassword.c_str(), signer);
+  if (check == signing::CertificateCheck::kOk) {
+    return true;
+  }
+  TraceLog(tracelog::kLevelError, kTag, L"Signing certificate refused: %s",
+           signing::CertificateCheckName(check));
+  report = Stop(Outcome::kRefused, std::wstring(L"The signing certificate is refused: ") +
+                                       CertificateRefusal(check) + L" (check: " +
+                                       signing::CertificateCheckName(check) + L").");
+  return false;
 }
 
 // What the dialog finds at start-up: the server's folders, the installation mode and the
@@ -288,7 +414,7 @@ Outcome OutcomeOf(const CreateResult& result, const ConsoleUi& ui) {
 }
 
 Report Create(const Arguments& arguments, const passwordfile::Password& password,
-              const wchar_t* programFolder) {
+              const EnvironmentSecret& pfxPassword, const wchar_t* programFolder) {
   Report report;
   BuildOptions options;
   if (!ReadServer(options, report)) {
@@ -314,6 +440,10 @@ Report Create(const Arguments& arguments, const passwordfile::Password& password
     options.alternateDomain = arguments.Value(L"--domain");
   }
   options.destination = arguments.Value(L"--destination");
+  std::unique_ptr<signing::SigningCertificate> signer;
+  if (!TakeSigner(arguments, pfxPassword, signer, report)) {
+    return report;
+  }
 
   ConsoleUi ui(arguments.Has(L"--yes"), password);
   // Standard output carries the installer's path alone: what 7-Zip and the packer print while
@@ -321,7 +451,8 @@ Report Create(const Arguments& arguments, const passwordfile::Password& password
   HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
   ::SetStdHandle(STD_OUTPUT_HANDLE, ::GetStdHandle(STD_ERROR_HANDLE));
   try {
-    report.result = RunCreate(options, ui, programFolder, kTag);
+    report.result =
+        RunCreate(options, ui, programFolder, kTag, signer.get(), arguments.Value(L"--timestamp"));
   } catch (const std::exception& failure) {
     ::SetStdHandle(STD_OUTPUT_HANDLE, output);
     TraceLog(tracelog::kLevelError, kTag, L"The build ended by an exception");
@@ -397,9 +528,13 @@ int RunCreateCommand(int argc, wchar_t** argv) {
   // The variable goes before anything else can start a child process, also when the command
   // line is refused.
   passwordfile::Password password;
+  EnvironmentSecret pfxPassword;
   Report report;
-  const bool passwordTaken =
-      !arguments.Has(L"--password-env") || TakePassword(arguments.Value(L"--password-env"), password, report);
+  // Both variables go, whichever of them is refused.
+  const bool pfxPasswordTaken = TakePfxPassword(arguments, pfxPassword, report);
+  const bool passwordTaken = (!arguments.Has(L"--password-env") ||
+                              TakePassword(arguments.Value(L"--password-env"), password, report)) &&
+                             pfxPasswordTaken;
   if (!parsed) {
     report = UsageError(error);
   }
@@ -411,7 +546,8 @@ int RunCreateCommand(int argc, wchar_t** argv) {
     case CtmrovaneApp::InstanceLock::kAcquired:
       tracelog::GetSettings().enabled = true;
       passwordfile::RemoveLeftover(app.programFolder());
-      report = Create(arguments, password, app.programFolder()[0] != L'\0' ? app.programFolder() : nullptr);
+      report = Create(arguments, password, pfxPassword,
+                      app.programFolder()[0] != L'\0' ? app.programFolder() : nullptr);
       break;
     case CtmrovaneApp::InstanceLock::kOtherCopy:
       report = Stop(

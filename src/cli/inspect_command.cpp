@@ -18,6 +18,7 @@
 #include "log/trace_log.h"
 #include "serverinfo/crc32.h"
 #include "serverinfo/rpinfo_file.h"
+#include "signing/signed_file.h"
 
 namespace cli {
 namespace {
@@ -150,6 +151,9 @@ struct Report {
   std::vector<std::wstring> settingsProblems;
   std::optional<RecordReport> record;
   std::vector<InstallerEntry> files;
+  // A Windows installer's signature; a problem that keeps it from being read instead.
+  std::optional<signing::SignatureReport> signature;
+  std::wstring signatureProblem;
 };
 
 std::optional<std::wstring> SettingValue(const Settings& settings, const wchar_t* key) {
@@ -166,6 +170,12 @@ Report MakeReport(const std::wstring& path, InstallerContents& contents, const s
   report.format = contents.format;
   report.sha256 = hash;
   report.files = std::move(contents.entries);
+  if (std::wstring_view(report.format) != L"TAR") {
+    signing::SignatureReport signature;
+    if (signing::ReadSignature(path, signature, report.signatureProblem)) {
+      report.signature = std::move(signature);
+    }
+  }
   if (contents.record) {
     report.record = ReadRecord(*contents.record);
   }
@@ -185,6 +195,21 @@ Report MakeReport(const std::wstring& path, InstallerContents& contents, const s
     report.groupPath = group->path;
   }
   return report;
+}
+
+// One signature's lines, each name after `prefix`.
+std::wstring SignatureText(const signing::SignatureReport& signature, const std::wstring& prefix) {
+  std::wstring text = L"\n" + prefix + L"signature: " + signature.digestAlgorithm + L", digest " +
+                      (!signature.digestMatches   ? L"not checked"
+                       : *signature.digestMatches ? L"matches the file"
+                                                  : L"DOES NOT MATCH the file (changed after signing)");
+  text += L"\n" + prefix + L"signer: " + signature.subject + L"\n" + prefix + L"signer issuer: " +
+          signature.issuer + L"\n" + prefix + L"signer thumbprint: " + signature.thumbprint;
+  text +=
+      L"\n" + prefix + L"timestamp: " +
+      (signature.timestampTime.empty() ? L"(none)"
+                                       : signature.timestampTime + L" by " + signature.timestampAuthority);
+  return text;
 }
 
 std::wstring RenderText(const Report& report) {
@@ -218,6 +243,16 @@ std::wstring RenderText(const Report& report) {
                 ? L", expires " + *record.expiry + L" local time"
                 : (record.expiryProblem.empty() ? L", no expiry" : L", expiry " + record.expiryProblem);
   }
+  if (report.signature && report.signature->present) {
+    text += SignatureText(*report.signature, L"");
+    for (size_t i = 0; i < report.signature->nested.size(); ++i) {
+      text += SignatureText(report.signature->nested[i], L"nested " + std::to_wstring(i + 1) + L" ");
+    }
+  } else if (report.signature) {
+    text += L"\nsignature: (none)";
+  } else if (std::wstring_view(report.format) != L"TAR") {
+    text += L"\nsignature: damaged: " + report.signatureProblem;
+  }
   text += L"\nfiles:\n";
   for (const InstallerEntry& entry : report.files) {
     text += L"  " + std::to_wstring(entry.size) + L"\t" + entry.name + L"\n";
@@ -227,6 +262,21 @@ std::wstring RenderText(const Report& report) {
 
 nlohmann::json Optional(const std::optional<std::wstring>& value) {
   return value ? nlohmann::json(ToUtf8(*value)) : nlohmann::json(nullptr);
+}
+
+nlohmann::json SignatureJson(const signing::SignatureReport& signature) {
+  nlohmann::json timestamp = nullptr;
+  if (!signature.timestampTime.empty()) {
+    timestamp = {{"time", ToUtf8(signature.timestampTime)},
+                 {"authority", ToUtf8(signature.timestampAuthority)}};
+  }
+  return {{"subject", ToUtf8(signature.subject)},
+          {"issuer", ToUtf8(signature.issuer)},
+          {"thumbprint", ToUtf8(signature.thumbprint)},
+          {"digestAlgorithm", ToUtf8(signature.digestAlgorithm)},
+          {"digestMatches",
+           signature.digestMatches ? nlohmann::json(*signature.digestMatches) : nlohmann::json()},
+          {"timestamp", timestamp}};
 }
 
 nlohmann::json RenderJson(const Report& report) {
@@ -254,6 +304,17 @@ nlohmann::json RenderJson(const Report& report) {
                       {"validity", record.validity},
                       {"expiryLocal", Optional(record.expiry)}};
   }
+  json["signature"] = nullptr;
+  if (report.signature && report.signature->present) {
+    json["signature"] = SignatureJson(*report.signature);
+    nlohmann::json nested = nlohmann::json::array();
+    for (const signing::SignatureReport& inner : report.signature->nested) {
+      nested.push_back(SignatureJson(inner));
+    }
+    json["signature"]["nested"] = nested;
+  } else if (!report.signature && std::wstring_view(report.format) != L"TAR") {
+    json["signature"] = {{"damaged", ToUtf8(report.signatureProblem)}};
+  }
   nlohmann::json files = nlohmann::json::array();
   for (const InstallerEntry& entry : report.files) {
     files.push_back({{"name", ToUtf8(entry.name)}, {"size", entry.size}});
@@ -266,7 +327,7 @@ nlohmann::json RenderJson(const Report& report) {
 
 const CommandSpec kInspectCommand{L"inspect", L"FILE",
                                   L"what an installer made by this program carries: mode, alternate address, "
-                                  L"group,\nserver-info record, files, SHA-256",
+                                  L"group,\nserver-info record, signature, files, SHA-256",
                                   kInspectOptions};
 
 int RunInspectCommand(int argc, wchar_t** argv) {

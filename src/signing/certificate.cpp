@@ -1,5 +1,7 @@
 #include "signing/certificate.h"
 
+#include "signing/pkcs7.h"
+
 // After windows.h (through certificate.h): ncrypt.h relies on its types. Only its types and
 // constants are used; the functions are loaded at run time (see Ncrypt).
 #include <ncrypt.h>
@@ -473,6 +475,39 @@ bool SigningCertificate::Sign(std::span<const uint8_t> data, std::vector<uint8_t
   signature.resize(length);
   std::reverse(signature.begin(), signature.end());
   return true;
+}
+
+std::wstring NameText(const CERT_NAME_BLOB& name) {
+  CERT_NAME_BLOB copy = name;
+  const DWORD length = ::CertNameToStrW(X509_ASN_ENCODING, &copy,
+                                        CERT_X500_NAME_STR | CERT_NAME_STR_NO_QUOTING_FLAG, nullptr, 0);
+  std::wstring text(length, L'\0');
+  ::CertNameToStrW(X509_ASN_ENCODING, &copy, CERT_X500_NAME_STR | CERT_NAME_STR_NO_QUOTING_FLAG, text.data(),
+                   length);
+  text.resize(length > 0 ? length - 1 : 0);
+  return text;
+}
+
+fw::UniqueCertContext FindSignerCertificate(const SignedDataParts& parts) {
+  constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+  for (std::span<const uint8_t> der : parts.certificates) {
+    fw::UniqueCertContext cert(
+        ::CertCreateCertificateContext(kEncoding, der.data(), static_cast<DWORD>(der.size())));
+    if (!cert) {
+      continue;
+    }
+    const CERT_INFO* info = cert.get()->pCertInfo;
+    // The certificate context keeps the serial number little-endian.
+    const std::vector<uint8_t> serial(
+        std::make_reverse_iterator(info->SerialNumber.pbData + info->SerialNumber.cbData),
+        std::make_reverse_iterator(info->SerialNumber.pbData));
+    if (std::equal(parts.signerIssuer.begin(), parts.signerIssuer.end(), info->Issuer.pbData,
+                   info->Issuer.pbData + info->Issuer.cbData) &&
+        std::equal(parts.signerSerial.begin(), parts.signerSerial.end(), serial.begin(), serial.end())) {
+      return cert;
+    }
+  }
+  return {};
 }
 
 }  // namespace signing

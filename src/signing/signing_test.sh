@@ -10,7 +10,9 @@ set -euo pipefail
 tool=$(realpath "$1")
 sfx=$(realpath "$2")
 wxs=$(realpath "$3")
-wine_run="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/scripts/wine-run.sh"
+root_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+wine_run="$root_dir/scripts/wine-run.sh"
+source "$root_dir/tests/support/test_certificates.sh"
 work=$(mktemp -d /tmp/signing_test.XXXXXX)
 added=()  # "THUMBPRINT CONTAINER KIND" of everything put into the stores
 cleanup() {
@@ -31,61 +33,7 @@ run_tool() { "$wine_run" "$tool" "$@" </dev/null; }
 cd "$work"
 
 # --- Certificates: a root, an intermediate under it, and signers under the intermediate.
-cat >ca.cnf <<'CNF'
-[ca]
-default_ca = test
-[test]
-dir = .
-database = index.txt
-new_certs_dir = .
-serial = serial
-default_md = sha256
-policy = any
-copy_extensions = none
-[any]
-commonName = supplied
-[ca_ext]
-basicConstraints = critical,CA:TRUE
-keyUsage = critical,keyCertSign,cRLSign
-[codesign]
-basicConstraints = CA:FALSE
-keyUsage = critical,digitalSignature
-extendedKeyUsage = codeSigning
-[server]
-basicConstraints = CA:FALSE
-keyUsage = critical,digitalSignature
-extendedKeyUsage = serverAuth
-CNF
-: >index.txt
-echo 1000 >serial
-quiet() { "$@" >/dev/null 2>&1 || { echo "setup failed: $*" >&2; exit 1; }; }
-quiet openssl req -x509 -new -newkey rsa:2048 -nodes -keyout root.key -out root.pem -days 30 -subj "/CN=Signing Test Root" \
-  -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign"
-quiet openssl req -new -newkey rsa:2048 -nodes -keyout inter.key -out inter.csr -subj "/CN=Signing Test Intermediate"
-quiet openssl ca -batch -config ca.cnf -cert root.pem -keyfile root.key -in inter.csr -out inter.pem -days 30 \
-  -extensions ca_ext -notext
-issue() {  # issue NAME EXTENSIONS KEY-OPTIONS... [-- CA-OPTIONS...]: NAME.key, NAME.pem
-  local name=$1 ext=$2
-  shift 2
-  local keyopts=() caopts=()
-  while [ $# -gt 0 ] && [ "$1" != -- ]; do keyopts+=("$1"); shift; done
-  [ $# -eq 0 ] || { shift; caopts=("$@"); }
-  quiet openssl req -new "${keyopts[@]}" -nodes -keyout "$name.key" -out "$name.csr" -subj "/CN=Signing Test $name/O=Test"
-  quiet openssl ca -batch -config ca.cnf -cert inter.pem -keyfile inter.key -in "$name.csr" -out "$name.pem" \
-    -extensions "$ext" -notext "${caopts[@]}"
-}
-issue signer codesign -newkey rsa:2048 -- -days 30
-issue noeku server -newkey rsa:2048 -- -days 30
-issue expired codesign -newkey rsa:2048 -- -startdate 20200101000000Z -enddate 20210101000000Z
-issue ec codesign -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -- -days 30
-issue other codesign -newkey rsa:2048 -- -days 30
-issue cng codesign -newkey rsa:2048 -- -days 30
-for name in signer noeku expired other; do
-  quiet openssl pkcs12 -export -inkey "$name.key" -in "$name.pem" -certfile inter.pem -out "$name.pfx" -passout pass:secret
-done
-for name in signer ec other cng inter; do quiet openssl x509 -in "$name.pem" -outform DER -out "$name.der"; done
-for name in signer cng; do quiet openssl rsa -in "$name.key" -outform DER -traditional -out "$name.key.der"; done
-thumb() { openssl x509 -in "$1.pem" -noout -fingerprint -sha1 | sed 's/.*=//; s/://g'; }
+make_test_certificates
 
 # --- Files to sign: a self-extracting setup (a 32-bit PE, its size made not a multiple of 8), a
 # 64-bit PE (the tool itself), and an MSI from the stand-in server's template.
@@ -180,13 +128,16 @@ for file in flipped.exe flipped.msi; do
   report "$file" | grep -qx "digest matches: no" || fail "$file: inspect does not see the tampering"
 done
 
-# --- A signed setup is refused and left alone; a signed MSI gets the new signature alone.
+# --- A signed setup keeps its signature and gets the new one nested in it; a signed MSI gets the
+# new signature alone.
 cp pfx-setup.exe resign.exe; cp pfx.msi resign.msi
-status=0
 SIGNING_PASSWORD=secret run_tool pfx "$(winpath "$work/other.pfx")" SIGNING_PASSWORD "$(winpath "$work/resign.exe")" \
-  >resign.out 2>&1 || status=$?
-[ $status = 21 ] || fail "a signed setup was not refused as signed: $status $(cat resign.out)"
-cmp -s resign.exe pfx-setup.exe || fail "a refused signed setup was changed"
+  >resign.out 2>&1 || fail "a signed setup could not take a nested signature: $(cat resign.out)"
+verify resign.exe || fail "the setup with a nested signature fails verification: $(tail -5 resign.exe.verify)"
+r=$(report resign.exe)
+grep -qx "thumbprint: $signer_thumb" <<<"$r" && grep -qx "nested thumbprint: $(thumb other)" <<<"$r" &&
+  grep -qx "nested digest matches: yes" <<<"$r" || fail "inspect of the nested signature: $(tr '\n' '|' <<<"$r")"
+pe_checksum_ok resign.exe || fail "the setup with a nested signature has a wrong PE checksum"
 SIGNING_PASSWORD=secret run_tool pfx "$(winpath "$work/other.pfx")" SIGNING_PASSWORD "$(winpath "$work/resign.msi")" >/dev/null ||
   fail "a signed MSI could not be signed again"
 verify resign.msi || fail "the re-signed MSI fails verification"
