@@ -27,21 +27,6 @@ constexpr OptionSpec kInspectOptions[] = {
     {L"--json", nullptr, L"the report as one JSON document on standard output"},
 };
 
-// The settings file's text: UTF-16LE after its byte-order mark (Windows and Mac builds), the
-// ANSI code page otherwise (Linux builds).
-std::wstring DecodeSettings(const std::string& bytes) {
-  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
-      static_cast<unsigned char>(bytes[1]) == 0xFE) {
-    std::wstring text((bytes.size() - 2) / 2, L'\0');
-    memcpy(text.data(), bytes.data() + 2, text.size() * 2);
-    return text;
-  }
-  const int size = ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-  std::wstring text(static_cast<size_t>(size), L'\0');
-  ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(), size);
-  return text;
-}
-
 std::wstring Trim(const std::wstring& text) {
   const size_t first = text.find_first_not_of(L" \t");
   if (first == std::wstring::npos) {
@@ -62,9 +47,8 @@ struct Settings {
 
 // Every line is a section, a key=value pair, a comment or blank; anything else, and a key that
 // appears twice in one section (the profile functions would read only the first), is a problem.
-Settings ParseSettings(const std::string& bytes) {
+Settings ParseSettings(const std::wstring& text) {
   Settings settings;
-  const std::wstring text = DecodeSettings(bytes);
   std::wstring section;
   std::map<std::wstring, std::map<std::wstring, size_t>> seen;
   size_t number = 0;
