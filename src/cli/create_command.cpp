@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <vector>
 
+#include "app/app.h"
 #include "build/create.h"
 #include "cli/arguments.h"
 #include "cli/commands.h"
@@ -18,7 +19,6 @@
 #include "log/trace_log.h"
 #include "password/password_file.h"
 #include "password/set_pwd_dialog.h"
-#include "program/program_services.h"
 #include "uitext/ui_text.h"
 
 namespace cli {
@@ -389,7 +389,7 @@ int RunCreateCommand(int argc, wchar_t** argv) {
   }
   const bool json = AsksForJson(argc, argv);
 
-  ProgramServices app(::GetModuleHandleW(nullptr));
+  CtmrovaneApp app(::GetModuleHandleW(nullptr));
   app.InitTraceLog();
   // Until this copy holds the lock, the log may be another copy's: nothing is written to it.
   tracelog::GetSettings().enabled = false;
@@ -408,17 +408,17 @@ int RunCreateCommand(int argc, wchar_t** argv) {
   }
 
   switch (app.AcquireSingleInstance()) {
-    case ProgramServices::InstanceLock::kAcquired:
+    case CtmrovaneApp::InstanceLock::kAcquired:
       tracelog::GetSettings().enabled = true;
       passwordfile::RemoveLeftover(app.programFolder());
       report = Create(arguments, password, app.programFolder()[0] != L'\0' ? app.programFolder() : nullptr);
       break;
-    case ProgramServices::InstanceLock::kOtherCopy:
+    case CtmrovaneApp::InstanceLock::kOtherCopy:
       report = Stop(
           Outcome::kOtherCopy,
           L"Another copy of the Client Packager is running for this server; try again when it has ended.");
       break;
-    case ProgramServices::InstanceLock::kDenied:
+    case CtmrovaneApp::InstanceLock::kDenied:
       report = Stop(Outcome::kOtherCopy, uitext::kErrInstanceLockDenied);
       break;
   }

@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "app/app.h"
 #include "build/installer_hash.h"
 #include "cli/arguments.h"
 #include "cli/commands.h"
@@ -15,7 +16,6 @@
 #include "cli/installer_reader.h"
 #include "groups/group_tree.h"
 #include "log/trace_log.h"
-#include "program/program_services.h"
 #include "serverinfo/crc32.h"
 #include "serverinfo/rpinfo_file.h"
 
@@ -297,7 +297,7 @@ int RunInspectCommand(int argc, wchar_t** argv) {
     return ExitCode(Outcome::kBuilt);
   }
   tracelog::GetSettings().enabled = false;
-  ProgramServices app(::GetModuleHandleW(nullptr));
+  CtmrovaneApp app(::GetModuleHandleW(nullptr));
   app.InitTraceLog();
   app.LoadStringLibraryAndTexts();
 

@@ -1,4 +1,4 @@
-#include "program/program_folder.h"
+#include "app/program_folder.h"
 
 #include <cwchar>
 
