@@ -11,23 +11,13 @@ set -euo pipefail
 bin=$1
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/../../scripts/wine-env.sh"
-
-key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\CNSLSRVC.EXE_10.5'
-work=$(mktemp -d /tmp/inspect_test.XXXXXX)
-cleanup() {
-  wine reg delete "$key" /f /reg:32 >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-failures=0
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
-win() { winepath -w "$1"; }
+source "$here/../../tests/support/console_server.sh"
+console_work inspect_test
+trap console_cleanup EXIT
 
 server="$work/Server"
-com="$server/ClientPackager/tmrovane.com"
 web="$server/Web/Build"
-wine "$bin/srvlayout.exe" "$(win "$server")" --built "$(win "$bin")\\" </dev/null >/dev/null
-[ -f "$com" ] || { echo "FAIL: the layout has no tmrovane.com"; exit 1; }
+console_layout "$bin" "$server"
 leftovers() { find "$WINEPREFIX/drive_c/users" -maxdepth 5 -name 'tmrovane-inspect-*' 2>/dev/null; }
 [ -z "$(leftovers)" ] || fail "a 7-Zip folder of an earlier inspect is left: $(leftovers)"
 

@@ -13,10 +13,10 @@ bin=$1
 tool=$(realpath "$2")
 root_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 source "$root_dir/scripts/wine-env.sh"
+source "$root_dir/tests/support/console_server.sh"
 source "$root_dir/tests/support/test_certificates.sh"
 
-key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\CNSLSRVC.EXE_10.5'
-work=$(mktemp -d /tmp/signed_create_test.XXXXXX)
+console_work signed_create_test
 added=()  # "THUMBPRINT CONTAINER KIND" of everything put into the stores
 tsa_pid=
 cleanup() {
@@ -25,29 +25,18 @@ cleanup() {
     # shellcheck disable=SC2086 # three words
     wine "$tool" remove $entry </dev/null >/dev/null 2>&1 || true
   done
-  wine reg delete "$key" /f /reg:32 >/dev/null 2>&1 || true
-  rm -rf "$work"
+  console_cleanup
 }
 trap cleanup EXIT
-failures=0
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
-win() { winepath -w "$1"; }
 
 server="$work/Server"
-wine "$bin/srvlayout.exe" "$(win "$server")" --built "$(win "$bin")\\" </dev/null >/dev/null
-com="$server/ClientPackager/tmrovane.com"
+console_layout "$bin" "$server"
 out="$work/out"
 mkdir -p "$out" "$work/certs"
 dest=$(win "$out")
 (cd "$work/certs" && make_test_certificates && make_tsa_certificate)
 certs=$(win "$work/certs")
 
-run() {  # run ARGS...: sets status, stdout in $stdout, stderr in $stderr
-  status=0
-  wine "$com" "$@" </dev/null >"$work/stdout" 2>"$work/stderr" || status=$?
-  stdout=$(tr -d '\r' <"$work/stdout")
-  stderr=$(tr -d '\r' <"$work/stderr")
-}
 containers() { wine "$tool" containers </dev/null | tr -d '\r' | sort; }
 baseline=$(containers)
 check_containers() {
