@@ -28,17 +28,21 @@
 //               and fails, so that one setup of many fails;
 //   pack.hold-after  the same count for a run that holds: it deletes the switch, creates
 //               "pack.held" beside pack.exe and waits (at most two minutes) until that file is gone
-//               before it packs, so that a test can act while a known setup is being packed.
+//               before it packs, so that a test can act while a known setup is being packed;
+//   pack.pfx    a PFX file (password "pack"): the setup is signed with its certificate before it
+//               takes its name, as a vendor's packer may sign what it makes.
 
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "common/standin_files.h"
+#include "signing/signed_file.h"
 
 namespace {
 
@@ -153,6 +157,24 @@ void WriteRecord(const Request& request, const std::string* password, int exitCo
   standin::WriteWholeFile(L"pack.log", text);
 }
 
+// Signs the setup with the certificate of the switch file pack.pfx, when there is one.
+int SignAsAsked(const std::wstring& setup) {
+  const std::wstring pfx = standin::BesideModule(nullptr, L"pack.pfx");
+  if (::GetFileAttributesW(pfx.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    return kDone;
+  }
+  std::unique_ptr<signing::SigningCertificate> signer;
+  const signing::CertificateCheck check = signing::SelectFromPfx(pfx, L"pack", signer);
+  if (check != signing::CertificateCheck::kOk) {
+    return Fail(kWriteFailed, L"pack.pfx cannot sign: " + std::wstring(signing::CertificateCheckName(check)));
+  }
+  DWORD error = 0;
+  if (signing::SignFile(setup, *signer, error) != signing::SignResult::kSigned) {
+    return Fail(kWriteFailed, L"cannot sign " + setup + L" (error " + std::to_wstring(error) + L")");
+  }
+  return kDone;
+}
+
 int Pack(const Request& request, const std::string** passwordOut, std::string* password) {
   if (request.passwordFile) {
     std::wstring problem;
@@ -179,6 +201,10 @@ int Pack(const Request& request, const std::string** passwordOut, std::string* p
   if (!standin::WriteWholeFile(partial, module + archive)) {
     ::DeleteFileW(partial.c_str());
     return Fail(kWriteFailed, L"cannot write " + partial);
+  }
+  if (const int signedCode = SignAsAsked(partial); signedCode != kDone) {
+    ::DeleteFileW(partial.c_str());
+    return signedCode;
   }
   if (!::MoveFileExW(partial.c_str(), request.output.c_str(), MOVEFILE_REPLACE_EXISTING)) {
     const DWORD error = ::GetLastError();

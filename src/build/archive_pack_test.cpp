@@ -194,7 +194,8 @@ TEST_F(ArchivePackTest, PacksWithTheAnsweredPasswordAndQuotesOnlyPathsWithSpaces
   // One row runs the 32-bit 7-Zip where the tests are 32-bit programs, the others the 64-bit
   // one. The tests are 64-bit programs only where the host runs 32-bit code emulated (about 45 s
   // a process start); there that row runs the 64-bit 7-Zip as well.
-  constexpr SevenZipRelease kFirstRelease = sizeof(void*) == 4 ? SevenZipRelease::kIa32 : SevenZipRelease::kX64;
+  constexpr SevenZipRelease kFirstRelease =
+      sizeof(void*) == 4 ? SevenZipRelease::kIa32 : SevenZipRelease::kX64;
   const struct {
     const char* name;
     int answer;
@@ -206,8 +207,8 @@ TEST_F(ArchivePackTest, PacksWithTheAnsweredPasswordAndQuotesOnlyPathsWithSpaces
     std::string record;                // as the packer received it, after "archive=root.7z\r\n"
     bool staleWhileArchiving = false;  // another password file turns up while 7-Zip runs
   } rows[] = {
-      {"No", IDNO, Password::kSet, false, 15, kFirstRelease, L"wsnode32.exe",
-       quotedPack + L"wsnode32.exe 15", "output=wsnode32.exe\r\nsize=15\r\n"},
+      {"No", IDNO, Password::kSet, false, 15, kFirstRelease, L"wsnode32.exe", quotedPack + L"wsnode32.exe 15",
+       "output=wsnode32.exe\r\nsize=15\r\n"},
       {"Yes, another password file turning up meanwhile", IDYES, Password::kSet, false, 21,
        SevenZipRelease::kX64, L"wsnoav64.exe",
        quotedPack + L"wsnoav64.exe /PWD=\"" + program_ + L"pwd.dat\" 21",

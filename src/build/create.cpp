@@ -40,9 +40,11 @@ bool ReportTarBuild(const CreatePlan& plan, const TarTarget& served, IBuildUi& u
 }  // namespace
 
 CreateResult RunCreate(const BuildOptions& options, IBuildUi& shownTo, const wchar_t* programFolder,
-                       const wchar_t* tag, const signing::SigningCertificate* signer) {
+                       const wchar_t* tag, const signing::SigningCertificate* signer,
+                       const std::wstring& timestampUrl) {
   CreatePlan plan = PlanCreate(options);
   plan.signer = signer;
+  plan.timestampUrl = timestampUrl;
   RecordingBuildUi ui(shownTo);
   bool built = false;
   if (const auto* windows = std::get_if<WindowsTarget>(&plan.target)) {

@@ -32,10 +32,12 @@ struct CreateResult {
 // `programFolder` is the program's own folder ending with a backslash, or null when it could not
 // be found: a Windows build then shows "Error in creating setup" (traced under `tag`, the caller's
 // name) and a Mac or Linux build, which does not need it, runs. After a build the installer's
-// SHA-256 (of the signed file, when `signer` signs a Windows installer), or that it could not be
-// read, is traced at level 1 under `tag`.
+// SHA-256 (of the signed file, when `signer` signs a Windows installer, its signature stamped by
+// the authority at `timestampUrl` unless that is empty), or that it could not be read, is traced
+// at level 1 under `tag`.
 CreateResult RunCreate(const BuildOptions& options, IBuildUi& ui, const wchar_t* programFolder,
-                       const wchar_t* tag, const signing::SigningCertificate* signer = nullptr);
+                       const wchar_t* tag, const signing::SigningCertificate* signer = nullptr,
+                       const std::wstring& timestampUrl = {});
 
 // The outcome of a build that did not end built, from what `ui` recorded: the last error shown
 // (a refusal of the checks or a failure), or a question that stops the build answered No.

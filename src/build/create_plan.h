@@ -70,6 +70,8 @@ struct CreatePlan {
   const UiText* addressRefusal = nullptr;
   // Signs a Windows installer before it replaces anything; null for an unsigned build.
   const signing::SigningCertificate* signer = nullptr;
+  // The RFC 3161 authority that stamps the signature; empty for none.
+  std::wstring timestampUrl;
 };
 
 // The alternate address the options ask for. Null when it is valid (or no alternate connection

@@ -137,12 +137,14 @@ std::vector<std::wstring> GroupFolders(const std::vector<groups::TreeGroup>& tre
 EachGroupResult RunCreateForEachGroup(const BuildOptions& options, std::vector<GroupRunEntry> groups,
                                       IBuildUi& shownTo, const wchar_t* programFolder, const wchar_t* tag,
                                       const signing::SigningCertificate* signer,
+                                      const std::wstring& timestampUrl,
                                       const std::function<void(size_t index, const GroupRunEntry&)>& finished,
                                       const std::function<bool()>& stop) {
   EachGroupResult result;
   result.groups = std::move(groups);
   CreatePlan plan = PlanCreate(options);
   plan.signer = signer;
+  plan.timestampUrl = timestampUrl;
   result.start.kind = plan.build.kind;
   std::vector<GroupInstaller> installers;
   std::vector<size_t> built;  // the entries given to the build, by their index

@@ -54,11 +54,12 @@ struct EachGroupResult {
 };
 
 // Builds the Windows installer (EXE or MSI) the options ask for for every entry of `groups` that has a
-// GUID, as RunCreate builds one (`options.groupGuid` is replaced by each group's). `finished` is
-// called for every entry in order as it ends (skipped ones included); `stop`, asked before each
-// group, ends the run there when it answers true.
+// GUID, as RunCreate builds one (signed and stamped as it signs) (`options.groupGuid` is replaced by each
+// group's). `finished` is called for every entry in order as it ends (skipped ones included); `stop`, asked
+// before each group, ends the run there when it answers true.
 EachGroupResult RunCreateForEachGroup(const BuildOptions& options, std::vector<GroupRunEntry> groups,
                                       IBuildUi& ui, const wchar_t* programFolder, const wchar_t* tag,
                                       const signing::SigningCertificate* signer,
+                                      const std::wstring& timestampUrl,
                                       const std::function<void(size_t index, const GroupRunEntry&)>& finished,
                                       const std::function<bool()>& stop);

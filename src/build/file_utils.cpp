@@ -277,19 +277,29 @@ bool CommitTemporaryFile(const wchar_t* temporary, const wchar_t* destination,
   return true;
 }
 
+bool ReadFileSize(const wchar_t* path, unsigned long long& bytes) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!::GetFileAttributesExW(path, GetFileExInfoStandard, &data)) {
+    return false;
+  }
+  if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    ::SetLastError(ERROR_DIRECTORY);
+    return false;
+  }
+  bytes = (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  return true;
+}
+
 bool MoveFileIntoPlace(const wchar_t* source, const wchar_t* destination, const FinishTemporary& finish) {
   wchar_t temporary[MAX_PATH];
-  WIN32_FILE_ATTRIBUTE_DATA data{};
+  unsigned long long bytes = 0;
   if (source == nullptr || !TemporaryPath(destination, temporary)) {
     return false;
   }
-  if (!::GetFileAttributesExW(source, GetFileExInfoStandard, &data) ||
-      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+  if (!ReadFileSize(source, bytes)) {
     TraceLog(tracelog::kLevelError, kPlaceTag, L"No file %s (Err -> %u)", source, ::GetLastError());
     return false;
   }
-  const unsigned long long bytes =
-      (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   // A rename cannot cross volumes; only then is the file copied, so that the destination's
   // volume holds the whole new file before the old one is touched.
   if (!::MoveFileExW(source, temporary, MOVEFILE_REPLACE_EXISTING)) {

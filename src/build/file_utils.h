@@ -78,6 +78,10 @@ class WorkingFolderGuard {
 // gives the error of the step that failed.
 inline constexpr wchar_t kTemporarySuffix[] = L".tmp";
 
+// The size of the file at `path`; false when there is none (or a folder is there), with
+// GetLastError() saying why.
+bool ReadFileSize(const wchar_t* path, unsigned long long& bytes);
+
 // Deletes the <destination>.tmp that an interrupted earlier run may have left. True when none
 // remains.
 bool RemoveLeftoverTemporary(const wchar_t* destination);

@@ -1,91 +1,23 @@
 #include "build/tar_client_build.h"
 
-#include <fcntl.h>
-#include <io.h>
-#include <share.h>
 #include <strsafe.h>
 
-#include <cstring>
+#include <cwchar>
 
 #include "build/file_utils.h"
+#include "build/tar_format.h"
 #include "build/tar_writer.h"
+#include "framework/ansi.h"
 #include "handles/handles.h"
 #include "log/trace_log.h"
 
 namespace {
 
-constexpr size_t kBlockSize = 512;
-
-// The value of a size field: spaces, octal digits, then spaces or NUL bytes.
-bool ParseOctal(const unsigned char* field, size_t length, uint64_t* value) {
-  size_t i = 0;
-  while (i < length && field[i] == ' ') {
-    ++i;
-  }
-  if (i == length || field[i] < '0' || field[i] > '7') {
-    return false;
-  }
-  uint64_t result = 0;
-  for (; i < length && field[i] >= '0' && field[i] <= '7'; ++i) {
-    result = result * 8 + (field[i] - '0');
-  }
-  for (; i < length; ++i) {
-    if (field[i] != ' ' && field[i] != '\0') {
-      return false;
-    }
-  }
-  *value = result;
-  return true;
-}
-
-bool ChecksumMatches(const unsigned char* block) {
-  unsigned sum = 0;
-  for (size_t i = 0; i < kBlockSize; ++i) {
-    sum += (i >= 148 && i < 156) ? ' ' : block[i];
-  }
-  uint64_t stored = 0;
-  return ParseOctal(block + 148, 8, &stored) && stored == sum;
-}
-
-bool IsZeroBlock(const unsigned char* block) {
-  for (size_t i = 0; i < kBlockSize; ++i) {
-    if (block[i] != 0) {
-      return false;
-    }
-  }
-  return true;
-}
-
-bool ReadBlock(int fd, unsigned char* block) {
-  return ::_read(fd, block, kBlockSize) == static_cast<int>(kBlockSize);
-}
-
+// The ANSI form the writer gives `text`; empty when it has none, which no entry's name matches.
 std::string ToAnsi(const std::wstring& text) {
   char buffer[MAX_PATH * 2];
-  const int written = ::WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, buffer,
-                                            static_cast<int>(sizeof(buffer)), nullptr, nullptr);
-  return written > 0 ? std::string(buffer) : std::string();
-}
-
-// Reads one entry's header, following a long-name header to the full name.
-bool ReadEntry(int fd, unsigned char* header, std::string* name) {
-  if (!ReadBlock(fd, header) || IsZeroBlock(header) || !ChecksumMatches(header)) {
-    return false;
-  }
-  if (header[156] != 'L') {
-    *name = std::string(reinterpret_cast<const char*>(header),
-                        strnlen(reinterpret_cast<const char*>(header), 100));
-    return true;
-  }
-  uint64_t length = 0;
-  unsigned char longName[kBlockSize];
-  if (!ParseOctal(header + 124, 12, &length) || length == 0 || length > kBlockSize ||
-      !ReadBlock(fd, longName) || longName[length - 1] != '\0' || !ReadBlock(fd, header) ||
-      !ChecksumMatches(header)) {
-    return false;
-  }
-  *name = reinterpret_cast<const char*>(longName);
-  return true;
+  return fw::ToAnsiExactly(text.c_str(), buffer, static_cast<int>(sizeof(buffer))) > 0 ? std::string(buffer)
+                                                                                       : std::string();
 }
 
 }  // namespace
@@ -93,53 +25,41 @@ bool ReadEntry(int fd, unsigned char* header, std::string* name) {
 bool VerifyTarListing(const wchar_t* tarPath, const wchar_t* folderName,
                       const std::vector<ExpectedTarFile>& files) {
   static const wchar_t kTag[] = L"VerifyTarListing";
-  fw::UniqueCrtFile archive;
-  if (::_wsopen_s(archive.put(), tarPath, _O_BINARY | _O_RDONLY, _SH_DENYNO, 0) != 0) {
+  fw::UniqueKernelHandle archive(::CreateFileW(tarPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                               FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!archive) {
     TraceLog(tracelog::kLevelError, kTag, L"Cannot open %s", tarPath);
     return false;
   }
-  const long long archiveLength = ::_filelengthi64(archive.get());
-  const std::string folder = ToAnsi(folderName) + "/";
-
-  unsigned char header[kBlockSize];
-  std::string name;
-  uint64_t size = 1;
-  if (!ReadEntry(archive.get(), header, &name) || name != folder || header[156] != '5' ||
-      !ParseOctal(header + 124, 12, &size) || size != 0) {
+  const std::string folderAnsi = ToAnsi(folderName);
+  const std::string folder = folderAnsi + "/";
+  tarformat::Reader reader(archive.get());
+  tarformat::Entry entry;
+  if (folderAnsi.empty() || reader.Next(entry) != tarformat::ReadResult::kEntry || entry.name != folder ||
+      entry.type != tarformat::kTypeFolder || entry.size != 0) {
     TraceLog(tracelog::kLevelError, kTag, L"%s does not start with the folder entry of %s", tarPath,
              folderName);
     return false;
   }
   std::vector<bool> seen(files.size(), false);
-  size_t found = 0;
-  while (found < files.size()) {
-    if (!ReadEntry(archive.get(), header, &name) || header[156] != '0' ||
-        !ParseOctal(header + 124, 12, &size)) {
+  for (size_t found = 0; found < files.size(); ++found) {
+    if (reader.Next(entry) != tarformat::ReadResult::kEntry || entry.type != tarformat::kTypeFile) {
       TraceLog(tracelog::kLevelError, kTag, L"%s: entry %u missing or damaged", tarPath,
                static_cast<unsigned>(found + 1));
       return false;
     }
     size_t index = 0;
-    while (index < files.size() && (seen[index] || folder + ToAnsi(files[index].name) != name)) {
+    while (index < files.size() && (seen[index] || folder + ToAnsi(files[index].name) != entry.name)) {
       ++index;
     }
-    if (index == files.size() || files[index].size != size) {
+    if (index == files.size() || files[index].size != entry.size) {
       TraceLog(tracelog::kLevelError, kTag, L"%s: unexpected entry or size (%llu bytes) at entry %u", tarPath,
-               static_cast<unsigned long long>(size), static_cast<unsigned>(found + 1));
+               static_cast<unsigned long long>(entry.size), static_cast<unsigned>(found + 1));
       return false;
     }
     seen[index] = true;
-    ++found;
-    const uint64_t contentBlocks = (size + kBlockSize - 1) / kBlockSize;
-    if (::_lseeki64(archive.get(), static_cast<long long>(contentBlocks * kBlockSize), SEEK_CUR) < 0) {
-      return false;
-    }
   }
-  unsigned char marker[2][kBlockSize];
-  const long long markerAt = ::_lseeki64(archive.get(), 0, SEEK_CUR);
-  if (!ReadBlock(archive.get(), marker[0]) || !ReadBlock(archive.get(), marker[1]) ||
-      !IsZeroBlock(marker[0]) || !IsZeroBlock(marker[1]) ||
-      markerAt + static_cast<long long>(2 * kBlockSize) != archiveLength) {
+  if (reader.Next(entry) != tarformat::ReadResult::kEnd || !reader.EndsExactly()) {
     TraceLog(tracelog::kLevelError, kTag, L"%s: no end marker after the last entry, or more entries",
              tarPath);
     return false;

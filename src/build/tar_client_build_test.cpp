@@ -31,8 +31,6 @@ constexpr wchar_t kLinux32Tar[] = L"heslin32\\LINUXWSNO32.TAR";
 constexpr wchar_t kLinux64Tar[] = L"heslin64\\LINUXWSNO64.TAR";
 const std::string kPreviousTar = "previous archive";
 
-std::wstring Text(const UiText& text) { return text.fallback; }
-
 // Holds a file open without any sharing, as another program may.
 fw::UniqueKernelHandle Lock(const std::wstring& path) {
   fw::UniqueKernelHandle handle(::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
@@ -103,12 +101,10 @@ class TarBuildTest : public standintest::ServerFolderTest {
     return RunCreate(options_, prompt_, nullptr, L"TarBuildTest").outcome == CreateOutcome::kBuilt;
   }
 
-  std::vector<std::wstring> Shown() const {
-    std::vector<std::wstring> texts;
-    for (const auto& shown : prompt_.shown()) {
-      texts.push_back(shown.text);
-    }
-    return texts;
+  // What the build said: the questions it asked, and the IDs of the messages it showed.
+  void ExpectSaid(const std::vector<BuildQuestion>& questions, const std::vector<UINT>& ids) const {
+    EXPECT_TRUE(questions == prompt_.questions) << prompt_.questions.size() << " question(s) asked";
+    EXPECT_EQ(ids, prompt_.ids);
   }
 
   testsupport::TraceCapture trace_;
@@ -127,12 +123,13 @@ TEST_F(TarBuildTest, EveryKindBuildsItsArchiveAndReportsWhereItIs) {
 
     const std::wstring tarRelative = files.tar;
     const size_t slash = tarRelative.find(L'\\');
+    ExpectSaid({}, {uitext::kTarCreatedAt.id});
     EXPECT_EQ(
-        std::vector<std::wstring>{tarRelative.substr(slash + 1) + L" has been created successfully at " +
-                                  options_.webBuildFolder + L"\\" + tarRelative.substr(0, slash) + L"."},
-        Shown());
+        TableMessage(uitext::kTarCreatedAt, {tarRelative.substr(slash + 1),
+                                             options_.webBuildFolder + L"\\" + tarRelative.substr(0, slash)})
+            .Format(),
+        prompt_.shown().at(0).text);
     EXPECT_EQ(static_cast<UINT>(MB_ICONINFORMATION), prompt_.shown().at(0).style & MB_ICONMASK);
-    EXPECT_EQ(std::vector<UINT>{uitext::kTarCreatedAt.id}, prompt_.ids);
     // The Linux build carries no server-info record.
     std::vector<std::pair<BuildStage, bool>> stages = {
         {BuildStage::kGatherPayload, true}, {BuildStage::kGatherPayload, false},
@@ -179,14 +176,14 @@ TEST_F(TarBuildTest, RebuildQuestionNoChangesNothingAndYesReplacesTheArchive) {
     ASSERT_TRUE(WriteBytes(Web(siblingTar) + kTemporaryTarSuffix, "partial"));
 
     EXPECT_FALSE(Run(kind, {IDNO}));
+    ExpectSaid({BuildQuestion::kRebuildTar}, {});
     ASSERT_EQ(1u, prompt_.shown().size());
-    EXPECT_EQ(Text(uitext::kAskRebuildTar), prompt_.shown()[0].text);
     EXPECT_EQ(static_cast<UINT>(MB_YESNO | MB_ICONQUESTION), prompt_.shown()[0].style);
     EXPECT_EQ(kPreviousTar, ReadBytes(Web(files.tar)));
     EXPECT_TRUE(served == testsupport::TreeSnapshot(options_.webBuildFolder));
 
     EXPECT_TRUE(Run(kind, {IDYES}));
-    EXPECT_EQ(2u, prompt_.shown().size());
+    ExpectSaid({BuildQuestion::kRebuildTar}, {uitext::kTarCreatedAt.id});
     EXPECT_NE(kPreviousTar, ReadBytes(Web(files.tar)));
     EXPECT_FALSE(FileExists(Web(files.workingFolder)));
   }
@@ -218,7 +215,7 @@ TEST_F(TarBuildTest, MissingRequiredFileStopsBeforeAnythingChanges) {
     RememberBorrowable();
 
     EXPECT_FALSE(Run(row.kind, {IDYES}));
-    EXPECT_EQ((std::vector<std::wstring>{Text(uitext::kAskRebuildTar), Text(row.message)}), Shown());
+    ExpectSaid({BuildQuestion::kRebuildTar}, {row.message.id});
     EXPECT_EQ(kPreviousTar, ReadBytes(Web(files.tar)));
     EXPECT_FALSE(FileExists(Web(files.workingFolder)));
     ExpectBorrowableBack();
@@ -274,7 +271,7 @@ TEST_F(TarBuildTest, FaultsLoseNoBorrowedFileAndKeepThePreviousArchive) {
   const struct {
     const char* name;
     BuildKind kind;
-    std::vector<std::string> failingDataCalls;
+    const char* failingDataCall;  // null: none
     const wchar_t* dataLibrary;
     Change change;
     Hold hold;
@@ -282,217 +279,72 @@ TEST_F(TarBuildTest, FaultsLoseNoBorrowedFileAndKeepThePreviousArchive) {
     bool keepsPreviousTar;  // false: the row removes or replaces the previous archive on purpose
     bool asked;             // the rebuild question comes before the failure
   } rows[] = {
-      {"Mac, failing data library",
-       BuildKind::MacAv,
-       {"GetDataByType"},
-       L"",
-       nullptr,
-       nullptr,
-       L"CreateRPInfoDatFileForClientPackager failed.",
-       true,
-       true},
-      {"Mac, data library without an export",
-       BuildKind::MacAgent,
-       {},
-       L"cnsldata_no_GetHesBuildInfo.dll",
-       nullptr,
-       nullptr,
-       L"CreateRPInfoDatFileForClientPackager failed.",
-       true,
-       true},
-      {"Mac, no cnmac folder",
-       BuildKind::MacAv,
-       {},
-       L"",
+      {"Mac, failing data library", BuildKind::MacAv, "GetDataByType", L"", nullptr, nullptr,
+       L"CreateRPInfoDatFileForClientPackager failed.", true, true},
+      {"Mac, data library without an export", BuildKind::MacAgent, nullptr,
+       L"cnsldata_no_GetHesBuildInfo.dll", nullptr, nullptr, L"CreateRPInfoDatFileForClientPackager failed.",
+       true, true},
+      {"Mac, no cnmac folder", BuildKind::MacAv, nullptr, L"",
        [](TarBuildTest& t) {
          EXPECT_TRUE(::DeleteFileW(t.Web(kMacAvTar).c_str()));
          EXPECT_TRUE(::RemoveDirectoryW(t.Web(L"cnmac").c_str()));
        },
-       nullptr,
-       L"CreateTarFile failed for Mac build. Error = 0)",
-       false,
-       false},
-      {"Mac, a file where the cnmac folder should be",
-       BuildKind::MacAgent,
-       {},
-       L"",
+       nullptr, L"CreateTarFile failed for Mac build. Error = 0)", false, false},
+      {"Mac, a file where the cnmac folder should be", BuildKind::MacAgent, nullptr, L"",
        [](TarBuildTest& t) {
          EXPECT_TRUE(::DeleteFileW(t.Web(kMacAgentTar).c_str()));
          EXPECT_TRUE(::RemoveDirectoryW(t.Web(L"cnmac").c_str()));
          EXPECT_TRUE(WriteBytes(t.Web(L"cnmac"), "not a folder"));
        },
-       nullptr,
-       L"CreateTarFile failed for Mac build. Error = 0)",
-       false,
+       nullptr, L"CreateTarFile failed for Mac build. Error = 0)", false, false},
+      {"Mac, a folder where the previous archive should be", BuildKind::MacAgent, nullptr, L"",
+       folderAtTar(kMacAgentTar), nullptr, L"Replacing", false, true},
+      {"Mac, agent image locked after the antivirus image moved", BuildKind::MacAv, nullptr, L"", nullptr,
+       lock(L"MWSNODE.DMG"), L"MoveFileEx FAILED For Mac build", true, true},
+      {"Mac, macndef.ini locked", BuildKind::MacAv, nullptr, L"", nullptr, lock(L"macndef.ini"),
+       L"CopyFile FAILED For macndef.ini", true, true},
+      {"Mac, the settings template locked", BuildKind::MacAgent, nullptr, L"", nullptr, lock(L"wsnode.ini"),
+       L"CopyFile FAILED For Mac INI file", true, true},
+      {"Mac, previous archive locked", BuildKind::MacAv, nullptr, L"", nullptr, lock(kMacAvTar), L"Replacing",
+       true, true},
+      {"Mac, previous archive held with delete sharing", BuildKind::MacAgent, nullptr, L"", nullptr,
+       [](TarBuildTest& t) { return HoldSharingDelete(t.Web(kMacAgentTar)); }, L"Replacing", true, true},
+      {"Mac, leftover temporary archive held open", BuildKind::MacAv, nullptr, L"",
+       plantTemporaryTar(kMacAvTar), lockTemporaryTar(kMacAvTar), L"Cannot remove the temporary TAR", true,
        false},
-      {"Mac, a folder where the previous archive should be",
-       BuildKind::MacAgent,
-       {},
-       L"",
-       folderAtTar(kMacAgentTar),
-       nullptr,
-       L"Replacing",
-       false,
-       true},
-      {"Mac, agent image locked after the antivirus image moved",
-       BuildKind::MacAv,
-       {},
-       L"",
-       nullptr,
-       lock(L"MWSNODE.DMG"),
-       L"MoveFileEx FAILED For Mac build",
-       true,
-       true},
-      {"Mac, macndef.ini locked",
-       BuildKind::MacAv,
-       {},
-       L"",
-       nullptr,
-       lock(L"macndef.ini"),
-       L"CopyFile FAILED For macndef.ini",
-       true,
-       true},
-      {"Mac, the settings template locked",
-       BuildKind::MacAgent,
-       {},
-       L"",
-       nullptr,
-       lock(L"wsnode.ini"),
-       L"CopyFile FAILED For Mac INI file",
-       true,
-       true},
-      {"Mac, previous archive locked",
-       BuildKind::MacAv,
-       {},
-       L"",
-       nullptr,
-       lock(kMacAvTar),
-       L"Replacing",
-       true,
-       true},
-      {"Mac, previous archive held with delete sharing",
-       BuildKind::MacAgent,
-       {},
-       L"",
-       nullptr,
-       [](TarBuildTest& t) { return HoldSharingDelete(t.Web(kMacAgentTar)); },
-       L"Replacing",
-       true,
-       true},
-      {"Mac, leftover temporary archive held open",
-       BuildKind::MacAv,
-       {},
-       L"",
-       plantTemporaryTar(kMacAvTar),
-       lockTemporaryTar(kMacAvTar),
-       L"Cannot remove the temporary TAR",
-       true,
+      {"Mac, a file held open in the leftover working folder", BuildKind::MacAgent, nullptr, L"",
+       plantStale(L"MCWSNODE"), lockStale(L"MCWSNODE"), L"Cannot empty the working folder", true, true},
+      {"Mac, a file where the working folder should be", BuildKind::MacAv, nullptr, L"", fileAt(L"MCWSNOAV"),
+       nullptr, L"is not a folder", true, true},
+      {"Linux, failing data library", BuildKind::Linux32, "OpenDatabase", L"", nullptr, nullptr,
+       L"GetRPDatFileInfoFromDB failed, Error:0", true, false},
+      {"Linux, data library without an export", BuildKind::Linux64, nullptr,
+       L"cnsldata_no_GetGenericData.dll", nullptr, nullptr, L"GetRPDatFileInfoFromDB failed, Error:0", true,
        false},
-      {"Mac, a file held open in the leftover working folder",
-       BuildKind::MacAgent,
-       {},
-       L"",
-       plantStale(L"MCWSNODE"),
-       lockStale(L"MCWSNODE"),
-       L"Cannot empty the working folder",
-       true,
-       true},
-      {"Mac, a file where the working folder should be",
-       BuildKind::MacAv,
-       {},
-       L"",
-       fileAt(L"MCWSNOAV"),
-       nullptr,
-       L"is not a folder",
-       true,
-       true},
-      {"Linux, failing data library",
-       BuildKind::Linux32,
-       {"OpenDatabase"},
-       L"",
-       nullptr,
-       nullptr,
-       L"GetRPDatFileInfoFromDB failed, Error:0",
-       true,
-       false},
-      {"Linux, data library without an export",
-       BuildKind::Linux64,
-       {},
-       L"cnsldata_no_GetGenericData.dll",
-       nullptr,
-       nullptr,
-       L"GetRPDatFileInfoFromDB failed, Error:0",
-       true,
-       false},
-      {"Linux, a folder where the previous archive should be",
-       BuildKind::Linux32,
-       {},
-       L"",
-       folderAtTar(kLinux32Tar),
-       nullptr,
-       L"Replacing",
-       false,
-       true},
-      {"Linux, install script locked",
-       BuildKind::Linux64,
-       {},
-       L"",
-       nullptr,
-       lock(L"heslin64\\install"),
-       L"CopyFile FAILED For Linux install file",
-       true,
-       true},
-      {"Linux, previous archive locked",
-       BuildKind::Linux32,
-       {},
-       L"",
-       nullptr,
-       lock(kLinux32Tar),
-       L"Replacing",
-       true,
-       true},
-      {"Linux, previous archive held with delete sharing",
-       BuildKind::Linux64,
-       {},
-       L"",
-       nullptr,
-       [](TarBuildTest& t) { return HoldSharingDelete(t.Web(kLinux64Tar)); },
-       L"Replacing",
-       true,
-       true},
-      {"Linux, leftover temporary archive held open",
-       BuildKind::Linux64,
-       {},
-       L"",
-       plantTemporaryTar(kLinux64Tar),
-       lockTemporaryTar(kLinux64Tar),
-       L"Cannot remove the temporary TAR",
-       true,
-       false},
-      {"Linux, a file held open in the leftover working folder",
-       BuildKind::Linux32,
-       {},
-       L"",
-       plantStale(L"heslin32\\LinuxSetup32"),
-       lockStale(L"heslin32\\LinuxSetup32"),
-       L"Cannot empty the working folder",
-       true,
-       true},
-      {"Linux, a file where the working folder should be",
-       BuildKind::Linux64,
-       {},
-       L"",
-       fileAt(L"heslin64\\LinuxSetup64"),
-       nullptr,
-       L"is not a folder",
-       true,
-       true},
+      {"Linux, a folder where the previous archive should be", BuildKind::Linux32, nullptr, L"",
+       folderAtTar(kLinux32Tar), nullptr, L"Replacing", false, true},
+      {"Linux, install script locked", BuildKind::Linux64, nullptr, L"", nullptr, lock(L"heslin64\\install"),
+       L"CopyFile FAILED For Linux install file", true, true},
+      {"Linux, previous archive locked", BuildKind::Linux32, nullptr, L"", nullptr, lock(kLinux32Tar),
+       L"Replacing", true, true},
+      {"Linux, previous archive held with delete sharing", BuildKind::Linux64, nullptr, L"", nullptr,
+       [](TarBuildTest& t) { return HoldSharingDelete(t.Web(kLinux64Tar)); }, L"Replacing", true, true},
+      {"Linux, leftover temporary archive held open", BuildKind::Linux64, nullptr, L"",
+       plantTemporaryTar(kLinux64Tar), lockTemporaryTar(kLinux64Tar), L"Cannot remove the temporary TAR",
+       true, false},
+      {"Linux, a file held open in the leftover working folder", BuildKind::Linux32, nullptr, L"",
+       plantStale(L"heslin32\\LinuxSetup32"), lockStale(L"heslin32\\LinuxSetup32"),
+       L"Cannot empty the working folder", true, true},
+      {"Linux, a file where the working folder should be", BuildKind::Linux64, nullptr, L"",
+       fileAt(L"heslin64\\LinuxSetup64"), nullptr, L"is not a folder", true, true},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     const KindFiles& files = Files(row.kind);
     serverlayout::Options layout;
-    layout.failingDataCalls = row.failingDataCalls;
+    if (row.failingDataCall != nullptr) {
+      layout.failingDataCalls = {row.failingDataCall};
+    }
     if (*row.dataLibrary != L'\0') {
       layout.cnsldataLibrary = row.dataLibrary;
     }
@@ -507,11 +359,9 @@ TEST_F(TarBuildTest, FaultsLoseNoBorrowedFileAndKeepThePreviousArchive) {
       const fw::UniqueKernelHandle held = row.hold ? row.hold(*this) : fw::UniqueKernelHandle();
       EXPECT_FALSE(Run(row.kind, {IDYES}));
     }
-    std::vector<std::wstring> expected = {Text(uitext::kErrCreateSetup)};
-    if (row.asked) {
-      expected.insert(expected.begin(), Text(uitext::kAskRebuildTar));
-    }
-    EXPECT_EQ(expected, Shown());
+    ExpectSaid(
+        row.asked ? std::vector<BuildQuestion>{BuildQuestion::kRebuildTar} : std::vector<BuildQuestion>{},
+        {uitext::kErrCreateSetup.id});
     EXPECT_TRUE(trace_.Contains(row.trace)) << standin::ToUtf8(trace_.Text());
     if (row.keepsPreviousTar) {
       EXPECT_EQ(kPreviousTar, ReadBytes(Web(files.tar)));
@@ -594,8 +444,7 @@ TEST(TarClientBuildTest, FileThatCannotGoBackKeepsTheWorkingFolder) {
 
     EXPECT_FALSE(build.WriteTar({L"image.dmg"}, false, L"archive failed (%lu)"));
     ASSERT_EQ(1u, prompt.shown().size());
-    EXPECT_EQ(L"image.dmg could not be moved back to " + source + L". It is kept in " + working +
-                  L"; move it back there before building again.",
+    EXPECT_EQ(TableMessage(uitext::kErrFileNotReturned, {L"image.dmg", source, working}).Format(),
               prompt.shown()[0].text);
     EXPECT_EQ("the only copy", ReadBytes(working + L"\\image.dmg"));
     EXPECT_EQ("a new download", ReadBytes(dir / L"image.dmg"));
@@ -622,6 +471,12 @@ TEST(VerifyTarListingTest, AcceptsOnlyTheFolderEntryAndExactlyTheExpectedFiles) 
   const size_t aHeader = bytes.find("F/a") != std::string::npos ? bytes.find("F/a") : 0;
   std::string damaged = bytes;
   damaged[aHeader + 2] = 'x';  // the name changes, the checksum does not
+  // A name over 100 bytes, found through its long-name entry.
+  const std::wstring longName(150, L'n');
+  ASSERT_TRUE(::CreateDirectoryW((dir / L"L").c_str(), nullptr));
+  ASSERT_TRUE(WriteBytes(dir / (L"L\\" + longName), "long"));
+  ASSERT_TRUE(CreateTarFile((dir / L"L").c_str(), (dir / L"long.tar").c_str(), &error));
+  const std::string longTar = ReadBytes(dir / L"long.tar");
 
   const std::vector<ExpectedTarFile> both = {{L"a", 10}, {L"b", 600}};
   const struct {
@@ -641,6 +496,8 @@ TEST(VerifyTarListingTest, AcceptsOnlyTheFolderEntryAndExactlyTheExpectedFiles) 
       {"a block after the end marker", bytes + std::string(512, '\0'), L"F", both, false},
       {"damaged header", damaged, L"F", both, false},
       {"empty file", "", L"F", both, false},
+      {"a long name", longTar, L"L", {{longName, 4}}, true},
+      {"a long name differing in its last byte", longTar, L"L", {{longName.substr(1) + L"m", 4}}, false},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);

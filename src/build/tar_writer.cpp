@@ -13,78 +13,29 @@
 #include <string>
 #include <vector>
 
+#include "framework/ansi.h"
 #include "handles/handles.h"
 #include "log/trace_log.h"
 
 namespace {
 
-constexpr size_t kBlockSize = 512;
+using tarformat::kBlockSize;
 // Content is copied in pieces of this size: large enough that the copy runs near the speed of a
 // plain file copy under the same runtime, which 4 KiB pieces do not.
 constexpr size_t kCopyPieceSize = 1024 * 1024;
 constexpr size_t kAnsiNameCapacity = MAX_PATH;  // bytes, terminator included
 
-constexpr size_t kNameOffset = 0;
-constexpr size_t kNameFieldLength = 100;
-constexpr size_t kModeOffset = 100;
-constexpr size_t kSizeOffset = 124;
-constexpr size_t kMtimeOffset = 136;
-constexpr size_t kChecksumOffset = 148;
-constexpr size_t kTypeflagOffset = 156;
-
-constexpr char kModeText[8] = {'0', '0', '0', '7', '7', '7', ' ', '\0'};
-constexpr char kLongLinkName[] = "././@LongLink";
-constexpr char kTypeFile = '0';
-constexpr char kTypeFolder = '5';
-constexpr char kTypeLongName = 'L';
-
 const char kZeroBlock[kBlockSize * 2] = {};
-
-using Block = unsigned char[kBlockSize];
-
-// Fills a zeroed header: name (up to 100 bytes, terminated only when shorter), mode, size,
-// mtime, typeflag, then the checksum over all 512 bytes with the checksum field counted as
-// eight spaces.
-bool FillHeader(Block& block, const char* name, size_t nameLength, uint64_t size, const char (&mtime)[12],
-                char typeflag) {
-  memset(block, 0, kBlockSize);
-  memcpy(block + kNameOffset, name, nameLength < kNameFieldLength ? nameLength : kNameFieldLength);
-  memcpy(block + kModeOffset, kModeText, sizeof(kModeText));
-  char sizeField[12];
-  if (!tarformat::FormatNumberField(size, sizeField)) {
-    return false;
-  }
-  memcpy(block + kSizeOffset, sizeField, sizeof(sizeField));
-  memcpy(block + kMtimeOffset, mtime, sizeof(mtime));
-  block[kTypeflagOffset] = static_cast<unsigned char>(typeflag);
-  // At most 512 x 255 + 256, which always fits six octal digits.
-  unsigned sum = 8 * ' ';
-  for (size_t i = 0; i < kBlockSize; ++i) {
-    sum += block[i];
-  }
-  for (size_t digit = 6; digit-- > 0; sum >>= 3) {
-    block[kChecksumOffset + digit] = static_cast<unsigned char>('0' + (sum & 7));
-  }
-  block[kChecksumOffset + 6] = '\0';
-  block[kChecksumOffset + 7] = ' ';
-  return true;
-}
 
 bool WriteAll(int fd, const void* bytes, size_t count) {
   const int written = ::_write(fd, bytes, static_cast<unsigned>(count));
   return written >= 0 && static_cast<size_t>(written) == count;
 }
 
-// The ANSI form of a wide name; refused when a character has no ANSI equivalent, since a
+// The ANSI form of a wide name; refused when a character has no exact ANSI equivalent, since a
 // substituted character would store the file under another name.
 bool ToAnsiName(const wchar_t* name, char (&ansi)[kAnsiNameCapacity]) {
-  const UINT codePage = ::GetACP();
-  BOOL usedDefault = FALSE;
-  const bool utf8 = codePage == CP_UTF8;
-  const int written =
-      ::WideCharToMultiByte(codePage, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, name, -1, ansi,
-                            static_cast<int>(kAnsiNameCapacity), nullptr, utf8 ? nullptr : &usedDefault);
-  return written > 0 && !usedDefault;
+  return fw::ToAnsiExactly(name, ansi, static_cast<int>(kAnsiNameCapacity)) > 0;
 }
 
 // Name after the last backslash; null when the path has none.
@@ -191,23 +142,6 @@ bool WriteFolderArchive(int archive, const wchar_t* source, const char* folderNa
 
 }  // namespace
 
-namespace tarformat {
-
-bool FormatNumberField(uint64_t value, char (&field)[12]) {
-  if (value > 077777777777ull) {
-    return false;
-  }
-  memset(field, ' ', sizeof(field));
-  size_t end = 11;  // byte 11 stays a space
-  do {
-    field[--end] = static_cast<char>('0' + (value & 7));
-    value >>= 3;
-  } while (value != 0);
-  return true;
-}
-
-}  // namespace tarformat
-
 bool AddTarEntry(int archive, const wchar_t* sourcePath, const char* folderName, const char* fileName,
                  int kind, DWORD* error) {
   static const wchar_t kTag[] = L"AddTarEntry";
@@ -242,7 +176,6 @@ bool AddTarEntry(int archive, const wchar_t* sourcePath, const char* folderName,
              kind, sourcePath);
     return false;
   }
-  const size_t nameLength = strlen(name);
 
   fw::UniqueCrtFile source;
   uint64_t size = 0;
@@ -268,27 +201,11 @@ bool AddTarEntry(int archive, const wchar_t* sourcePath, const char* folderName,
       return false;
     }
   }
-  char mtime[12];
-  tarformat::FormatNumberField(static_cast<uint64_t>(info.st_mtime) & 0xFFFFFFFFull, mtime);
-
-  const char typeflag = kind == kTarEntryFolder ? kTypeFolder : kTypeFile;
-  bool written;
-  if (nameLength <= kNameFieldLength) {
-    Block header;
-    written =
-        FillHeader(header, name, nameLength, size, mtime, typeflag) && WriteAll(archive, header, kBlockSize);
-  } else {
-    // Long-name header, the full name with its terminator, then the entry's own header holding
-    // the first 99 bytes of the name.
-    unsigned char blocks[3][kBlockSize] = {};
-    written = FillHeader(blocks[0], kLongLinkName, sizeof(kLongLinkName) - 1, nameLength + 1, mtime,
-                         kTypeLongName) &&
-              FillHeader(blocks[2], name, kNameFieldLength - 1, size, mtime, typeflag);
-    if (written) {
-      memcpy(blocks[1], name, nameLength);
-      written = WriteAll(archive, blocks, sizeof(blocks));
-    }
-  }
+  const char typeflag = kind == kTarEntryFolder ? tarformat::kTypeFolder : tarformat::kTypeFile;
+  tarformat::Block headers[3];
+  const size_t headerBlocks =
+      tarformat::FillEntryHeaders(headers, name, size, static_cast<uint64_t>(info.st_mtime), typeflag);
+  const bool written = headerBlocks != 0 && WriteAll(archive, headers, headerBlocks * kBlockSize);
   if (!written) {
     TraceLog(tracelog::kLevelError, kTag, L"Writing the header failed for %s", sourcePath);
     return false;

@@ -1,23 +1,16 @@
 #pragma once
-// TAR writer for the Mac and Linux client builds: the classic 512-byte-block layout without a
-// format magic, with the GNU "././@LongLink" extension for names longer than 100 bytes. Names
-// are stored in the ANSI code page; every entry has mode "000777 " and zero owner and group.
+// TAR writer for the Mac and Linux client builds, in the layout of build/tar_format.h: no format
+// magic, names in the ANSI code page, mode "000777 " and zero owner and group on every entry.
 
 #include <windows.h>
 
-#include <cstdint>
+#include "build/tar_format.h"
 
 enum TarEntryKind : int {
   kTarEntryFolder = 1,      // the archived folder itself: "<folder>/", no content
   kTarEntryRootFile = 2,    // a single file at the archive root: "<file>"
   kTarEntryFolderFile = 3,  // a file inside the archived folder: "<folder>/<file>"
 };
-
-// Largest file the 11-octal-digit size field holds: 8 GiB - 1.
-inline constexpr uint64_t kTarMaxFileSize = 077777777777ull;
-// Longest entry name: the long-name extension carries it in one 512-byte block with its
-// terminator.
-inline constexpr size_t kTarMaxNameLength = 511;
 
 // Archives `sourcePath` into a new file `tarPath`. A folder (one trailing backslash is ignored)
 // gives an entry for the folder and one for each file directly inside it, in enumeration order;
@@ -34,11 +27,3 @@ bool CreateTarFile(const wchar_t* sourcePath, const wchar_t* tarPath, DWORD* err
 // than kTarMaxFileSize is refused before anything is written. `error` is set to 0.
 bool AddTarEntry(int archive, const wchar_t* sourcePath, const char* folderName, const char* fileName,
                  int kind, DWORD* error);
-
-namespace tarformat {
-
-// Formats `value` into a 12-byte size or mtime field: the octal digits right-aligned to end at
-// byte 10, leading spaces, a space at byte 11. False when it needs more than 11 digits.
-bool FormatNumberField(uint64_t value, char (&field)[12]);
-
-}  // namespace tarformat

@@ -462,35 +462,28 @@ uint32_t WindowsBuild::AntivirusPackSize(const std::wstring& source) const {
 }
 
 bool WindowsBuild::SetupIsNotEmpty(const std::wstring& path) const {
-  WIN32_FILE_ATTRIBUTE_DATA data{};
-  return ::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) &&
-         !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-         (data.nFileSizeLow != 0 || data.nFileSizeHigh != 0);
+  unsigned long long bytes = 0;
+  return ReadFileSize(path.c_str(), bytes) && bytes != 0;
 }
 
 bool WindowsBuild::Sign(const wchar_t* temporary, unsigned long long& bytes) {
-  const auto sizeOf = [](const wchar_t* path, unsigned long long& size) {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!::GetFileAttributesExW(path, GetFileExInfoStandard, &data)) {
-      return false;
-    }
-    size = (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    return true;
-  };
   // A short copy is not signed: the signature would cover the wrong bytes.
   unsigned long long before = 0;
-  if (!sizeOf(temporary, before) || before != bytes) {
+  if (!ReadFileSize(temporary, before) || before != bytes) {
     TraceLog(tracelog::kLevelError, kTag, L"%s does not hold the %llu bytes of the installer", temporary,
              bytes);
     ui_.Show(TableMessage(uitext::kErrCreateSetup));
     return false;
   }
   DWORD error = 0;
-  const signing::SignResult result = signing::SignFile(temporary, *plan_.signer, error);
+  signing::SignOptions options;
+  options.timestampUrl = plan_.timestampUrl;
+  std::wstring problem;
+  const signing::SignResult result = signing::SignFile(temporary, *plan_.signer, error, options, &problem);
   std::wstring why;
   switch (result) {
     case signing::SignResult::kSigned:
-      if (sizeOf(temporary, bytes)) {
+      if (ReadFileSize(temporary, bytes)) {
         TraceLog(tracelog::kLevelProgress, kTag, L"Signed %s (%llu bytes)", temporary, bytes);
         return true;
       }
@@ -498,7 +491,10 @@ bool WindowsBuild::Sign(const wchar_t* temporary, unsigned long long& bytes) {
       why = L"it cannot be read after signing";
       break;
     case signing::SignResult::kAlreadySigned:
-      why = L"the packer's setup already carries a signature, which this program does not replace";
+      why = L"the packer's setup carries a signature that cannot take another one nested in it";
+      break;
+    case signing::SignResult::kTimestampFailed:
+      why = L"the time-stamp authority " + plan_.timestampUrl + L" gave no timestamp: " + problem;
       break;
     case signing::SignResult::kUnsupported:
       why = L"it is neither a program image under 4 GiB nor an MSI database";

@@ -26,40 +26,15 @@ using testsupport::FileExists;
 using testsupport::ReadBytes;
 using testsupport::WriteBytes;
 
-const std::wstring kPathError = L"Please specify a valid path.";
-const std::wstring kSetupError = L"Error in creating setup";
-const std::wstring kIpError = L"Please specify a valid IP Address.";
-const std::wstring kDomainError = L"Please specify a valid Domain Name.";
-
-const std::wstring kPasswordQuestion = L"Do you want to create password protected setup?";
-
-bool IsFolder(const std::wstring& path) {
-  const DWORD attributes = ::GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-// Every file below `folder` (relative path to content), sub-folders included. The stand-in
-// packer's record of its run and the libraries' journals are left out: they are the stand-ins'
-// records, not the server's files.
-void AddFiles(const std::wstring& folder, const std::wstring& prefix,
-              std::map<std::wstring, std::string>* files) {
-  WIN32_FIND_DATAW data;
-  fw::UniqueFind find(::FindFirstFileW((folder + L"\\*").c_str(), &data));
-  if (!find) {
-    return;
-  }
-  do {
-    const std::wstring name = data.cFileName;
-    if (name == L"." || name == L".." || name == L"pack.log" || name.ends_with(L".journal")) {
-      continue;
-    }
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      (*files)[prefix + name + L"\\"] = "";
-      AddFiles(folder + L"\\" + name, prefix + name + L"\\", files);
-    } else {
-      (*files)[prefix + name] = ReadBytes(folder + L"\\" + name);
-    }
-  } while (::FindNextFileW(find.get(), &data));
+// Every folder and file below `folder`, but for the stand-in packer's record of its run and the
+// libraries' journals: they are the stand-ins' records, not the server's files.
+std::map<std::wstring, std::string> FilesBelow(const std::wstring& folder) {
+  auto files = testsupport::TreeSnapshot(folder);
+  std::erase_if(files, [](const auto& file) {
+    const std::wstring name = file.first.substr(file.first.find_last_of(L'\\') + 1);
+    return name == L"pack.log" || name.ends_with(L".journal");
+  });
+  return files;
 }
 
 std::wstring ShortForm(const std::wstring& path) {
@@ -103,16 +78,6 @@ std::wstring SecondName(const std::wstring& path) {
   return second;
 }
 
-// The text of a UTF-16LE file with a byte-order mark.
-std::wstring Utf16(const std::string& bytes) {
-  std::wstring text;
-  for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
-    text += static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]) |
-                                 (static_cast<unsigned char>(bytes[i + 1]) << 8));
-  }
-  return text;
-}
-
 class WindowsBuildTest : public ::testing::Test {
  protected:
   void SetUp() override { LayOut(); }
@@ -152,7 +117,7 @@ class WindowsBuildTest : public ::testing::Test {
   // Nothing of a build remains: no working folder, no archive, nothing at the destination but
   // what the test put there.
   void ExpectNothingLeft(const std::vector<std::wstring>& keptAtDestination = {}) const {
-    EXPECT_FALSE(IsFolder(WorkFolder()));
+    EXPECT_FALSE(FileExists(WorkFolder()));
     EXPECT_FALSE(FileExists(Packer(32) + L"\\root.7z"));
     EXPECT_FALSE(FileExists(Packer(64) + L"\\root.7z"));
     std::vector<std::wstring> found;
@@ -168,14 +133,6 @@ class WindowsBuildTest : public ::testing::Test {
     EXPECT_EQ(found, keptAtDestination);
   }
 
-  // Every file of the server's folders, the program folder and the destination.
-  std::map<std::wstring, std::string> Snapshot() const {
-    std::map<std::wstring, std::string> files;
-    AddFiles(server_, L"", &files);
-    AddFiles(destination_, L"destination\\", &files);
-    return files;
-  }
-
   testsupport::TempDir dir_;
   serverlayout::Result layout_;
   std::wstring server_;
@@ -184,6 +141,9 @@ class WindowsBuildTest : public ::testing::Test {
   BuildOptions options_;
 };
 
+// Each refusal ends the Create with its message, the first check's when several fail, before
+// any file work: nothing below the test's folder changes, not even the file an interrupted run
+// left in the working folder. The No to the antivirus question ends it with no message at all.
 TEST_F(WindowsBuildTest, RefusalsComeInTheirOrderBeforeAnyFileWork) {
   const std::wstring aFile = dir_ / L"a file";
   ASSERT_TRUE(WriteBytes(aFile, "x"));
@@ -193,97 +153,64 @@ TEST_F(WindowsBuildTest, RefusalsComeInTheirOrderBeforeAnyFileWork) {
   const std::wstring fitting = FolderOfLength(dir_ / L"fit", MAX_PATH - 1 - 13 - 4);
   const std::wstring packer = server_ + L"\\Tools\\clPacker";
   ASSERT_TRUE(::CreateDirectoryW(WorkFolder().c_str(), nullptr));
-  const std::wstring avQuestion =
-      L"Creating client agent installer including Halvane will take some time.\n Do you wish to continue?";
+  ASSERT_TRUE(WriteBytes(WorkFolder() + L"\\wsnode.ini", "an interrupted run's settings"));
+  constexpr UINT kPath = uitext::kErrInvalidPath.id, kIp = uitext::kErrInvalidIp.id;
+  constexpr UINT kDomain = uitext::kErrInvalidDomain.id, kDeclined = uitext::kOwnText;
+  const wchar_t* const inBuildFolders = L"lies in the server's build folders";
   const auto at = [](const std::wstring& folder) {
     return [folder](BuildOptions& o) { o.destination = folder; };
+  };
+  const auto ip = [](const std::wstring& address) {
+    return [address](BuildOptions& o) {
+      o.alternateConnection = true;
+      o.alternateIp = address;
+    };
+  };
+  const auto domain = [](const std::wstring& name) {
+    return [name](BuildOptions& o) {
+      o.alternateConnection = true;
+      o.alternateByDomainName = true;
+      o.alternateDomain = name;
+    };
   };
   const struct {
     const char* name;
     std::function<void(BuildOptions&)> change;
-    std::vector<std::wstring> shown;
+    UINT refusal;  // the ID of the message that ends the Create; kDeclined: the question's No
     const wchar_t* traced = nullptr;
   } cases[] = {
       {"empty destination before the address",
-       [](BuildOptions& o) {
+       [&](BuildOptions& o) {
+         ip(L"0.0.0.0")(o);
          o.destination.clear();
-         o.alternateConnection = true;
-         o.alternateIp = L"0.0.0.0";
        },
-       {kPathError}},
-      {"missing destination", [&](BuildOptions& o) { o.destination = dir_ / L"missing"; }, {kPathError}},
-      {"destination is a file", [&](BuildOptions& o) { o.destination = aFile; }, {kPathError}},
-      {"destination and name beyond 259 characters", at(longest), {kPathError}, L"too long"},
-      {"destination, name and .tmp at 259 characters", at(fitting), {avQuestion}},
-      {"relative folder", at(L"out"), {kPathError}, L"is not absolute"},
-      {"current folder", at(L"."), {kPathError}, L"is not absolute"},
-      {"drive-relative folder", at(dir_.path().substr(0, 2) + L"out"), {kPathError}, L"is not absolute"},
-      {"folder below the current drive's root", at(dir_.path().substr(2)), {kPathError}, L"is not absolute"},
-      {"device path", at(L"\\\\?\\" + dir_.path()), {kPathError}, L"is not absolute"},
-      {"the packer folder", at(packer), {kPathError}, L"lies in the server's build folders"},
-      {"the packer folder, short and in lower case",
-       at(CharLowerW(ShortForm(packer).data())),
-       {kPathError},
-       L"lies in the server's build folders"},
-      {"the packer folder reached through ..",
-       at(packer + L"\\64\\..\\"),
-       {kPathError},
-       L"lies in the server's build folders"},
-      {"the packer folder under a second name",
-       at(SecondName(packer)),
-       {kPathError},
-       L"lies in the server's build folders"},
-      {"inside the web build folder under a second name",
-       at(SecondName(server_ + L"\\Web\\Build\\cnmac")),
-       {kPathError},
-       L"lies in the server's build folders"},
-      {"the 64-bit packer folder", at(packer + L"\\64"), {kPathError}, L"lies in the server's build folders"},
-      {"the working folder", at(WorkFolder()), {kPathError}, L"lies in the server's build folders"},
-      {"the web build folder",
-       at(server_ + L"\\Web\\Build"),
-       {kPathError},
-       L"lies in the server's build folders"},
-      {"inside the web build folder",
-       at(server_ + L"\\Web\\Build\\cnmac"),
-       {kPathError},
-       L"lies in the server's build folders"},
-      {"blank IP address",
-       [](BuildOptions& o) {
-         o.alternateConnection = true;
-         o.alternateIp = L"0.0.0.0";
-       },
-       {kIpError}},
-      {"empty domain",
-       [](BuildOptions& o) {
-         o.alternateConnection = true;
-         o.alternateByDomainName = true;
-       },
-       {kDomainError}},
-      {"domain of 256 characters",
-       [](BuildOptions& o) {
-         o.alternateConnection = true;
-         o.alternateByDomainName = true;
-         o.alternateDomain = std::wstring(256, L'h');
-       },
-       {kDomainError}},
-      {"domain with a space",
-       [](BuildOptions& o) {
-         o.alternateConnection = true;
-         o.alternateByDomainName = true;
-         o.alternateDomain = L"hes srv.example";
-       },
-       {kDomainError}},
-      {"domain with a tab",
-       [](BuildOptions& o) {
-         o.alternateConnection = true;
-         o.alternateByDomainName = true;
-         o.alternateDomain = L"hes\tsrv";
-       },
-       {kDomainError}},
-      {"No to the antivirus question",
-       [](BuildOptions& o) { o.setupTypeIndex = kSetupExe64; },
-       {L"Creating client agent installer including Halvane will take some time.\n Do you wish to "
-        L"continue?"}},
+       kPath},
+      {"missing destination", at(dir_ / L"missing"), kPath},
+      {"destination is a file", at(aFile), kPath},
+      {"destination and name beyond 259 characters", at(longest), kPath, L"too long"},
+      {"destination, name and .tmp at 259 characters", at(fitting), kDeclined},
+      {"relative folder", at(L"out"), kPath, L"is not absolute"},
+      {"current folder", at(L"."), kPath, L"is not absolute"},
+      {"drive-relative folder", at(dir_.path().substr(0, 2) + L"out"), kPath, L"is not absolute"},
+      {"folder below the current drive's root", at(dir_.path().substr(2)), kPath, L"is not absolute"},
+      {"device path", at(L"\\\\?\\" + dir_.path()), kPath, L"is not absolute"},
+      {"the packer folder", at(packer), kPath, inBuildFolders},
+      {"the packer folder, short and in lower case", at(CharLowerW(ShortForm(packer).data())), kPath,
+       inBuildFolders},
+      {"the packer folder reached through ..", at(packer + L"\\64\\..\\"), kPath, inBuildFolders},
+      {"the packer folder under a second name", at(SecondName(packer)), kPath, inBuildFolders},
+      {"inside the web build folder under a second name", at(SecondName(server_ + L"\\Web\\Build\\cnmac")),
+       kPath, inBuildFolders},
+      {"the 64-bit packer folder", at(packer + L"\\64"), kPath, inBuildFolders},
+      {"the working folder", at(WorkFolder()), kPath, inBuildFolders},
+      {"the web build folder", at(server_ + L"\\Web\\Build"), kPath, inBuildFolders},
+      {"inside the web build folder", at(server_ + L"\\Web\\Build\\cnmac"), kPath, inBuildFolders},
+      {"blank IP address", ip(L"0.0.0.0"), kIp},
+      {"empty domain", domain(L""), kDomain},
+      {"domain of 256 characters", domain(std::wstring(256, L'h')), kDomain},
+      {"domain with a space", domain(L"hes srv.example"), kDomain},
+      {"domain with a tab", domain(L"hes\tsrv"), kDomain},
+      {"No to the antivirus question", [](BuildOptions& o) { o.setupTypeIndex = kSetupExe64; }, kDeclined},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -291,24 +218,23 @@ TEST_F(WindowsBuildTest, RefusalsComeInTheirOrderBeforeAnyFileWork) {
     BuildOptions options = options_;
     c.change(options);
     trace_.Clear();
+    const auto before = FilesBelow(dir_.path());
     const CreateResult result = Create(options, ui);
-    EXPECT_EQ(ui.texts(), c.shown);
-    // A refusal ends the Create with its message; the No to the question with none.
-    if (c.shown.back() == avQuestion) {
+    EXPECT_EQ(result.messageId, c.refusal);
+    if (c.refusal == kDeclined) {
       EXPECT_EQ(result.outcome, CreateOutcome::kDeclined);
-      EXPECT_EQ(result.messageId, uitext::kOwnText);
+      EXPECT_EQ(ui.questions, std::vector<BuildQuestion>{BuildQuestion::kTakesSomeTime});
+      EXPECT_EQ(ui.ids, std::vector<UINT>{});
     } else {
       EXPECT_EQ(result.outcome, CreateOutcome::kRefused);
-      EXPECT_EQ(result.messageId, ui.ids.back());
-      EXPECT_EQ(result.message, c.shown.back());
+      EXPECT_EQ(ui.questions, std::vector<BuildQuestion>{});
+      EXPECT_EQ(ui.ids, std::vector<UINT>{c.refusal});
+      EXPECT_EQ(ui.texts(), std::vector<std::wstring>{result.message}) << "the result says what was shown";
     }
     if (c.traced != nullptr) {
       EXPECT_TRUE(trace_.Contains(c.traced)) << testing::PrintToString(trace_.Text());
     }
-    EXPECT_TRUE(IsFolder(WorkFolder())) << "the working folder is not touched";
-    ::RemoveDirectoryW(WorkFolder().c_str());
-    ExpectNothingLeft();
-    ASSERT_TRUE(::CreateDirectoryW(WorkFolder().c_str(), nullptr));
+    EXPECT_EQ(L"", testsupport::TreeDifferences(before, FilesBelow(dir_.path())));
   }
 }
 
@@ -335,9 +261,12 @@ TEST_F(WindowsBuildTest, MsiBuildsHoldThePlanFilesAndSettings) {
     SCOPED_TRACE(bits);
     const std::wstring output = bits == 64 ? L"wsnode64.msi" : L"wsnode32.msi";
     testsupport::ScriptedBuildUi ui;
-    // The plan as the database was made from it, read when success is shown.
+    // The plan as the database was made from it, read when success is shown, and what the
+    // success names.
     std::wstring planSetup, planEntry;
-    ui.onShow = [&](const wchar_t*) {
+    std::vector<std::wstring> named;
+    ui.onShow = [&](const BuildMessage& message) {
+      named = message.arguments;
       wchar_t value[MAX_PATH] = L"";
       const std::wstring plan = WorkFolder() + L"\\pkgplan.ini";
       ::GetPrivateProfileStringW(L"CLIENT_INSTALLER", L"SETUP", L"", value, MAX_PATH, plan.c_str());
@@ -360,8 +289,8 @@ TEST_F(WindowsBuildTest, MsiBuildsHoldThePlanFilesAndSettings) {
     options_.alternateIp = L"10.1.2.3";
     options_.destination = destination_ + L"\\";
     ASSERT_TRUE(Build(ui));
-    EXPECT_EQ(ui.texts(), std::vector<std::wstring>{output + L" has been created successfully."});
     EXPECT_EQ(ui.ids, std::vector<UINT>{uitext::kSetupCreated.id});
+    EXPECT_EQ(named, std::vector<std::wstring>{output});
     const std::vector<std::pair<BuildStage, bool>> stages = {
         {BuildStage::kWriteRecord, true},   {BuildStage::kWriteRecord, false},
         {BuildStage::kGatherPayload, true}, {BuildStage::kGatherPayload, false},
@@ -390,7 +319,7 @@ TEST_F(WindowsBuildTest, MsiBuildsHoldThePlanFilesAndSettings) {
       EXPECT_EQ(rows.at(name), ReadBytes(source)) << testing::PrintToString(name);
     }
     EXPECT_EQ(rows.size(), sources.size() + 3) << "plan rows, wsnode.ini, rpinfo.dat, the template's row";
-    const std::wstring settings = Utf16(rows.at(L"wsnode.ini"));
+    const std::wstring settings = testsupport::DecodeUtf16(rows.at(L"wsnode.ini"));
     for (const wchar_t* line : {L"preset_group_id={5F0C3E2A-8B1D-4C6F-9A2E-1D3B5C7E9F01}\r\n",
                                 L"SERVER_IP=10.1.2.3\r\n", L"clntinstnetwk=2\r\n", L"SERVER_PORT=4343\r\n"}) {
       EXPECT_NE(settings.find(line), std::wstring::npos) << testing::PrintToString(line);
@@ -403,12 +332,12 @@ TEST_F(WindowsBuildTest, MsiBuildsHoldThePlanFilesAndSettings) {
 }
 
 // One fault per row, in an EXE or an MSI build, each with a previous installer at the
-// destination: the row's message, and afterwards every file of the server, the program and the
-// destination exactly as before (so no partial installer, no temporary file, nothing left in
+// destination: the failure's message, and afterwards every file of the server, the program and
+// the destination exactly as before (so no partial installer, no temporary file, nothing left in
 // the served folders), except the stale files the build must remove.
 TEST_F(WindowsBuildTest, FaultsShowTheirMessageAndLeaveEveryFileAsItWas) {
-  const std::vector<std::wstring> failed = {kSetupError};
-  const std::vector<std::wstring> asked = {kPasswordQuestion, kSetupError};
+  // Whether the password question comes before the failure.
+  constexpr bool failed = false, asked = true;
   const std::wstring plan = server_ + L"\\Web\\Build\\pkgplan.ini";
   const std::wstring exe = destination_ + L"\\wsnode32.exe", msi = destination_ + L"\\wsnode32.msi";
   const std::wstring packed = Packer(32) + L"\\wsnode32.exe", password = layout_.programFolder + L"\\pwd.dat";
@@ -439,238 +368,145 @@ TEST_F(WindowsBuildTest, FaultsShowTheirMessageAndLeaveEveryFileAsItWas) {
   const struct {
     const char* name;
     Kind kind;
-    std::vector<std::wstring> omit;
-    Plant plant;        // before the snapshot; may be empty
-    std::wstring held;  // opened after the snapshot for the build; empty: none
-    DWORD share;        // of the held file
-    std::vector<std::wstring> shown;
+    bool asksPassword;
     const wchar_t* traced;
+    Plant plant = {};  // before the snapshot
+    std::vector<std::wstring> omit = {};
+    std::wstring held = {};               // opened after the snapshot for the build; empty: none
+    DWORD share = 0;                      // of the held file
     std::vector<std::wstring> goes = {};  // planted files the build must remove
     Then then = kNothing;
   } rows[] = {
       // The previous installer cannot be replaced: it stays as it was.
       {"EXE: previous installer held with read and delete sharing",
        kExe32,
+       asked,
+       L"MoveFileEx failed",
        {},
        {},
        exe,
-       FILE_SHARE_READ | FILE_SHARE_DELETE,
-       asked,
-       L"MoveFileEx failed"},
+       FILE_SHARE_READ | FILE_SHARE_DELETE},
       {"MSI: previous installer held with read and delete sharing",
        kMsi32,
+       failed,
+       L"MoveFileEx failed",
        {},
        {},
        msi,
-       FILE_SHARE_READ | FILE_SHARE_DELETE,
-       failed,
-       L"MoveFileEx failed"},
-      {"EXE: previous installer locked", kExe32, {}, {}, exe, 0, asked, L"MoveFileEx failed"},
-      {"MSI: previous installer locked", kMsi32, {}, {}, msi, 0, failed, L"MoveFileEx failed"},
-      {"MSI: a folder where the installer goes",
-       kMsi32,
-       {},
-       folderForInstaller,
-       L"",
-       0,
-       failed,
-       L"MoveFileEx failed"},
+       FILE_SHARE_READ | FILE_SHARE_DELETE},
+      {"EXE: previous installer locked", kExe32, asked, L"MoveFileEx failed", {}, {}, exe},
+      {"MSI: previous installer locked", kMsi32, failed, L"MoveFileEx failed", {}, {}, msi},
+      {"MSI: a folder where the installer goes", kMsi32, failed, L"MoveFileEx failed", folderForInstaller},
       {"EXE: a crashed run's temporary file locked",
        kExe32,
-       {},
+       failed,
+       L"Cannot remove the leftover",
        file(exe + L".tmp", "partial"),
-       exe + L".tmp",
-       0,
-       failed,
-       L"Cannot remove the leftover"},
-      {"MSI: a folder where the temporary file goes",
-       kMsi32,
        {},
-       folder(msi + L".tmp"),
-       L"",
-       0,
-       failed,
-       L"Cannot remove the leftover"},
+       exe + L".tmp"},
+      {"MSI: a folder where the temporary file goes", kMsi32, failed, L"Cannot remove the leftover",
+       folder(msi + L".tmp")},
       // A setup asked to be protected is never made without its password.
       {"EXE: the password dialog cannot be shown",
        kExe32,
-       {},
-       {},
-       L"",
-       0,
        asked,
        L"The password dialog could not be shown",
+       {},
+       {},
+       {},
+       0,
        {},
        kNotShown},
       {"EXE: an earlier password file locked",
        kExe32,
-       {},
+       failed,
+       L"Deletefile failed for",
        file(password, std::string(40, 'p')),
-       password,
-       0,
-       failed,
-       L"Deletefile failed for"},
+       {},
+       password},
       // A plan that names nothing, or something outside the working folder.
-      {"MSI: negative file count",
-       kMsi32,
-       {},
-       entry(L"FILE_COUNT", L"-1"),
-       L"",
-       0,
-       failed,
-       L"FILE_COUNT -1 is negative"},
-      {"MSI: entry naming a folder",
-       kMsi32,
-       {},
-       entry(L"3", L"sub\\"),
-       L"",
-       0,
-       failed,
-       L"names no file below the working folder"},
-      {"MSI: entry climbing out of the working folder",
-       kMsi32,
-       {},
-       entry(L"3", L"..\\..\\..\\Web\\Build\\tmhostsv.exe"),
-       L"",
-       0,
-       failed,
-       L"names no file below the working folder"},
-      {"MSI: entry with a drive",
-       kMsi32,
-       {},
-       entry(L"3", server_ + L"\\Web\\Build\\tmhostsv.exe"),
-       L"",
-       0,
-       failed,
-       L"names no file below the working folder"},
+      {"MSI: negative file count", kMsi32, failed, L"FILE_COUNT -1 is negative", entry(L"FILE_COUNT", L"-1")},
+      {"MSI: entry naming a folder", kMsi32, failed, L"names no file below the working folder",
+       entry(L"3", L"sub\\")},
+      {"MSI: entry climbing out of the working folder", kMsi32, failed,
+       L"names no file below the working folder", entry(L"3", L"..\\..\\..\\Web\\Build\\tmhostsv.exe")},
+      {"MSI: entry with a drive", kMsi32, failed, L"names no file below the working folder",
+       entry(L"3", server_ + L"\\Web\\Build\\tmhostsv.exe")},
       // Stale setups in the packer folder never pass for this build's.
       {"EXE: the packer writes nothing, an earlier setup there",
        kExe32,
-       {},
-       both(packsNothing, earlierSetup),
-       L"",
-       0,
        asked,
        L"missing or empty after packing",
-       {L"Tools\\clPacker\\wsnode32.exe"}},
+       both(packsNothing, earlierSetup),
+       {},
+       {},
+       0,
+       {packed}},
       {"EXE: the packer writes nothing, an earlier setup locked there",
        kExe32,
-       {},
-       both(packsNothing, earlierSetup),
-       packed,
-       0,
        failed,
-       L"Cannot delete the earlier setup"},
+       L"Cannot delete the earlier setup",
+       both(packsNothing, earlierSetup),
+       {},
+       packed},
       // Failing children.
-      {"EXE: packer fails after writing its setup",
-       kExe32,
-       {},
-       file(Packer(32) + L"\\pack.fail", ""),
-       L"",
-       0,
-       asked,
-       L"pack.exe failed (exit code 5)"},
-      {"EXE 64-bit: packer fails after writing its setup",
-       kExe64,
-       {},
-       file(Packer(64) + L"\\pack.fail", ""),
-       L"",
-       0,
-       asked,
-       L"pack.exe failed (exit code 5)"},
-      {"EXE: packer missing",
-       kExe32,
-       {L"Tools\\clPacker\\pack.exe"},
-       {},
-       L"",
-       0,
-       asked,
-       L"ExecFile failed for :"},
+      {"EXE: packer fails after writing its setup", kExe32, asked, L"pack.exe failed (exit code 5)",
+       file(Packer(32) + L"\\pack.fail", "")},
+      {"EXE 64-bit: packer fails after writing its setup", kExe64, asked, L"pack.exe failed (exit code 5)",
+       file(Packer(64) + L"\\pack.fail", "")},
+      {"EXE: packer missing", kExe32, asked, L"ExecFile failed for :", {}, {L"Tools\\clPacker\\pack.exe"}},
       {"EXE: packer's module missing: no setup written",
        kExe32,
-       {L"Tools\\clPacker\\7z.sfx"},
-       {},
-       L"",
-       0,
        asked,
-       L"pack.exe failed (exit code 4)"},
+       L"pack.exe failed (exit code 4)",
+       {},
+       {L"Tools\\clPacker\\7z.sfx"}},
       {"EXE: 7-Zip leaves out a locked file",
        kExe32,
-       {},
-       {},
-       L"",
-       0,
        asked,
        L"7z failed (exit code 1)",
        {},
+       {},
+       {},
+       0,
+       {},
        kLockWhileAsked},
-      {"EXE: 7-Zip cannot be written out",
-       kExe32,
-       {},
-       noSevenZipFolder,
-       L"",
-       0,
-       asked,
-       L"ExtractResourceToDisk(7z.dll) failed"},
+      {"EXE: 7-Zip cannot be written out", kExe32, asked, L"ExtractResourceToDisk(7z.dll) failed",
+       noSevenZipFolder},
       // Failing library.
-      {"EXE: the data library fails",
-       kExe32,
-       {},
-       file(server_ + L"\\cnsldata.fail", "OpenDatabase\r\n"),
-       L"",
-       0,
-       failed,
-       L"CreateRPInfoDatFileForClientPackager failed."},
-      {"MSI: the data library fails",
-       kMsi32,
-       {},
-       file(server_ + L"\\cnsldata.fail", "GetDataByType\r\n"),
-       L"",
-       0,
-       failed,
-       L"CreateRPInfoDatFileForClientPackager failed."},
+      {"EXE: the data library fails", kExe32, failed, L"CreateRPInfoDatFileForClientPackager failed.",
+       file(server_ + L"\\cnsldata.fail", "OpenDatabase\r\n")},
+      {"MSI: the data library fails", kMsi32, failed, L"CreateRPInfoDatFileForClientPackager failed.",
+       file(server_ + L"\\cnsldata.fail", "GetDataByType\r\n")},
       // Missing server files, and a working folder that cannot be made or emptied.
       {"MSI: payload file missing",
        kMsi32,
-       {L"Web\\Build\\NODESETP.EXE"},
-       {},
-       L"",
-       0,
        failed,
-       L"Copyfile failed for nodesetp"},
+       L"Copyfile failed for nodesetp",
+       {},
+       {L"Web\\Build\\NODESETP.EXE"}},
       {"EXE: payload file missing",
        kExe32,
-       {L"Tools\\clPacker\\Deploy.exe"},
-       {},
-       L"",
-       0,
        failed,
-       L"Copyfile failed for deploy.exe"},
+       L"Copyfile failed for deploy.exe",
+       {},
+       {L"Tools\\clPacker\\Deploy.exe"}},
       {"MSI: template database missing",
        kMsi32,
-       {L"Tools\\clPacker\\template.msi"},
-       {},
-       L"",
-       0,
        failed,
-       L"File Copy failed."},
-      {"MSI: plan missing", kMsi32, {L"Web\\Build\\pkgplan.ini"}, {}, L"", 0, failed, L"File Copy failed."},
-      {"EXE: a file where the working folder goes",
-       kExe32,
+       L"File Copy failed.",
        {},
-       file(WorkFolder(), "not a folder"),
-       L"",
-       0,
-       failed,
-       L"CreateDirectory failed"},
+       {L"Tools\\clPacker\\template.msi"}},
+      {"MSI: plan missing", kMsi32, failed, L"File Copy failed.", {}, {L"Web\\Build\\pkgplan.ini"}},
+      {"EXE: a file where the working folder goes", kExe32, failed, L"CreateDirectory failed",
+       file(WorkFolder(), "not a folder")},
       {"MSI: a locked file in the working folder",
        kMsi32,
-       {},
-       both(folder(WorkFolder()), file(WorkFolder() + L"\\stale.txt", "stale")),
-       WorkFolder() + L"\\stale.txt",
-       0,
        failed,
-       L"Cannot empty the working folder"},
+       L"Cannot empty the working folder",
+       both(folder(WorkFolder()), file(WorkFolder() + L"\\stale.txt", "stale")),
+       {},
+       WorkFolder() + L"\\stale.txt"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -686,9 +522,9 @@ TEST_F(WindowsBuildTest, FaultsShowTheirMessageAndLeaveEveryFileAsItWas) {
     if (row.plant) {
       row.plant();
     }
-    auto before = Snapshot();
+    auto before = FilesBelow(dir_.path());
     for (const std::wstring& path : row.goes) {
-      ASSERT_EQ(before.erase(path), 1u) << testing::PrintToString(path);
+      ASSERT_EQ(before.erase(path.substr(dir_.path().size() + 1)), 1u) << testing::PrintToString(path);
     }
     fw::UniqueKernelHandle held;
     if (!row.held.empty()) {
@@ -700,13 +536,13 @@ TEST_F(WindowsBuildTest, FaultsShowTheirMessageAndLeaveEveryFileAsItWas) {
     ui.password = [&](passwordfile::Password&) {
       return row.then == kNotShown ? PasswordAnswer::kNotShown : PasswordAnswer::kCancelled;
     };
-    ui.onShow = [&](const wchar_t* text) {
-      if (row.then == kLockWhileAsked && text == kPasswordQuestion) {
+    ui.onShow = [&](const BuildMessage& message) {
+      if (row.then == kLockWhileAsked && message.id() == uitext::kAskPasswordProtect.id) {
         held.reset(::CreateFileW((WorkFolder() + L"\\wsnode.ini").c_str(), GENERIC_READ, 0, nullptr,
                                  OPEN_EXISTING, 0, nullptr));
         EXPECT_TRUE(held.valid());
       }
-      if (text == kSetupError && row.then == kLockWhileAsked) {
+      if (row.then == kLockWhileAsked && message.id() == uitext::kErrCreateSetup.id) {
         held.reset();  // whatever held it lets go once the failure shows
       }
     };
@@ -714,18 +550,12 @@ TEST_F(WindowsBuildTest, FaultsShowTheirMessageAndLeaveEveryFileAsItWas) {
     const CreateResult result = Create(options_, ui);
     EXPECT_EQ(result.outcome, CreateOutcome::kFailed);
     EXPECT_EQ(result.messageId, uitext::kErrCreateSetup.id);
-    EXPECT_EQ(ui.texts(), row.shown);
+    EXPECT_EQ(ui.ids, std::vector<UINT>{uitext::kErrCreateSetup.id});
+    EXPECT_EQ(ui.questions, row.asksPassword ? std::vector<BuildQuestion>{BuildQuestion::kProtectWithPassword}
+                                             : std::vector<BuildQuestion>{});
     EXPECT_TRUE(trace_.Contains(row.traced)) << testing::PrintToString(trace_.Text());
     held.reset();
-    const auto after = Snapshot();
-    for (const auto& [path, bytes] : before) {
-      const auto found = after.find(path);
-      EXPECT_TRUE(found != after.end() && found->second == bytes)
-          << "changed or gone: " << testing::PrintToString(path);
-    }
-    for (const auto& [path, bytes] : after) {
-      EXPECT_TRUE(before.count(path)) << "left behind: " << testing::PrintToString(path);
-    }
+    EXPECT_EQ(L"", testsupport::TreeDifferences(before, FilesBelow(dir_.path())));
   }
 }
 

@@ -7,18 +7,11 @@
 # "groups". Usage: cli_test.sh BIN_DIR (tmrovane.com, srvlayout.exe and the built server)
 set -euo pipefail
 bin=$1
-source "$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/scripts/wine-env.sh"
-
-key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\CNSLSRVC.EXE_10.5'
-work=$(mktemp -d /tmp/cli_test.XXXXXX)
-cleanup() {
-  wine reg delete "$key" /f /reg:32 >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-failures=0
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
-win() { winepath -w "$1"; }
+root_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+source "$root_dir/scripts/wine-env.sh"
+source "$root_dir/tests/support/console_server.sh"
+console_work cli_test
+trap console_cleanup EXIT
 
 server="$work/Server (x86) Folder"
 program="$server/ClientPackager"
@@ -35,18 +28,8 @@ cat >"$work/groups.txt" <<'TREE'
 12	0	{1A2B3C4D-5E6F-4A1B-8C2D-3E4F5A6B7C12}	Twins
 TREE
 sed -i 's/$/\r/' "$work/groups.txt"
-wine "$bin/srvlayout.exe" "$(win "$server")" --groups "$(win "$work/groups.txt")" --built "$(win "$bin")\\" \
-  </dev/null >/dev/null
-com="$program/tmrovane.com"
-[ -f "$com" ] || { echo "FAIL: the layout has no tmrovane.com"; exit 1; }
+console_layout "$bin" "$server" --groups "$(win "$work/groups.txt")"
 web="$server/Web/Build"
-
-run() {  # run ARGS...: sets status, stdout in $stdout, stderr in $stderr
-  status=0
-  wine "$com" "$@" </dev/null >"$work/stdout" 2>"$work/stderr" || status=$?
-  stdout=$(tr -d '\r' <"$work/stdout")
-  stderr=$(tr -d '\r' <"$work/stderr")
-}
 
 # FNV-1a 64 of the password, as the stand-in packer records it.
 fnv() { python3 -c 'import sys

@@ -22,6 +22,7 @@
 #include "password/password_file.h"
 #include "password/set_pwd_dialog.h"
 #include "signing/certificate.h"
+#include "signing/timestamp.h"
 #include "uitext/ui_text.h"
 
 namespace cli {
@@ -52,6 +53,9 @@ constexpr OptionSpec kCreateOptions[] = {
     {L"--sign-pfx", L"FILE", L"sign a Windows installer with the certificate and key of\nthis PFX file"},
     {L"--sign-pfx-password-env", L"VARIABLE",
      L"the PFX file's password, held in this environment variable;\nthe variable is removed once read"},
+    {L"--timestamp", L"URL",
+     L"have the signature stamped by this RFC 3161 time-stamp\nauthority (http:// or https://), so that it "
+     L"outlives the\ncertificate"},
     {L"--each-group", nullptr,
      L"an installer for every group at or under --group (the whole\ntree without it), each in a folder "
      L"named after the\ngroups' path below --destination; Windows only"},
@@ -142,14 +146,14 @@ bool ReadChoices(const Arguments& arguments, BuildOptions& options, std::wstring
     case kPlatformMac:
       return RefuseUnoffered(arguments,
                              {L"--setup", L"--destination", L"--password-env", L"--sign-thumbprint",
-                              L"--sign-pfx", L"--sign-pfx-password-env", L"--each-group"},
+                              L"--sign-pfx", L"--sign-pfx-password-env", L"--timestamp", L"--each-group"},
                              L"for Mac", error);
     default:
       return Select(arguments, L"--setup", kLinuxSetups, options.setupTypeIndex, error) &&
              RefuseUnoffered(
                  arguments,
                  {L"--antivirus", L"--group", L"--destination", L"--password-env", L"--sign-thumbprint",
-                  L"--sign-pfx", L"--sign-pfx-password-env", L"--each-group"},
+                  L"--sign-pfx", L"--sign-pfx-password-env", L"--timestamp", L"--each-group"},
                  L"for Linux", error);
   }
 }
@@ -286,6 +290,18 @@ bool TakeSigner(const Arguments& arguments, const EnvironmentSecret& pfxPassword
     report = Stop(Outcome::kRefused, L"tmrovane create: --sign-pfx-password-env needs --sign-pfx");
     return false;
   }
+  if (arguments.Has(L"--timestamp")) {
+    const std::wstring url = arguments.Value(L"--timestamp");
+    if (!byThumbprint && !byPfx) {
+      report = Stop(Outcome::kRefused, L"tmrovane create: --timestamp needs --sign-thumbprint or --sign-pfx");
+      return false;
+    }
+    if (!signing::IsTimestampUrl(url)) {
+      report = Stop(Outcome::kRefused,
+                    L"tmrovane create: bad value for --timestamp: " + url + L" (an http:// or https:// URL)");
+      return false;
+    }
+  }
   if (!byThumbprint && !byPfx) {
     return true;
   }
@@ -418,8 +434,9 @@ Report Create(const Arguments& arguments, const passwordfile::Password& password
   ConsoleUi ui(arguments.Has(L"--yes"), password);
   if (eachGroup) {
     const std::wstring selector = arguments.Value(L"--group");
-    report.outcome = CreateForEachGroup(options, arguments.Has(L"--group") ? &selector : nullptr, ui,
-                                        programFolder, signer.get(), arguments.Has(L"--json"));
+    report.outcome =
+        CreateForEachGroup(options, arguments.Has(L"--group") ? &selector : nullptr, ui, programFolder,
+                           signer.get(), arguments.Value(L"--timestamp"), arguments.Has(L"--json"));
     report.written = true;
     return report;
   }
@@ -428,7 +445,8 @@ Report Create(const Arguments& arguments, const passwordfile::Password& password
   HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
   ::SetStdHandle(STD_OUTPUT_HANDLE, ::GetStdHandle(STD_ERROR_HANDLE));
   try {
-    report.result = RunCreate(options, ui, programFolder, kTag, signer.get());
+    report.result =
+        RunCreate(options, ui, programFolder, kTag, signer.get(), arguments.Value(L"--timestamp"));
   } catch (const std::exception& failure) {
     ::SetStdHandle(STD_OUTPUT_HANDLE, output);
     TraceLog(tracelog::kLevelError, kTag, L"The build ended by an exception");

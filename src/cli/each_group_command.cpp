@@ -102,7 +102,7 @@ bool SelectGroups(const std::wstring* selector, std::vector<GroupRunEntry>& entr
 
 Outcome CreateForEachGroup(const BuildOptions& options, const std::wstring* selector, ConsoleUi& ui,
                            const wchar_t* programFolder, const signing::SigningCertificate* signer,
-                           bool json) {
+                           const std::wstring& timestampUrl, bool json) {
   std::vector<GroupRunEntry> entries;
   Outcome outcome = Outcome::kBuilt;
   std::wstring refusal;
@@ -119,8 +119,8 @@ Outcome CreateForEachGroup(const BuildOptions& options, const std::wstring* sele
     ::SetStdHandle(STD_OUTPUT_HANDLE, ::GetStdHandle(STD_ERROR_HANDLE));
     try {
       const StopOnControl control;
-      result = RunCreateForEachGroup(options, std::move(entries), ui, programFolder, kTag, signer, finished,
-                                     [] { return stopAsked.load(); });
+      result = RunCreateForEachGroup(options, std::move(entries), ui, programFolder, kTag, signer,
+                                     timestampUrl, finished, [] { return stopAsked.load(); });
     } catch (const std::exception& failure) {
       // The groups already built stay; the run is reported as failed, not as refused input.
       ::SetStdHandle(STD_OUTPUT_HANDLE, output);

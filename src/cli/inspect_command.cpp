@@ -27,21 +27,6 @@ constexpr OptionSpec kInspectOptions[] = {
     {L"--json", nullptr, L"the report as one JSON document on standard output"},
 };
 
-// The settings file's text: UTF-16LE after its byte-order mark (Windows and Mac builds), the
-// ANSI code page otherwise (Linux builds).
-std::wstring DecodeSettings(const std::string& bytes) {
-  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
-      static_cast<unsigned char>(bytes[1]) == 0xFE) {
-    std::wstring text((bytes.size() - 2) / 2, L'\0');
-    memcpy(text.data(), bytes.data() + 2, text.size() * 2);
-    return text;
-  }
-  const int size = ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-  std::wstring text(static_cast<size_t>(size), L'\0');
-  ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(), size);
-  return text;
-}
-
 std::wstring Trim(const std::wstring& text) {
   const size_t first = text.find_first_not_of(L" \t");
   if (first == std::wstring::npos) {
@@ -62,9 +47,8 @@ struct Settings {
 
 // Every line is a section, a key=value pair, a comment or blank; anything else, and a key that
 // appears twice in one section (the profile functions would read only the first), is a problem.
-Settings ParseSettings(const std::string& bytes) {
+Settings ParseSettings(const std::wstring& text) {
   Settings settings;
-  const std::wstring text = DecodeSettings(bytes);
   std::wstring section;
   std::map<std::wstring, std::map<std::wstring, size_t>> seen;
   size_t number = 0;
@@ -213,6 +197,21 @@ Report MakeReport(const std::wstring& path, InstallerContents& contents, const s
   return report;
 }
 
+// One signature's lines, each name after `prefix`.
+std::wstring SignatureText(const signing::SignatureReport& signature, const std::wstring& prefix) {
+  std::wstring text = L"\n" + prefix + L"signature: " + signature.digestAlgorithm + L", digest " +
+                      (!signature.digestMatches   ? L"not checked"
+                       : *signature.digestMatches ? L"matches the file"
+                                                  : L"DOES NOT MATCH the file (changed after signing)");
+  text += L"\n" + prefix + L"signer: " + signature.subject + L"\n" + prefix + L"signer issuer: " +
+          signature.issuer + L"\n" + prefix + L"signer thumbprint: " + signature.thumbprint;
+  text +=
+      L"\n" + prefix + L"timestamp: " +
+      (signature.timestampTime.empty() ? L"(none)"
+                                       : signature.timestampTime + L" by " + signature.timestampAuthority);
+  return text;
+}
+
 std::wstring RenderText(const Report& report) {
   const auto orNone = [](const std::optional<std::wstring>& value) { return value ? *value : L"(none)"; };
   std::wstring text =
@@ -245,13 +244,10 @@ std::wstring RenderText(const Report& report) {
                 : (record.expiryProblem.empty() ? L", no expiry" : L", expiry " + record.expiryProblem);
   }
   if (report.signature && report.signature->present) {
-    const signing::SignatureReport& signature = *report.signature;
-    text += L"\nsignature: " + signature.digestAlgorithm + L", digest " +
-            (!signature.digestMatches   ? L"not checked"
-             : *signature.digestMatches ? L"matches the file"
-                                        : L"DOES NOT MATCH the file (changed after signing)");
-    text += L"\nsigner: " + signature.subject + L"\nsigner issuer: " + signature.issuer +
-            L"\nsigner thumbprint: " + signature.thumbprint;
+    text += SignatureText(*report.signature, L"");
+    for (size_t i = 0; i < report.signature->nested.size(); ++i) {
+      text += SignatureText(report.signature->nested[i], L"nested " + std::to_wstring(i + 1) + L" ");
+    }
   } else if (report.signature) {
     text += L"\nsignature: (none)";
   } else if (std::wstring_view(report.format) != L"TAR") {
@@ -266,6 +262,21 @@ std::wstring RenderText(const Report& report) {
 
 nlohmann::json Optional(const std::optional<std::wstring>& value) {
   return value ? nlohmann::json(ToUtf8(*value)) : nlohmann::json(nullptr);
+}
+
+nlohmann::json SignatureJson(const signing::SignatureReport& signature) {
+  nlohmann::json timestamp = nullptr;
+  if (!signature.timestampTime.empty()) {
+    timestamp = {{"time", ToUtf8(signature.timestampTime)},
+                 {"authority", ToUtf8(signature.timestampAuthority)}};
+  }
+  return {{"subject", ToUtf8(signature.subject)},
+          {"issuer", ToUtf8(signature.issuer)},
+          {"thumbprint", ToUtf8(signature.thumbprint)},
+          {"digestAlgorithm", ToUtf8(signature.digestAlgorithm)},
+          {"digestMatches",
+           signature.digestMatches ? nlohmann::json(*signature.digestMatches) : nlohmann::json()},
+          {"timestamp", timestamp}};
 }
 
 nlohmann::json RenderJson(const Report& report) {
@@ -295,13 +306,12 @@ nlohmann::json RenderJson(const Report& report) {
   }
   json["signature"] = nullptr;
   if (report.signature && report.signature->present) {
-    const signing::SignatureReport& signature = *report.signature;
-    json["signature"] = {{"subject", ToUtf8(signature.subject)},
-                         {"issuer", ToUtf8(signature.issuer)},
-                         {"thumbprint", ToUtf8(signature.thumbprint)},
-                         {"digestAlgorithm", ToUtf8(signature.digestAlgorithm)},
-                         {"digestMatches", signature.digestMatches ? nlohmann::json(*signature.digestMatches)
-                                                                   : nlohmann::json()}};
+    json["signature"] = SignatureJson(*report.signature);
+    nlohmann::json nested = nlohmann::json::array();
+    for (const signing::SignatureReport& inner : report.signature->nested) {
+      nested.push_back(SignatureJson(inner));
+    }
+    json["signature"]["nested"] = nested;
   } else if (!report.signature && std::wstring_view(report.format) != L"TAR") {
     json["signature"] = {{"damaged", ToUtf8(report.signatureProblem)}};
   }

@@ -12,31 +12,130 @@
 #include "build/archive_pack_resource.h"
 #include "build/file_utils.h"
 #include "build/msi_handle.h"
+#include "build/tar_format.h"
 #include "cli/console_text.h"
+#include "framework/ansi.h"
 #include "handles/handles.h"
 
 namespace cli {
 namespace {
 
-constexpr size_t kBlock = 512;
-constexpr uint64_t kLargestReadWhole = 512ull * 1024 * 1024;
+// What the readers trust an installer with: the files the report reads are kept in memory, so
+// each has a size bound (the record is 7363 bytes, a settings file a few KiB); a settings
+// line longer than any key and value the program writes, and a listing of more entries than an
+// installer holds, are damage, not something to hold.
+constexpr uint64_t kLargestSettingsFile = 256 * 1024;
+constexpr uint64_t kLargestRecordFile = 64 * 1024;
+constexpr size_t kLongestSettingsLine = 1024;
+constexpr size_t kMostEntries = 10000;
+constexpr size_t kLargestListing = 16 * 1024 * 1024;
 
 std::wstring BaseName(const std::wstring& name) {
   const size_t slash = name.find_last_of(L"/\\");
   return slash == std::wstring::npos ? name : name.substr(slash + 1);
 }
 
-// Keeps the bytes of the two files an installer's report reads.
-void Keep(InstallerContents& contents, const std::wstring& name, std::string bytes) {
+enum class Kept { kNone, kSettings, kRecord };
+
+// Which of the two files the report reads `name` is, if any.
+Kept KeptKind(const std::wstring& name) {
   const std::wstring base = BaseName(name);
   if (_wcsicmp(base.c_str(), L"wsnode.ini") == 0) {
-    contents.settings = std::move(bytes);
-  } else if (_wcsicmp(base.c_str(), L"rpinfo.dat") == 0) {
-    contents.record = std::move(bytes);
+    return Kept::kSettings;
   }
+  return _wcsicmp(base.c_str(), L"rpinfo.dat") == 0 ? Kept::kRecord : Kept::kNone;
 }
 
-bool ReadWholeFile(const std::wstring& path, std::string& bytes, std::wstring& error) {
+// False, with `error` naming the entry, when a kept file is larger than it can be.
+bool KeptSizeAllowed(const std::wstring& path, const InstallerEntry& entry, std::wstring& error) {
+  const Kept kind = KeptKind(entry.name);
+  const uint64_t largest = kind == Kept::kSettings ? kLargestSettingsFile : kLargestRecordFile;
+  if (kind == Kept::kNone || entry.size <= largest) {
+    return true;
+  }
+  error = path + L": " + entry.name + L" is " + std::to_wstring(entry.size) + L" bytes, more than the " +
+          std::to_wstring(largest) + L" such a file can be";
+  return false;
+}
+
+// The settings file's text: UTF-16LE after its byte-order mark (Windows and Mac builds), the
+// ANSI code page otherwise (Linux builds). False, with `problem` saying why, for bytes that are
+// no text of that encoding (an odd length, an unpaired surrogate, a NUL, a byte sequence the code
+// page lacks) or a line longer than kLongestSettingsLine.
+bool DecodeSettings(const std::string& bytes, std::wstring& text, std::wstring& problem) {
+  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+      static_cast<unsigned char>(bytes[1]) == 0xFE) {
+    if (bytes.size() % 2 != 0) {
+      problem = L"is UTF-16LE text of an odd length";
+      return false;
+    }
+    text.assign((bytes.size() - 2) / 2, L'\0');
+    memcpy(text.data(), bytes.data() + 2, text.size() * 2);
+    for (size_t i = 0; i < text.size(); ++i) {
+      const bool high = IS_HIGH_SURROGATE(text[i]);
+      if (IS_LOW_SURROGATE(text[i]) || (high && (i + 1 == text.size() || !IS_LOW_SURROGATE(text[i + 1])))) {
+        problem = L"holds an unpaired surrogate at character " + std::to_wstring(i + 1);
+        return false;
+      }
+      i += high ? 1 : 0;
+    }
+  } else if (!fw::FromAnsiExactly(bytes.data(), bytes.size(), text)) {
+    problem = L"is no text of the ANSI code page";
+    return false;
+  }
+  if (text.find(L'\0') != std::wstring::npos) {
+    problem = L"holds a NUL character";
+    return false;
+  }
+  size_t number = 1;
+  for (size_t at = 0; at <= text.size(); ++number) {
+    const size_t end = std::min(text.find(L'\n', at), text.size());
+    const size_t length = end - at - (end > at && text[end - 1] == L'\r' ? 1 : 0);
+    if (length > kLongestSettingsLine) {
+      problem = L"line " + std::to_wstring(number) + L" is longer than " +
+                std::to_wstring(kLongestSettingsLine) + L" characters";
+      return false;
+    }
+    at = end + 1;
+  }
+  return true;
+}
+
+// Keeps the text or bytes of the two files an installer's report reads.
+bool Keep(InstallerContents& contents, const std::wstring& path, const std::wstring& name, std::string bytes,
+          std::wstring& error) {
+  switch (KeptKind(name)) {
+    case Kept::kSettings: {
+      std::wstring text;
+      std::wstring problem;
+      if (!DecodeSettings(bytes, text, problem)) {
+        error = path + L": " + name + L" " + problem;
+        return false;
+      }
+      contents.settings = std::move(text);
+      return true;
+    }
+    case Kept::kRecord:
+      contents.record = std::move(bytes);
+      return true;
+    case Kept::kNone:
+      break;
+  }
+  return true;
+}
+
+// One more entry for the listing; false past kMostEntries.
+bool AddEntry(InstallerContents& contents, const std::wstring& path, InstallerEntry entry,
+              std::wstring& error) {
+  if (contents.entries.size() == kMostEntries) {
+    error = path + L" lists more than " + std::to_wstring(kMostEntries) + L" entries";
+    return false;
+  }
+  contents.entries.push_back(std::move(entry));
+  return true;
+}
+
+bool ReadWholeFile(const std::wstring& path, uint64_t largest, std::string& bytes, std::wstring& error) {
   fw::UniqueKernelHandle file(
       ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   LARGE_INTEGER size{};
@@ -44,8 +143,8 @@ bool ReadWholeFile(const std::wstring& path, std::string& bytes, std::wstring& e
     error = L"cannot open " + path + L" (error " + std::to_wstring(::GetLastError()) + L")";
     return false;
   }
-  if (static_cast<uint64_t>(size.QuadPart) > kLargestReadWhole) {
-    error = path + L" is too large to be read as a TAR";
+  if (static_cast<uint64_t>(size.QuadPart) > largest) {
+    error = path + L" is larger than " + std::to_wstring(largest) + L" bytes";
     return false;
   }
   bytes.resize(static_cast<size_t>(size.QuadPart));
@@ -59,48 +158,8 @@ bool ReadWholeFile(const std::wstring& path, std::string& bytes, std::wstring& e
   return true;
 }
 
-bool ParseOctal(const char* field, size_t length, uint64_t& value) {
-  value = 0;
-  size_t i = 0;
-  while (i < length && field[i] == ' ') {
-    ++i;
-  }
-  size_t digits = 0;
-  for (; i < length && field[i] >= '0' && field[i] <= '7'; ++i, ++digits) {
-    value = value * 8 + static_cast<uint64_t>(field[i] - '0');
-  }
-  for (; i < length; ++i) {
-    if (field[i] != ' ' && field[i] != '\0') {
-      return false;
-    }
-  }
-  return digits > 0;
-}
-
-bool ChecksumMatches(const char* header) {
-  uint64_t stored = 0;
-  if (!ParseOctal(header + 148, 8, stored)) {
-    return false;
-  }
-  uint64_t sum = 0;
-  for (size_t i = 0; i < kBlock; ++i) {
-    sum += (i >= 148 && i < 156) ? ' ' : static_cast<unsigned char>(header[i]);
-  }
-  return sum == stored;
-}
-
-std::wstring AnsiName(const char* text, size_t length) {
-  const size_t used = strnlen(text, length);
-  if (used == 0) {
-    return {};
-  }
-  const int size = ::MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(used), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(size), L'\0');
-  ::MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(used), wide.data(), size);
-  return wide;
-}
-
-// A child process whose standard output is read whole; its standard error is discarded.
+// A child process whose standard output is read whole, up to kLargestListing bytes (false when
+// it writes more); its standard error is discarded.
 bool RunCapture(std::wstring command, std::string& output, DWORD& exitCode) {
   SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
   HANDLE readRaw = nullptr;
@@ -130,11 +189,16 @@ bool RunCapture(std::wstring command, std::string& output, DWORD& exitCode) {
   write.reset();
   char buffer[1 << 14];
   DWORD got = 0;
+  bool whole = true;
   while (::ReadFile(read.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) {
-    output.append(buffer, got);
+    // Read on past the bound, so that the child is never stuck writing into a full pipe.
+    whole = whole && output.size() + got <= kLargestListing;
+    if (whole) {
+      output.append(buffer, got);
+    }
   }
   ::WaitForSingleObject(process.get(), INFINITE);
-  return ::GetExitCodeProcess(process.get(), &exitCode) != FALSE;
+  return ::GetExitCodeProcess(process.get(), &exitCode) != FALSE && whole;
 }
 
 // 7-Zip written out of this program's resources into a folder of its own under the user's
@@ -161,8 +225,10 @@ class PrivateSevenZip {
       return;
     }
     const bool x64 = NativeSevenZipRelease() == SevenZipRelease::kX64;
-    dll_ = ExtractExeToDisk((folder_ + L"7z.dll").c_str(), x64 ? IDR_SEVENZIP_X64_DLL : IDR_SEVENZIP_DLL, L"DLL");
-    exe_ = ExtractExeToDisk((folder_ + L"7z.exe").c_str(), x64 ? IDR_SEVENZIP_X64_EXE : IDR_SEVENZIP_EXE, L"EXE");
+    dll_ = ExtractExeToDisk((folder_ + L"7z.dll").c_str(), x64 ? IDR_SEVENZIP_X64_DLL : IDR_SEVENZIP_DLL,
+                            L"DLL");
+    exe_ = ExtractExeToDisk((folder_ + L"7z.exe").c_str(), x64 ? IDR_SEVENZIP_X64_EXE : IDR_SEVENZIP_EXE,
+                            L"EXE");
   }
   PrivateSevenZip(const PrivateSevenZip&) = delete;
   PrivateSevenZip& operator=(const PrivateSevenZip&) = delete;
@@ -201,6 +267,14 @@ bool ReadExe(const std::wstring& path, InstallerContents& contents, std::wstring
     error = L"7-Zip cannot open " + path + L" as an archive (exit code " + std::to_wstring(exitCode) + L")";
     return false;
   }
+  // Every packed byte is checked against its CRC: damage outside the two files the report reads
+  // would pass unnoticed otherwise.
+  std::string tested;
+  if (!sevenZip.Run(L"t -- \"" + path + L"\"", tested, exitCode) || exitCode != 0) {
+    error =
+        L"7-Zip finds the archive of " + path + L" damaged (exit code " + std::to_wstring(exitCode) + L")";
+    return false;
+  }
   // The entries follow the line of dashes; each is a block of "Key = value" lines.
   const std::wstring text = FromUtf8(listing);
   const size_t start = text.find(L"\n----------");
@@ -225,26 +299,29 @@ bool ReadExe(const std::wstring& path, InstallerContents& contents, std::wstring
     } else if (line == L"Folder = +") {
       folder = true;
     } else if (line.empty() && !entry.name.empty()) {
-      if (!folder) {
-        contents.entries.push_back(entry);
+      if (!folder && !AddEntry(contents, path, entry, error)) {
+        return false;
       }
       entry = {};
     }
     at = end;
   }
-  if (!entry.name.empty() && !folder) {
-    contents.entries.push_back(entry);
+  if (!entry.name.empty() && !folder && !AddEntry(contents, path, entry, error)) {
+    return false;
   }
   // The files the report reads, taken out in one run, with their paths, as the names they are
   // listed under (no wildcards).
   std::vector<const InstallerEntry*> wanted;
   std::wstring names;
   for (const InstallerEntry& e : contents.entries) {
-    const std::wstring base = BaseName(e.name);
-    if (_wcsicmp(base.c_str(), L"wsnode.ini") == 0 || _wcsicmp(base.c_str(), L"rpinfo.dat") == 0) {
+    if (KeptKind(e.name) != Kept::kNone) {
+      if (!KeptSizeAllowed(path, e, error)) {
+        return false;
+      }
       // Read back below from under the private folder: a name that climbs out of it or is
       // absolute would be read from elsewhere.
-      if (e.name.find(L"..") != std::wstring::npos || e.name.find(L':') != std::wstring::npos ||
+      // A quote would end the name on 7-Zip's command line.
+      if (e.name.find(L"..") != std::wstring::npos || e.name.find_first_of(L":\"") != std::wstring::npos ||
           e.name.front() == L'\\' || e.name.front() == L'/') {
         error = path + L" holds an entry with an unsafe name: " + e.name;
         return false;
@@ -267,11 +344,14 @@ bool ReadExe(const std::wstring& path, InstallerContents& contents, std::wstring
   for (const InstallerEntry* e : wanted) {
     std::string bytes;
     std::wstring readError;
-    if (!ReadWholeFile(sevenZip.extracted() + L"\\" + e->name, bytes, readError) || bytes.size() != e->size) {
+    if (!ReadWholeFile(sevenZip.extracted() + L"\\" + e->name, e->size, bytes, readError) ||
+        bytes.size() != e->size) {
       error = L"7-Zip cannot extract " + e->name + L" from " + path;
       return false;
     }
-    Keep(contents, e->name, std::move(bytes));
+    if (!Keep(contents, path, e->name, std::move(bytes), error)) {
+      return false;
+    }
   }
   return true;
 }
@@ -287,7 +367,7 @@ bool ReadMsi(const std::wstring& path, InstallerContents& contents, std::wstring
   MSIHANDLE rawView = 0;
   if (::MsiDatabaseOpenViewW(database.get(), L"SELECT `Name`, `Data` FROM `Binary`", &rawView) !=
       ERROR_SUCCESS) {
-    error = path + L" has no Binary table";
+    error = path + L" has no Binary table that can be read";
     return false;
   }
   UniqueMsiHandle view(rawView);
@@ -313,64 +393,80 @@ bool ReadMsi(const std::wstring& path, InstallerContents& contents, std::wstring
       return false;
     }
     const UINT size = ::MsiRecordDataSize(record.get(), 2);
-    contents.entries.push_back({name, size});
-    if (_wcsicmp(name, L"wsnode.ini") != 0 && _wcsicmp(name, L"rpinfo.dat") != 0) {
+    const InstallerEntry entry{name, size};
+    if (!AddEntry(contents, path, entry, error) || !KeptSizeAllowed(path, entry, error)) {
+      return false;
+    }
+    if (KeptKind(entry.name) == Kept::kNone) {
       continue;
     }
     std::string bytes(size, '\0');
     DWORD got = size;
     if (::MsiRecordReadStream(record.get(), 2, bytes.data(), &got) != ERROR_SUCCESS || got != size) {
-      error = L"the Binary row " + std::wstring(name) + L" of " + path + L" cannot be read";
+      error = L"the Binary row " + entry.name + L" of " + path + L" cannot be read";
       return false;
     }
-    Keep(contents, name, std::move(bytes));
+    if (!Keep(contents, path, entry.name, std::move(bytes), error)) {
+      return false;
+    }
   }
 }
 
 }  // namespace
 
-bool ReadTar(const std::string& bytes, InstallerContents& contents, std::wstring& error) {
+bool ReadTar(const std::wstring& path, InstallerContents& contents, std::wstring& error) {
   contents.format = L"TAR";
-  std::wstring longName;
-  size_t at = 0;
-  while (true) {
-    if (at + kBlock > bytes.size()) {
-      error = L"the TAR ends inside a header or before its end blocks";
+  fw::UniqueKernelHandle file(
+      ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!file) {
+    error = L"cannot open " + path + L" (error " + std::to_wstring(::GetLastError()) + L")";
+    return false;
+  }
+  tarformat::Reader reader(file.get());
+  tarformat::Entry entry;
+  for (;;) {
+    switch (reader.Next(entry)) {
+      case tarformat::ReadResult::kEnd:
+        return true;
+      case tarformat::ReadResult::kDamaged:
+        error = path + L" " + tarformat::DescribeDamage(reader.damage()) + L" (the entry at byte " +
+                std::to_wstring(reader.offset()) + L")";
+        return false;
+      case tarformat::ReadResult::kEntry:
+        break;
+    }
+    InstallerEntry listed{{}, entry.size};
+    if (!fw::FromAnsiExactly(entry.name.data(), entry.name.size(), listed.name) || listed.name.empty()) {
+      error = path + L" has an entry name that is no text of the ANSI code page (the entry at byte " +
+              std::to_wstring(reader.offset()) + L")";
       return false;
     }
-    const char* header = bytes.data() + at;
-    if (std::all_of(header, header + kBlock, [](char c) { return c == '\0'; })) {
-      return true;  // the end blocks
+    if (entry.type == tarformat::kTypeFolder || listed.name.back() == L'/') {
+      continue;
     }
-    uint64_t size = 0;
-    if (!ChecksumMatches(header) || !ParseOctal(header + 124, 12, size)) {
-      error = L"the TAR header at byte " + std::to_wstring(at) + L" is damaged";
+    if (!AddEntry(contents, path, listed, error)) {
       return false;
     }
-    const uint64_t blocks = (size + kBlock - 1) / kBlock;
-    if (size > bytes.size() || blocks * kBlock > bytes.size() - at - kBlock) {
-      error = L"the TAR entry at byte " + std::to_wstring(at) + L" runs past the end of the file";
+    if (KeptKind(listed.name) == Kept::kNone) {
+      continue;
+    }
+    std::string bytes;
+    if (!KeptSizeAllowed(path, listed, error)) {
       return false;
     }
-    const char* data = header + kBlock;
-    const char type = header[156];
-    if (type == 'L') {
-      longName = AnsiName(data, static_cast<size_t>(size));
-    } else {
-      std::wstring name = longName.empty() ? AnsiName(header, 100) : longName;
-      longName.clear();
-      if (type != '5' && (name.empty() || name.back() != L'/')) {
-        Keep(contents, name, std::string(data, static_cast<size_t>(size)));
-        contents.entries.push_back({name, size});
-      }
+    if (!reader.ReadContent(static_cast<size_t>(entry.size), bytes)) {
+      error = L"cannot read " + listed.name + L" from " + path;
+      return false;
     }
-    at += kBlock + static_cast<size_t>(blocks) * kBlock;
+    if (!Keep(contents, path, listed.name, std::move(bytes), error)) {
+      return false;
+    }
   }
 }
 
 bool ReadInstaller(const std::wstring& path, InstallerContents& contents, std::wstring& error) {
   contents = {};
-  char head[8] = {};
+  tarformat::Block head = {};
   {
     fw::UniqueKernelHandle file(
         ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
@@ -387,15 +483,13 @@ bool ReadInstaller(const std::wstring& path, InstallerContents& contents, std::w
   if (memcmp(head, kCompoundFile, sizeof kCompoundFile) == 0) {
     return ReadMsi(path, contents, error);
   }
-  std::string bytes;
-  if (!ReadWholeFile(path, bytes, error)) {
-    return false;
-  }
-  if (bytes.size() < kBlock || !ChecksumMatches(bytes.data())) {
+  // A TAR starts with a header whose checksum matches (a short file leaves zero bytes, which
+  // never do).
+  if (!tarformat::ChecksumMatches(head)) {
     error = path + L" is no EXE setup, MSI database or TAR archive";
     return false;
   }
-  return ReadTar(bytes, contents, error);
+  return ReadTar(path, contents, error);
 }
 
 }  // namespace cli

@@ -1,10 +1,12 @@
 #pragma once
 // Text in the system's ANSI code page, converted only where every character has an exact
-// counterpart there: no best-fit look-alikes, no default character. Texts written into ANSI
-// files or read back by ANSI programs must come out as they were typed.
+// counterpart there, and back only from byte sequences valid there: no best-fit look-alikes, no
+// default character. Texts written into ANSI files or read back by ANSI programs must come out
+// as they were typed.
 
 #include <windows.h>
 
+#include <climits>
 #include <string>
 
 namespace fw {
@@ -30,6 +32,29 @@ inline bool IsExactInAnsi(const wchar_t* text) {
   }
   std::string buffer(static_cast<size_t>(needed) * 2 + 4, '\0');
   return ToAnsiExactly(text, buffer.data(), static_cast<int>(buffer.size())) > 0;
+}
+
+// Converts `length` bytes of ANSI text into `out`. False, leaving `out` empty, when a byte
+// sequence is not valid in the code page, or the text is longer than a conversion takes.
+inline bool FromAnsiExactly(const char* text, size_t length, std::wstring& out) {
+  out.clear();
+  if (length == 0) {
+    return true;
+  }
+  if (length > static_cast<size_t>(INT_MAX)) {
+    return false;
+  }
+  const int bytes = static_cast<int>(length);
+  const int needed = ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text, bytes, nullptr, 0);
+  if (needed <= 0) {
+    return false;
+  }
+  out.resize(static_cast<size_t>(needed));
+  if (::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text, bytes, out.data(), needed) != needed) {
+    out.clear();
+    return false;
+  }
+  return true;
 }
 
 }  // namespace fw

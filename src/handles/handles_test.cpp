@@ -63,9 +63,16 @@ TEST(UniqueHandle, CloseReportsWhetherTheCloseWorkedAndLeavesNothingHeld) {
   }
 }
 
+// Null and INVALID_HANDLE_VALUE both hold nothing: neither counts as valid, and neither is handed
+// to CloseHandle, which takes INVALID_HANDLE_VALUE for the current process and reports success.
 TEST(UniqueHandle, KernelHandlesTreatBothInvalidValuesAsNone) {
-  fw::UniqueKernelHandle none(INVALID_HANDLE_VALUE);
-  EXPECT_FALSE(none.valid());
+  for (const HANDLE value : {static_cast<HANDLE>(nullptr), INVALID_HANDLE_VALUE}) {
+    SCOPED_TRACE(value == nullptr ? "null" : "INVALID_HANDLE_VALUE");
+    fw::UniqueKernelHandle none(value);
+    EXPECT_FALSE(none.valid());
+    EXPECT_FALSE(static_cast<bool>(none));
+    EXPECT_FALSE(none.Close()) << "nothing was held, so nothing was closed";
+  }
   fw::UniqueKernelHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   ASSERT_TRUE(event.valid());
   HANDLE raw = event.get();

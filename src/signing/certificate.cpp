@@ -1,5 +1,7 @@
 #include "signing/certificate.h"
 
+#include "signing/pkcs7.h"
+
 // After windows.h (through certificate.h): ncrypt.h relies on its types. Only its types and
 // constants are used; the functions are loaded at run time (see Ncrypt).
 #include <ncrypt.h>
@@ -169,7 +171,8 @@ struct SigningCertificate::State {
   // Declared first, so freed last: the key storage handles below are freed through it.
   Ncrypt ncrypt;
   fw::UniqueCertStore pfxStore;
-  // The key containers a PFX import made; deleted in the destructor, after every handle to them.
+  // The key containers a PFX import made; deleted in the destructor, after every handle to them
+  // (Wine writes a key set back to its container when its handle is released).
   std::vector<KeyLocation> imported;
   fw::UniqueCertContext cert;
   std::vector<der::Bytes> chain;
@@ -261,10 +264,31 @@ struct SigningCertificate::State {
       if (::CryptGetUserKey(capi.get(), candidate, &key)) {
         ::CryptDestroyKey(key);
         capiKeySpec = candidate;
-        return true;
+        return HoldsCertificateKey();
       }
     }
     return false;
+  }
+
+  // Whether the key set acquired holds the certificate's own key. Under Wine every PFX import
+  // lands in one container named after the user, so another program's import at the same time
+  // can leave another key there: a signature with it would verify nowhere.
+  bool HoldsCertificateKey() const {
+    DWORD size = 0;
+    if (!::CryptExportPublicKeyInfo(capi.get(), capiKeySpec, X509_ASN_ENCODING, nullptr, &size) ||
+        size == 0) {
+      return false;
+    }
+    std::vector<uint8_t> buffer(size);
+    auto* info = reinterpret_cast<PCERT_PUBLIC_KEY_INFO>(buffer.data());
+    if (!::CryptExportPublicKeyInfo(capi.get(), capiKeySpec, X509_ASN_ENCODING, info, &size)) {
+      return false;
+    }
+    if (!::CertComparePublicKeyInfo(X509_ASN_ENCODING, info, &cert.get()->pCertInfo->SubjectPublicKeyInfo)) {
+      TraceLog(1, kTag, L"The key set holds another key than the certificate's");
+      return false;
+    }
+    return true;
   }
 };
 
@@ -473,6 +497,39 @@ bool SigningCertificate::Sign(std::span<const uint8_t> data, std::vector<uint8_t
   signature.resize(length);
   std::reverse(signature.begin(), signature.end());
   return true;
+}
+
+std::wstring NameText(const CERT_NAME_BLOB& name) {
+  CERT_NAME_BLOB copy = name;
+  const DWORD length = ::CertNameToStrW(X509_ASN_ENCODING, &copy,
+                                        CERT_X500_NAME_STR | CERT_NAME_STR_NO_QUOTING_FLAG, nullptr, 0);
+  std::wstring text(length, L'\0');
+  ::CertNameToStrW(X509_ASN_ENCODING, &copy, CERT_X500_NAME_STR | CERT_NAME_STR_NO_QUOTING_FLAG, text.data(),
+                   length);
+  text.resize(length > 0 ? length - 1 : 0);
+  return text;
+}
+
+fw::UniqueCertContext FindSignerCertificate(const SignedDataParts& parts) {
+  constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+  for (std::span<const uint8_t> der : parts.certificates) {
+    fw::UniqueCertContext cert(
+        ::CertCreateCertificateContext(kEncoding, der.data(), static_cast<DWORD>(der.size())));
+    if (!cert) {
+      continue;
+    }
+    const CERT_INFO* info = cert.get()->pCertInfo;
+    // The certificate context keeps the serial number little-endian.
+    const std::vector<uint8_t> serial(
+        std::make_reverse_iterator(info->SerialNumber.pbData + info->SerialNumber.cbData),
+        std::make_reverse_iterator(info->SerialNumber.pbData));
+    if (std::equal(parts.signerIssuer.begin(), parts.signerIssuer.end(), info->Issuer.pbData,
+                   info->Issuer.pbData + info->Issuer.cbData) &&
+        std::equal(parts.signerSerial.begin(), parts.signerSerial.end(), serial.begin(), serial.end())) {
+      return cert;
+    }
+  }
+  return {};
 }
 
 }  // namespace signing

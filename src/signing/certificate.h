@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "handles/handles.h"
 #include "signing/der.h"
 
 namespace signing {
@@ -39,6 +40,13 @@ const wchar_t* CertificateCheckName(CertificateCheck check);
 bool ParseThumbprint(std::wstring_view text, std::vector<uint8_t>& thumbprint);
 
 class SigningCertificate;
+struct SignedDataParts;
+
+// A certificate name as "CN=..., O=...".
+std::wstring NameText(const CERT_NAME_BLOB& name);
+
+// The certificate among a signature's own that its signer names; none when it is not there.
+fw::UniqueCertContext FindSignerCertificate(const SignedDataParts& parts);
 
 CertificateCheck SelectByThumbprint(std::wstring_view thumbprint,
                                     std::unique_ptr<SigningCertificate>& selected);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "handles/handles.h"
@@ -106,9 +107,12 @@ bool DigestPe(HANDLE file, const PeLayout& layout, uint64_t end, Hasher& hasher,
       return false;
     }
     const uint64_t blockEnd = position + got;
-    // The checksum field counts as zero in the checksum, whatever it holds now.
-    for (uint64_t i = std::max(position, checksumField); i < std::min(blockEnd, checksumField + 4); ++i) {
-      buffer[i - position] = 0;
+    // The checksum field and the certificate table's entry count as zero in the checksum,
+    // whatever they hold now: the caller adds the entry it writes (neither is hashed).
+    for (const auto& [from, to] : {std::pair{checksumField, checksumField + 4}, std::pair{entry, entry + 8}}) {
+      for (uint64_t i = std::max(position, from); i < std::min(blockEnd, to); ++i) {
+        buffer[i - position] = 0;
+      }
     }
     if (checksum != nullptr) {
       checksum->Add(buffer.data(), got);

@@ -38,8 +38,8 @@ class PeChecksum {
 };
 
 // Hashes bytes [0, end) of the file except the checksum and the certificate table entry, and adds
-// every word of those bytes to `checksum` (if given) with the checksum field read as zero. `end`
-// must be even. False when a read fails.
+// every word of those bytes to `checksum` (if given) with the checksum field and the entry read
+// as zero. `end` must be even. False when a read fails.
 bool DigestPe(HANDLE file, const PeLayout& layout, uint64_t end, Hasher& hasher, PeChecksum* checksum);
 
 // The names of the signature streams at the top of a signed MSI database.

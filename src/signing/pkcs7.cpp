@@ -74,14 +74,27 @@ bool EncodeSignature(const SignatureInput& input, der::Bytes& encoded) {
   }
   signedAttributes[0] = der::Explicit(0);
   const der::Bytes serial = der::Element(der::kInteger, input.signerSerial);
-  const der::Bytes signerInfo = der::Sequence({
-      der::SmallInteger(1),
-      der::Sequence({der::Bytes(input.signerIssuer.begin(), input.signerIssuer.end()), serial}),
-      der::Algorithm(kSha256Oid),
-      signedAttributes,
-      der::Algorithm(kRsaOid),
-      der::OctetString(signature),
-  });
+  std::vector<der::Bytes> unsignedAttributes;
+  if (input.countersign && !input.countersign(signature, unsignedAttributes)) {
+    return false;
+  }
+  der::Bytes signerContent;
+  for (const der::Bytes& part : {
+           der::SmallInteger(1),
+           der::Sequence({der::Bytes(input.signerIssuer.begin(), input.signerIssuer.end()), serial}),
+           der::Algorithm(kSha256Oid),
+           signedAttributes,
+           der::Algorithm(kRsaOid),
+           der::OctetString(signature),
+       }) {
+    signerContent.insert(signerContent.end(), part.begin(), part.end());
+  }
+  if (!unsignedAttributes.empty()) {
+    der::Bytes attributes = der::SetOf(std::move(unsignedAttributes));
+    attributes[0] = der::Explicit(1);
+    signerContent.insert(signerContent.end(), attributes.begin(), attributes.end());
+  }
+  const der::Bytes signerInfo = der::Element(der::kSequence, signerContent);
   der::Bytes certificates = der::SetOf(input.certificates);
   certificates[0] = der::Explicit(0);
   const der::Bytes signedData = der::Sequence({
@@ -117,8 +130,8 @@ std::string OidText(std::span<const uint8_t> content) {
   return text;
 }
 
-bool ParseSignature(std::span<const uint8_t> encoded, ParsedSignature& parsed) {
-  parsed = {};
+bool ParseSignedData(std::span<const uint8_t> encoded, SignedDataParts& parts) {
+  parts = {};
   der::Parsed element;
   std::span<const uint8_t> rest = encoded;
   if (!der::Expect(rest, der::kSequence, element)) {
@@ -134,17 +147,101 @@ bool ParseSignature(std::span<const uint8_t> encoded, ParsedSignature& parsed) {
     return false;
   }
   std::span<const uint8_t> signedData = element.content;
-  der::Parsed version, algorithms, content;
+  der::Parsed version, algorithms, content, contentType;
   if (!der::Expect(signedData, der::kInteger, version) || !der::Expect(signedData, der::kSet, algorithms) ||
       !der::Expect(signedData, der::kSequence, content)) {
     return false;
   }
   std::span<const uint8_t> inner = content.content;
-  if (!der::Expect(inner, der::kOid, element) || OidText(element.content) != kIndirectDataOid ||
-      !der::Expect(inner, der::Explicit(0), element)) {
+  if (!der::Expect(inner, der::kOid, contentType) || !der::Expect(inner, der::Explicit(0), element)) {
     return false;
   }
-  std::span<const uint8_t> indirectWrapper = element.content;
+  parts.contentType = OidText(contentType.content);
+  parts.content = element.content;
+  der::Parsed next;
+  if (!der::Next(signedData, next)) {
+    return false;
+  }
+  if (next.tag == der::Explicit(0)) {
+    for (std::span<const uint8_t> certificates = next.content; !certificates.empty();) {
+      if (!der::Expect(certificates, der::kSequence, element)) {
+        return false;
+      }
+      parts.certificates.push_back(element.whole);
+    }
+    if (!der::Next(signedData, next)) {
+      return false;
+    }
+  }
+  if (next.tag == der::Explicit(1) && !der::Next(signedData, next)) {  // revocation lists
+    return false;
+  }
+  std::span<const uint8_t> signerInfos = next.content;
+  der::Parsed signerInfo, signerVersion, issuerAndSerial, issuer, serial, digestAlgorithm, signatureAlgorithm,
+      signatureValue;
+  if (next.tag != der::kSet || !der::Expect(signerInfos, der::kSequence, signerInfo) ||
+      !signerInfos.empty() || !signedData.empty()) {
+    return false;
+  }
+  parts.signerInfo = signerInfo.whole;
+  std::span<const uint8_t> signerFields = signerInfo.content;
+  if (!der::Expect(signerFields, der::kInteger, signerVersion) ||
+      !der::Expect(signerFields, der::kSequence, issuerAndSerial) ||
+      !der::Expect(signerFields, der::kSequence, digestAlgorithm) || !der::Next(signerFields, next)) {
+    return false;
+  }
+  if (next.tag == der::Explicit(0) && !der::Next(signerFields, next)) {  // signed attributes
+    return false;
+  }
+  signatureAlgorithm = next;
+  if (signatureAlgorithm.tag != der::kSequence ||
+      !der::Expect(signerFields, der::kOctetString, signatureValue)) {
+    return false;
+  }
+  parts.signatureValue = signatureValue.content;
+  parts.signedPart = std::span<const uint8_t>(signerInfo.content.data(),
+                                              signatureValue.whole.data() + signatureValue.whole.size());
+  if (!signerFields.empty()) {
+    der::Parsed unsignedAttributes;
+    if (!der::Expect(signerFields, der::Explicit(1), unsignedAttributes) || !signerFields.empty()) {
+      return false;
+    }
+    for (std::span<const uint8_t> attributes = unsignedAttributes.content; !attributes.empty();) {
+      der::Parsed attribute, type, values;
+      if (!der::Expect(attributes, der::kSequence, attribute)) {
+        return false;
+      }
+      std::span<const uint8_t> fields = attribute.content;
+      if (!der::Expect(fields, der::kOid, type) || !der::Expect(fields, der::kSet, values)) {
+        return false;
+      }
+      UnsignedAttribute& kept = parts.unsignedAttributes.emplace_back();
+      kept.type = OidText(type.content);
+      kept.whole = attribute.whole;
+      for (std::span<const uint8_t> list = values.content; !list.empty();) {
+        if (!der::Next(list, element)) {
+          return false;
+        }
+        kept.values.push_back(element.whole);
+      }
+    }
+  }
+  std::span<const uint8_t> issuerFields = issuerAndSerial.content;
+  if (!der::Expect(issuerFields, der::kSequence, issuer) ||
+      !der::Expect(issuerFields, der::kInteger, serial)) {
+    return false;
+  }
+  parts.signerIssuer = issuer.whole;
+  parts.signerSerial = serial.content;
+  return true;
+}
+
+bool ParseSignature(std::span<const uint8_t> encoded, ParsedSignature& parsed) {
+  parsed = {};
+  if (!ParseSignedData(encoded, parsed.signedData) || parsed.signedData.contentType != kIndirectDataOid) {
+    return false;
+  }
+  std::span<const uint8_t> indirectWrapper = parsed.signedData.content;
   der::Parsed indirect, subject, digestInfo, algorithm, oid, digest;
   if (!der::Expect(indirectWrapper, der::kSequence, indirect)) {
     return false;
@@ -165,42 +262,73 @@ bool ParseSignature(std::span<const uint8_t> encoded, ParsedSignature& parsed) {
   }
   parsed.digestAlgorithm = OidText(oid.content);
   parsed.digest = digest.content;
-  der::Parsed next;
-  if (!der::Next(signedData, next)) {
+  return true;
+}
+
+bool NestSignature(std::span<const uint8_t> outer, std::span<const uint8_t> nested, der::Bytes& combined) {
+  combined.clear();
+  SignedDataParts parts;
+  if (!ParseSignedData(outer, parts)) {
     return false;
   }
-  if (next.tag == der::Explicit(0)) {
-    for (std::span<const uint8_t> certificates = next.content; !certificates.empty();) {
-      if (!der::Expect(certificates, der::kSequence, element)) {
-        return false;
-      }
-      parsed.certificates.push_back(element.whole);
+  // The signer's fields up to its signature value stay as they are; the unsigned attributes
+  // follow with the nested signature added to those already there.
+  std::vector<der::Bytes> attributes;
+  bool added = false;
+  for (const UnsignedAttribute& attribute : parts.unsignedAttributes) {
+    if (attribute.type != kNestedSignatureOid) {
+      attributes.emplace_back(attribute.whole.begin(), attribute.whole.end());
+      continue;
     }
-    if (!der::Next(signedData, next)) {
+    std::vector<der::Bytes> values;
+    for (std::span<const uint8_t> value : attribute.values) {
+      values.emplace_back(value.begin(), value.end());
+    }
+    values.emplace_back(nested.begin(), nested.end());
+    // The values keep their order: verifiers number nested signatures in it.
+    der::Bytes list;
+    for (const der::Bytes& value : values) {
+      list.insert(list.end(), value.begin(), value.end());
+    }
+    attributes.push_back(der::Sequence({der::Oid(kNestedSignatureOid), der::Element(der::kSet, list)}));
+    added = true;
+  }
+  if (!added) {
+    attributes.push_back(Attribute(kNestedSignatureOid, der::Bytes(nested.begin(), nested.end())));
+  }
+  der::Bytes unsignedAttributes = der::SetOf(std::move(attributes));
+  unsignedAttributes[0] = der::Explicit(1);
+  der::Bytes signerContent(parts.signedPart.begin(), parts.signedPart.end());
+  signerContent.insert(signerContent.end(), unsignedAttributes.begin(), unsignedAttributes.end());
+  const der::Bytes signerInfo = der::Element(der::kSequence, signerContent);
+  // Everything of the SignedData before its signer infos, as it was.
+  std::span<const uint8_t> rest = outer;
+  der::Parsed contentInfo, type, wrapper, signedData;
+  if (!der::Expect(rest, der::kSequence, contentInfo)) {
+    return false;
+  }
+  std::span<const uint8_t> fields = contentInfo.content;
+  if (!der::Expect(fields, der::kOid, type) || !der::Expect(fields, der::Explicit(0), wrapper)) {
+    return false;
+  }
+  std::span<const uint8_t> wrapped = wrapper.content;
+  if (!der::Expect(wrapped, der::kSequence, signedData)) {
+    return false;
+  }
+  // The signer infos are the SignedData's last element: everything before them stays.
+  const uint8_t* last = signedData.content.data();
+  for (std::span<const uint8_t> walk = signedData.content; !walk.empty();) {
+    last = walk.data();
+    der::Parsed element;
+    if (!der::Next(walk, element)) {
       return false;
     }
   }
-  if (next.tag == der::Explicit(1) && !der::Next(signedData, next)) {  // revocation lists
-    return false;
-  }
-  std::span<const uint8_t> signerInfos = next.content;
-  der::Parsed signerInfo, signerVersion, issuerAndSerial, issuer, serial;
-  if (next.tag != der::kSet || !der::Expect(signerInfos, der::kSequence, signerInfo) ||
-      !signerInfos.empty()) {
-    return false;
-  }
-  std::span<const uint8_t> signerFields = signerInfo.content;
-  if (!der::Expect(signerFields, der::kInteger, signerVersion) ||
-      !der::Expect(signerFields, der::kSequence, issuerAndSerial)) {
-    return false;
-  }
-  std::span<const uint8_t> issuerFields = issuerAndSerial.content;
-  if (!der::Expect(issuerFields, der::kSequence, issuer) ||
-      !der::Expect(issuerFields, der::kInteger, serial)) {
-    return false;
-  }
-  parsed.signerIssuer = issuer.whole;
-  parsed.signerSerial = serial.content;
+  der::Bytes signedContent(signedData.content.data(), last);
+  const der::Bytes signerInfos = der::Element(der::kSet, signerInfo);
+  signedContent.insert(signedContent.end(), signerInfos.begin(), signerInfos.end());
+  combined = der::Sequence({der::Bytes(type.whole.begin(), type.whole.end()),
+                            der::Element(der::Explicit(0), {der::Element(der::kSequence, signedContent)})});
   return true;
 }
 

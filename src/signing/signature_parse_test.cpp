@@ -74,14 +74,15 @@ TEST(Signature, ReadsBackWhatIsWrittenAtEverySizeAndRefusesEveryTruncation) {
     EXPECT_EQ(signing::kSha256Oid, parsed.digestAlgorithm);
     EXPECT_EQ(std::vector<uint8_t>(32, 0xAB),
               std::vector<uint8_t>(parsed.digest.begin(), parsed.digest.end()));
-    ASSERT_EQ(1u, parsed.certificates.size());
+    ASSERT_EQ(1u, parsed.signedData.certificates.size());
     const size_t header = certificateSize < 128     ? 2
                           : certificateSize < 256   ? 3
                           : certificateSize < 65536 ? 4
                                                     : 5;
-    EXPECT_EQ(certificateSize + header, parsed.certificates[0].size());
-    EXPECT_EQ((std::vector<uint8_t>{0x00, 0x80, 0x01}),
-              std::vector<uint8_t>(parsed.signerSerial.begin(), parsed.signerSerial.end()));
+    EXPECT_EQ(certificateSize + header, parsed.signedData.certificates[0].size());
+    EXPECT_EQ(
+        (std::vector<uint8_t>{0x00, 0x80, 0x01}),
+        std::vector<uint8_t>(parsed.signedData.signerSerial.begin(), parsed.signedData.signerSerial.end()));
   }
   const signing::der::Bytes encoded = EncodeWith(300);
   for (size_t length = 0; length < encoded.size(); ++length) {

@@ -9,6 +9,7 @@
 #include "log/trace_log.h"
 #include "signing/file_digest.h"
 #include "signing/pkcs7.h"
+#include "signing/timestamp.h"
 
 namespace signing {
 
@@ -50,28 +51,91 @@ void PutDword(uint8_t* p, uint32_t value) {
   }
 }
 
-// The PKCS#7 signature over `digest`; false when the key refused.
-bool Encode(SignedFileKind kind, std::vector<uint8_t> digest, const SigningCertificate& signer,
-            der::Bytes& encoded, DWORD& error) {
-  const CERT_INFO* info = signer.certificate()->pCertInfo;
+// What one signing run needs and what it found out.
+struct Signing {
+  const SigningCertificate& signer;
+  const SignOptions& options;
+  DWORD& error;
+  std::wstring& problem;
+};
+
+// The PKCS#7 signature over `digest`, timestamped when asked: kSigned, kSignFailed when the key
+// refused, kTimestampFailed when the authority gave no good token.
+SignResult Encode(SignedFileKind kind, std::vector<uint8_t> digest, Signing& signing, der::Bytes& encoded) {
+  const CERT_INFO* info = signing.signer.certificate()->pCertInfo;
   SignatureInput input;
   input.kind = kind;
   input.digest = std::move(digest);
-  input.certificates = signer.chain();
+  input.certificates = signing.signer.chain();
   input.signerIssuer = {info->Issuer.pbData, info->Issuer.cbData};
   // The certificate context keeps the serial number little-endian.
   input.signerSerial.assign(std::make_reverse_iterator(info->SerialNumber.pbData + info->SerialNumber.cbData),
                             std::make_reverse_iterator(info->SerialNumber.pbData));
   input.sign = [&](std::span<const uint8_t> data, std::vector<uint8_t>& signature) {
-    return signer.Sign(data, signature, error);
+    return signing.signer.Sign(data, signature, signing.error);
   };
-  return EncodeSignature(input, encoded);
+  bool timestampFailed = false;
+  if (!signing.options.timestampUrl.empty()) {
+    input.countersign = [&](std::span<const uint8_t> value, std::vector<der::Bytes>& attributes) {
+      der::Bytes token;
+      if (!RequestTimestamp(signing.options.timestampUrl, value, token, signing.problem,
+                            signing.options.timestampTimeoutMs)) {
+        timestampFailed = true;
+        return false;
+      }
+      attributes.push_back(der::Sequence({der::Oid(kTimestampTokenOid), der::SetOf({token})}));
+      return true;
+    };
+  }
+  if (EncodeSignature(input, encoded)) {
+    return SignResult::kSigned;
+  }
+  return timestampFailed ? SignResult::kTimestampFailed : SignResult::kSignFailed;
 }
 
-SignResult SignPe(HANDLE file, const SigningCertificate& signer, DWORD& error) {
+// The WIN_CERTIFICATE holding `signature`: length (its padding included), revision, type.
+std::vector<uint8_t> CertificateTable(const der::Bytes& signature) {
+  const uint32_t tableSize = static_cast<uint32_t>((8 + signature.size() + 7) & ~size_t{7});
+  std::vector<uint8_t> table(tableSize, 0);
+  PutDword(table.data(), tableSize);
+  table[4] = static_cast<uint8_t>(kWinCertRevision & 0xFF);
+  table[5] = static_cast<uint8_t>(kWinCertRevision >> 8);
+  table[6] = static_cast<uint8_t>(kWinCertTypePkcs7 & 0xFF);
+  table[7] = static_cast<uint8_t>(kWinCertTypePkcs7 >> 8);
+  std::copy(signature.begin(), signature.end(), table.begin() + 8);
+  return table;
+}
+
+// The signature a PE's certificate table holds, when the table is the file's end and holds one
+// PKCS#7 signature; false otherwise.
+bool ReadCertificateTable(HANDLE file, const PeLayout& layout, uint64_t size,
+                          std::vector<uint8_t>& signature) {
+  if (layout.certificateTableSize < 8 || layout.certificateTableSize > kMaxSignature ||
+      layout.certificateTable + static_cast<uint64_t>(layout.certificateTableSize) != size) {
+    return false;
+  }
+  std::vector<uint8_t> table(layout.certificateTableSize);
+  LARGE_INTEGER position;
+  position.QuadPart = layout.certificateTable;
+  DWORD got = 0;
+  if (!::SetFilePointerEx(file, position, nullptr, FILE_BEGIN) ||
+      !::ReadFile(file, table.data(), static_cast<DWORD>(table.size()), &got, nullptr) ||
+      got != table.size()) {
+    return false;
+  }
+  const uint32_t length =
+      table[0] | (table[1] << 8) | (table[2] << 16) | (static_cast<uint32_t>(table[3]) << 24);
+  if (length < 8 || length > table.size() || table[6] != kWinCertTypePkcs7 || table[7] != 0) {
+    return false;
+  }
+  signature.assign(table.begin() + 8, table.begin() + length);
+  return true;
+}
+
+SignResult SignPe(HANDLE file, Signing& signing) {
   LARGE_INTEGER size{};
   if (!::GetFileSizeEx(file, &size)) {
-    error = ::GetLastError();
+    signing.error = ::GetLastError();
     return SignResult::kReadFailed;
   }
   // The certificate table's offset and size are 32-bit fields.
@@ -87,39 +151,49 @@ SignResult SignPe(HANDLE file, const SigningCertificate& signer, DWORD& error) {
     case PeRead::kNotPe:
       return SignResult::kUnsupported;
     case PeRead::kReadFailed:
-      error = ::GetLastError();
+      signing.error = ::GetLastError();
       return SignResult::kReadFailed;
   }
-  if (layout.certificateTable != 0 || layout.certificateTableSize != 0) {
+  // A signature already there (a vendor's) is kept: this one is added to it as a nested
+  // signature over the same digest, which leaves out the certificate table.
+  std::vector<uint8_t> outer;
+  const bool nest = layout.certificateTable != 0 || layout.certificateTableSize != 0;
+  if (nest && !ReadCertificateTable(file, layout, original, outer)) {
     return SignResult::kAlreadySigned;
   }
   // The certificate table starts on an 8-byte boundary; the padding before it is hashed.
-  const uint32_t padded = static_cast<uint32_t>((original + 7) & ~uint64_t{7});
+  const uint32_t padded =
+      nest ? layout.certificateTable : static_cast<uint32_t>((original + 7) & ~uint64_t{7});
   static constexpr uint8_t kZeros[8] = {};
-  if (padded != original && !WriteAt(file, original, kZeros, static_cast<DWORD>(padded - original))) {
-    error = ::GetLastError();
+  if (!nest && padded != original &&
+      !WriteAt(file, original, kZeros, static_cast<DWORD>(padded - original))) {
+    signing.error = ::GetLastError();
     return SignResult::kWriteFailed;
   }
   Hasher hasher(BCRYPT_SHA256_ALGORITHM);
   PeChecksum checksum;
   if (!DigestPe(file, layout, padded, hasher, &checksum)) {
-    error = ::GetLastError();
+    signing.error = ::GetLastError();
     return SignResult::kReadFailed;
   }
   std::vector<uint8_t> digest = hasher.Finish();
   der::Bytes signature;
-  if (digest.empty() || !Encode(SignedFileKind::kPe, std::move(digest), signer, signature, error)) {
+  if (digest.empty()) {
     return SignResult::kSignFailed;
   }
-  // WIN_CERTIFICATE: length (its padding included), revision, type, then the signature.
-  const uint32_t tableSize = static_cast<uint32_t>((8 + signature.size() + 7) & ~size_t{7});
-  std::vector<uint8_t> table(tableSize, 0);
-  PutDword(table.data(), tableSize);
-  table[4] = static_cast<uint8_t>(kWinCertRevision & 0xFF);
-  table[5] = static_cast<uint8_t>(kWinCertRevision >> 8);
-  table[6] = static_cast<uint8_t>(kWinCertTypePkcs7 & 0xFF);
-  table[7] = static_cast<uint8_t>(kWinCertTypePkcs7 >> 8);
-  std::copy(signature.begin(), signature.end(), table.begin() + 8);
+  if (const SignResult encoded = Encode(SignedFileKind::kPe, std::move(digest), signing, signature);
+      encoded != SignResult::kSigned) {
+    return encoded;
+  }
+  if (nest) {
+    der::Bytes combined;
+    if (!NestSignature(outer, signature, combined)) {
+      return SignResult::kAlreadySigned;
+    }
+    signature = std::move(combined);
+  }
+  const std::vector<uint8_t> table = CertificateTable(signature);
+  const uint32_t tableSize = static_cast<uint32_t>(table.size());
   uint8_t entry[8];
   PutDword(entry, padded);
   PutDword(entry + 4, tableSize);
@@ -128,41 +202,46 @@ SignResult SignPe(HANDLE file, const SigningCertificate& signer, DWORD& error) {
   checksum.Add(entry, sizeof entry);
   uint8_t sum[4];
   PutDword(sum, checksum.Finish(padded + tableSize));
-  if (!WriteAt(file, padded, table.data(), tableSize) ||
-      !WriteAt(file, layout.securityEntryOffset, entry, sizeof entry) ||
-      !WriteAt(file, layout.checksumOffset, sum, sizeof sum)) {
-    error = ::GetLastError();
+  // The table goes last and the file ends with it.
+  if (!WriteAt(file, layout.securityEntryOffset, entry, sizeof entry) ||
+      !WriteAt(file, layout.checksumOffset, sum, sizeof sum) ||
+      !WriteAt(file, padded, table.data(), tableSize) || !::SetEndOfFile(file)) {
+    signing.error = ::GetLastError();
     return SignResult::kWriteFailed;
   }
   return SignResult::kSigned;
 }
 
-SignResult SignMsi(const std::wstring& path, const SigningCertificate& signer, DWORD& error) {
+SignResult SignMsi(const std::wstring& path, Signing& signing) {
   fw::UniqueCom<IStorage> root;
   HRESULT hr = ::StgOpenStorageEx(path.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_TRANSACTED,
                                   STGFMT_STORAGE, 0, nullptr, nullptr, IID_IStorage,
                                   reinterpret_cast<void**>(root.put()));
   if (FAILED(hr)) {
-    error = static_cast<DWORD>(hr);
+    signing.error = static_cast<DWORD>(hr);
     return SignResult::kReadFailed;
   }
   // A template's signature cannot cover what the build inserted: it goes, with its extension.
   for (const wchar_t* name : {kMsiSignatureStream, kMsiSignatureExStream}) {
     hr = root.get()->DestroyElement(name);
     if (FAILED(hr) && hr != STG_E_FILENOTFOUND) {
-      error = static_cast<DWORD>(hr);
+      signing.error = static_cast<DWORD>(hr);
       return SignResult::kWriteFailed;
     }
   }
   Hasher hasher(BCRYPT_SHA256_ALGORITHM);
   if (!DigestMsi(root.get(), hasher, hr)) {
-    error = static_cast<DWORD>(hr);
+    signing.error = static_cast<DWORD>(hr);
     return SignResult::kReadFailed;
   }
   std::vector<uint8_t> digest = hasher.Finish();
   der::Bytes signature;
-  if (digest.empty() || !Encode(SignedFileKind::kMsi, std::move(digest), signer, signature, error)) {
+  if (digest.empty()) {
     return SignResult::kSignFailed;
+  }
+  if (const SignResult encoded = Encode(SignedFileKind::kMsi, std::move(digest), signing, signature);
+      encoded != SignResult::kSigned) {
+    return encoded;
   }
   fw::UniqueCom<IStream> stream;
   ULONG written = 0;
@@ -170,26 +249,15 @@ SignResult SignMsi(const std::wstring& path, const SigningCertificate& signer, D
                  kMsiSignatureStream, STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE, 0, 0, stream.put())) ||
       FAILED(hr = stream.get()->Write(signature.data(), static_cast<ULONG>(signature.size()), &written)) ||
       written != signature.size() || FAILED(hr = stream.get()->Commit(STGC_DEFAULT))) {
-    error = static_cast<DWORD>(FAILED(hr) ? hr : STG_E_WRITEFAULT);
+    signing.error = static_cast<DWORD>(FAILED(hr) ? hr : STG_E_WRITEFAULT);
     return SignResult::kWriteFailed;
   }
   stream.reset();
   if (FAILED(hr = root.get()->Commit(STGC_DEFAULT))) {
-    error = static_cast<DWORD>(hr);
+    signing.error = static_cast<DWORD>(hr);
     return SignResult::kWriteFailed;
   }
   return SignResult::kSigned;
-}
-
-std::wstring NameText(const CERT_NAME_BLOB& name) {
-  CERT_NAME_BLOB copy = name;
-  const DWORD length = ::CertNameToStrW(X509_ASN_ENCODING, &copy,
-                                        CERT_X500_NAME_STR | CERT_NAME_STR_NO_QUOTING_FLAG, nullptr, 0);
-  std::wstring text(length, L'\0');
-  ::CertNameToStrW(X509_ASN_ENCODING, &copy, CERT_X500_NAME_STR | CERT_NAME_STR_NO_QUOTING_FLAG, text.data(),
-                   length);
-  text.resize(length > 0 ? length - 1 : 0);
-  return text;
 }
 
 std::wstring Hex(const std::vector<uint8_t>& bytes) {
@@ -205,7 +273,7 @@ std::wstring Hex(const std::vector<uint8_t>& bytes) {
 // Fills the report from a signature's bytes and the digest recomputed with `recompute`.
 template <typename Recompute>
 bool Report(std::span<const uint8_t> encoded, Recompute recompute, SignatureReport& report,
-            std::wstring& error) {
+            std::wstring& error, int depth = 0) {
   ParsedSignature parsed;
   if (!ParseSignature(encoded, parsed)) {
     error = L"the signature is no Authenticode SignedData";
@@ -222,21 +290,8 @@ bool Report(std::span<const uint8_t> encoded, Recompute recompute, SignatureRepo
   } else {
     report.digestAlgorithm.assign(parsed.digestAlgorithm.begin(), parsed.digestAlgorithm.end());
   }
-  for (std::span<const uint8_t> der : parsed.certificates) {
-    fw::UniqueCertContext cert(
-        ::CertCreateCertificateContext(kEncoding, der.data(), static_cast<DWORD>(der.size())));
-    if (!cert) {
-      continue;
-    }
+  if (const fw::UniqueCertContext cert = FindSignerCertificate(parsed.signedData)) {
     const CERT_INFO* info = cert.get()->pCertInfo;
-    const std::vector<uint8_t> serial(
-        std::make_reverse_iterator(info->SerialNumber.pbData + info->SerialNumber.cbData),
-        std::make_reverse_iterator(info->SerialNumber.pbData));
-    if (!std::equal(parsed.signerIssuer.begin(), parsed.signerIssuer.end(), info->Issuer.pbData,
-                    info->Issuer.pbData + info->Issuer.cbData) ||
-        !std::equal(parsed.signerSerial.begin(), parsed.signerSerial.end(), serial.begin(), serial.end())) {
-      continue;
-    }
     report.subject = NameText(info->Subject);
     report.issuer = NameText(info->Issuer);
     std::vector<uint8_t> thumbprint(20);
@@ -245,7 +300,6 @@ bool Report(std::span<const uint8_t> encoded, Recompute recompute, SignatureRepo
       thumbprint.resize(length);
       report.thumbprint = Hex(thumbprint);
     }
-    break;
   }
   if (algorithm != nullptr) {
     Hasher hasher(algorithm);
@@ -256,6 +310,28 @@ bool Report(std::span<const uint8_t> encoded, Recompute recompute, SignatureRepo
     const std::vector<uint8_t> digest = hasher.Finish();
     report.digestMatches =
         std::equal(digest.begin(), digest.end(), parsed.digest.begin(), parsed.digest.end());
+  }
+  for (const UnsignedAttribute& attribute : parsed.signedData.unsignedAttributes) {
+    if (attribute.type == kTimestampTokenOid && !attribute.values.empty()) {
+      TimestampToken token;
+      if (!ParseTimestampToken(attribute.values.front(), token)) {
+        error = L"the signature's timestamp cannot be read";
+        return false;
+      }
+      report.timestampTime = token.time;
+      report.timestampAuthority = token.authority;
+    } else if (attribute.type == kNestedSignatureOid) {
+      // A nested signature covers the same file; one level of them is what signers make.
+      if (depth > 0) {
+        error = L"a nested signature holds nested signatures of its own";
+        return false;
+      }
+      for (std::span<const uint8_t> value : attribute.values) {
+        if (!Report(value, recompute, report.nested.emplace_back(), error, depth + 1)) {
+          return false;
+        }
+      }
+    }
   }
   return true;
 }
@@ -271,28 +347,13 @@ bool ReadPeSignature(HANDLE file, SignatureReport& report, std::wstring& error) 
   if (layout.certificateTableSize == 0) {
     return true;
   }
-  if (layout.certificateTableSize < 8 || layout.certificateTableSize > kMaxSignature) {
-    error = L"the certificate table has an impossible size";
-    return false;
-  }
-  std::vector<uint8_t> table(layout.certificateTableSize);
-  LARGE_INTEGER position;
-  position.QuadPart = layout.certificateTable;
-  DWORD got = 0;
-  if (!::SetFilePointerEx(file, position, nullptr, FILE_BEGIN) ||
-      !::ReadFile(file, table.data(), static_cast<DWORD>(table.size()), &got, nullptr) ||
-      got != table.size()) {
-    error = L"the certificate table cannot be read";
-    return false;
-  }
-  const uint32_t length =
-      table[0] | (table[1] << 8) | (table[2] << 16) | (static_cast<uint32_t>(table[3]) << 24);
-  if (length < 8 || length > table.size() || table[6] != kWinCertTypePkcs7 || table[7] != 0) {
-    error = L"the certificate table holds no PKCS#7 signature";
+  std::vector<uint8_t> signature;
+  if (!ReadCertificateTable(file, layout, static_cast<uint64_t>(size.QuadPart), signature)) {
+    error = L"the certificate table holds no PKCS#7 signature at the file's end";
     return false;
   }
   return Report(
-      std::span<const uint8_t>(table).subspan(8, length - 8),
+      signature,
       [&](Hasher& hasher) { return DigestPe(file, layout, layout.certificateTable, hasher, nullptr); },
       report, error);
 }
@@ -335,8 +396,11 @@ bool ReadMsiSignature(const std::wstring& path, SignatureReport& report, std::ws
 
 }  // namespace
 
-SignResult SignFile(const std::wstring& path, const SigningCertificate& signer, DWORD& error) {
+SignResult SignFile(const std::wstring& path, const SigningCertificate& signer, DWORD& error,
+                    const SignOptions& options, std::wstring* problem) {
   error = 0;
+  std::wstring found;
+  Signing signing{signer, options, error, found};
   TraceLog(2, kTag, L"Entry.");
   FileKind kind;
   SignResult result;
@@ -349,17 +413,20 @@ SignResult SignFile(const std::wstring& path, const SigningCertificate& signer, 
       return SignResult::kReadFailed;
     }
     kind = KindOf(file.get());
-    result = kind == FileKind::kPe ? SignPe(file.get(), signer, error) : SignResult::kUnsupported;
+    result = kind == FileKind::kPe ? SignPe(file.get(), signing) : SignResult::kUnsupported;
     if (kind == FileKind::kPe && !file.Close() && result == SignResult::kSigned) {
       error = ::GetLastError();
       result = SignResult::kWriteFailed;
     }
   }
   if (kind == FileKind::kMsi) {
-    result = SignMsi(path, signer, error);
+    result = SignMsi(path, signing);
   }
-  TraceLog(result == SignResult::kSigned ? 2 : 1, kTag, L"Exit: result %d (Err -> %u)",
-           static_cast<int>(result), error);
+  TraceLog(result == SignResult::kSigned ? 2 : 1, kTag, L"Exit: result %d (Err -> %u) %s",
+           static_cast<int>(result), error, found.c_str());
+  if (problem != nullptr) {
+    *problem = found;
+  }
   return result;
 }
 

@@ -7,25 +7,36 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "signing/certificate.h"
+#include "signing/timestamp.h"
 
 namespace signing {
 
 enum class SignResult {
   kSigned,
-  kAlreadySigned,  // a PE that already carries a signature: left as it was
+  kAlreadySigned,  // a PE whose signature cannot take a nested one: left as it was
   kUnsupported,    // neither a PE image nor an MSI database, or a PE of 4 GiB or more
   kReadFailed,
-  kWriteFailed,  // the file may be partly written: the caller discards it
-  kSignFailed,   // the key refused to sign
+  kWriteFailed,      // the file may be partly written: the caller discards it
+  kSignFailed,       // the key refused to sign
+  kTimestampFailed,  // the time-stamp authority gave no good token
+};
+
+struct SignOptions {
+  std::wstring timestampUrl;  // an RFC 3161 authority; empty: no timestamp
+  DWORD timestampTimeoutMs = kTimestampTimeoutMs;
 };
 
 // Signs the file at `path` with `signer`, in place: call it on the finished installer at its
-// temporary name, before it replaces anything. After kReadFailed, kWriteFailed or kSignFailed the
-// file may be partly changed and must be discarded; after kAlreadySigned and kUnsupported it is
-// untouched. `error` gets the failing call's code (a Win32 error or an HRESULT), or 0.
-SignResult SignFile(const std::wstring& path, const SigningCertificate& signer, DWORD& error);
+// temporary name, before it replaces anything. A PE that carries a signature already keeps it and
+// gets this one nested in it. With a timestamp URL the signature is stamped by that authority.
+// After kReadFailed, kWriteFailed, kSignFailed or kTimestampFailed the file may be partly changed
+// and must be discarded; after kAlreadySigned and kUnsupported it is untouched. `error` gets the
+// failing call's code (a Win32 error or an HRESULT), or 0; `problem` what the authority did wrong.
+SignResult SignFile(const std::wstring& path, const SigningCertificate& signer, DWORD& error,
+                    const SignOptions& options = {}, std::wstring* problem = nullptr);
 
 struct SignatureReport {
   bool present = false;
@@ -36,6 +47,12 @@ struct SignatureReport {
   // Whether the digest recomputed from the file is the one signed; empty for a digest algorithm
   // this reader does not compute.
   std::optional<bool> digestMatches;
+  // The RFC 3161 timestamp's time ("YYYY-MM-DD hh:mm:ss UTC") and the subject of its authority's
+  // certificate; empty without one.
+  std::wstring timestampTime;
+  std::wstring timestampAuthority;
+  // Signatures nested in this one, over the same file, in their order.
+  std::vector<SignatureReport> nested;
 };
 
 // Reads the signature of a PE image or an MSI database. False, with `error` saying why, when the

@@ -43,8 +43,9 @@ class ScriptedBuildUi final : public IBuildUi {
 
   // The password dialog's stand-in; none: Cancel.
   std::function<PasswordAnswer(passwordfile::Password& password)> password;
-  // Called with every text before it is answered, e.g. to inject a fault at that point.
-  std::function<void(const wchar_t* text)> onShow;
+  // Called with every message and question before it is answered, e.g. to inject a fault at that
+  // point.
+  std::function<void(const BuildMessage& message)> onShow;
   // The IDs of the messages shown and the questions asked, in order.
   std::vector<UINT> ids;
   std::vector<BuildQuestion> questions;
@@ -53,11 +54,10 @@ class ScriptedBuildUi final : public IBuildUi {
 
  private:
   int Record(const BuildMessage& message) {
-    const std::wstring text = message.Format();
     if (onShow) {
-      onShow(text.c_str());
+      onShow(message);
     }
-    return prompt_.Show(text.c_str(), message.style);
+    return prompt_.Show(message.Format().c_str(), message.style);
   }
 
   ScriptedPrompt prompt_;

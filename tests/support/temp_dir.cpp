@@ -90,13 +90,33 @@ std::map<std::wstring, std::string> TreeSnapshot(const std::wstring& folder) {
   return snapshot;
 }
 
+std::wstring TreeDifferences(const std::map<std::wstring, std::string>& before,
+                             const std::map<std::wstring, std::string>& after) {
+  std::wstring differences;
+  for (const auto& [path, bytes] : before) {
+    const auto found = after.find(path);
+    if (found == after.end()) {
+      differences += L"gone: " + path + L"\n";
+    } else if (found->second != bytes) {
+      differences += L"changed: " + path + L"\n";
+    }
+  }
+  for (const auto& [path, bytes] : after) {
+    if (!before.contains(path)) {
+      differences += L"added: " + path + L"\n";
+    }
+  }
+  return differences;
+}
+
 std::string ReadBytes(const std::wstring& path) {
   std::ifstream in(path.c_str(), std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-std::wstring ReadUtf16(const std::wstring& path) {
-  const std::string bytes = ReadBytes(path);
+std::wstring ReadUtf16(const std::wstring& path) { return DecodeUtf16(ReadBytes(path)); }
+
+std::wstring DecodeUtf16(const std::string& bytes) {
   std::wstring text(bytes.size() / 2, L'\0');
   for (size_t i = 0; i < text.size(); ++i) {
     text[i] = static_cast<wchar_t>(static_cast<unsigned char>(bytes[2 * i]) |

@@ -71,3 +71,35 @@ CNF
   for name in signer ec other cng inter; do quiet openssl x509 -in "$name.pem" -outform DER -out "$name.der"; done
   for name in signer cng; do quiet openssl rsa -in "$name.key" -outform DER -traditional -out "$name.key.der"; done
 }
+
+# make_tsa_certificate: a time-stamp authority under the root (tsa.key, tsa.pem, its EKU
+# time stamping only) and the openssl ts configuration that answers as it (ts.cnf).
+make_tsa_certificate() {
+  cat >tsa.ext <<'EXT'
+basicConstraints = CA:FALSE
+keyUsage = critical,digitalSignature
+extendedKeyUsage = critical,timeStamping
+EXT
+  quiet openssl req -new -newkey rsa:2048 -nodes -keyout tsa.key -out tsa.csr -subj "/CN=Signing Test TSA"
+  quiet openssl x509 -req -in tsa.csr -CA root.pem -CAkey root.key -CAcreateserial -days 30 -sha256 \
+    -extfile tsa.ext -out tsa.pem
+  echo 01 >tsaserial
+  cat >ts.cnf <<CNF
+[tsa]
+default_tsa = test_tsa
+[test_tsa]
+dir = $PWD
+serial = \$dir/tsaserial
+crypto_device = builtin
+signer_cert = \$dir/tsa.pem
+signer_key = \$dir/tsa.key
+signer_digest = sha256
+default_policy = 1.2.3.4.1
+digests = sha256
+accuracy = secs:1
+ordering = no
+tsa_name = no
+ess_cert_id_chain = no
+ess_cert_id_alg = sha256
+CNF
+}

@@ -70,6 +70,8 @@ const wchar_t* ResultName(signing::SignResult result) {
       return L"write failed";
     case signing::SignResult::kSignFailed:
       return L"sign failed";
+    case signing::SignResult::kTimestampFailed:
+      return L"timestamp failed";
   }
   return L"?";
 }
@@ -105,6 +107,10 @@ int Inspect(const wchar_t* path) {
     wprintf(L"digest matches: %ls\n", !report.digestMatches   ? L"unknown"
                                       : *report.digestMatches ? L"yes"
                                                               : L"no");
+    for (const signing::SignatureReport& nested : report.nested) {
+      wprintf(L"nested thumbprint: %ls\nnested digest matches: %ls\n", nested.thumbprint.c_str(),
+              nested.digestMatches.value_or(false) ? L"yes" : L"no");
+    }
   }
   return 0;
 }
