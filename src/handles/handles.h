@@ -151,6 +151,13 @@ struct CryptHashTraits {
   static bool Close(Type h) noexcept { return ::CryptDestroyHash(h) != FALSE; }
 };
 
+struct CryptKeyTraits {
+  using Type = HCRYPTKEY;
+  static Type Invalid() noexcept { return 0; }
+  static bool IsValid(Type h) noexcept { return h != 0; }
+  static bool Close(Type h) noexcept { return ::CryptDestroyKey(h) != FALSE; }
+};
+
 // One reference to a COM object (IStorage, IStream, IEnumSTATSTG).
 template <typename Interface>
 struct ComTraits {
@@ -185,6 +192,7 @@ using UniqueCertStore = UniqueHandle<CertStoreTraits>;
 using UniqueCertContext = UniqueHandle<CertContextTraits>;
 using UniqueCryptProvider = UniqueHandle<CryptProviderTraits>;
 using UniqueCryptHash = UniqueHandle<CryptHashTraits>;
+using UniqueCryptKey = UniqueHandle<CryptKeyTraits>;
 template <typename Interface>
 using UniqueCom = UniqueHandle<ComTraits<Interface>>;
 

@@ -292,6 +292,27 @@ struct SigningCertificate::State {
   }
 };
 
+// Whether `signature` (RSA PKCS#1 v1.5 over the SHA-256 of `data`, big-endian) verifies with the
+// public key of `cert`.
+bool VerifiesWithCertificate(PCCERT_CONTEXT cert, std::span<const uint8_t> data,
+                             std::vector<uint8_t> signature) {
+  fw::UniqueCryptProvider provider;
+  fw::UniqueCryptKey key;
+  fw::UniqueCryptHash hash;
+  if (!::CryptAcquireContextW(provider.put(), nullptr, nullptr, PROV_RSA_AES,
+                              CRYPT_VERIFYCONTEXT | CRYPT_SILENT) ||
+      !::CryptImportPublicKeyInfo(provider.get(), X509_ASN_ENCODING, &cert->pCertInfo->SubjectPublicKeyInfo,
+                                  key.put()) ||
+      !::CryptCreateHash(provider.get(), CALG_SHA_256, 0, 0, hash.put()) ||
+      !::CryptHashData(hash.get(), data.data(), static_cast<DWORD>(data.size()), 0)) {
+    return false;
+  }
+  // CryptoAPI takes the signature little-endian.
+  std::reverse(signature.begin(), signature.end());
+  return ::CryptVerifySignatureW(hash.get(), signature.data(), static_cast<DWORD>(signature.size()),
+                                 key.get(), nullptr, 0) != FALSE;
+}
+
 // Runs the checks on the certificate in `state` and hands it out when all pass.
 CertificateCheck Finish(std::unique_ptr<SigningCertificate::State> state,
                         std::unique_ptr<SigningCertificate>& selected) {
@@ -309,7 +330,20 @@ CertificateCheck Finish(std::unique_ptr<SigningCertificate::State> state,
     TraceLog(1, kTag, L"No private key usable without a prompt (Err -> %u)", ::GetLastError());
     return CertificateCheck::kNoPrivateKey;
   }
-  selected.reset(new SigningCertificate(std::move(state)));
+  auto candidate = std::unique_ptr<SigningCertificate>(new SigningCertificate(std::move(state)));
+  // A probe signature, checked with the certificate's public key. A key set can hold the
+  // certificate's public half with a private half that does not belong to it (Wine's PFX import
+  // damages a key when one of its numbers is shorter than usual): installers signed with it would
+  // verify nowhere.
+  static constexpr uint8_t kProbe[] = {'p', 'r', 'o', 'b', 'e'};
+  std::vector<uint8_t> signature;
+  DWORD error = 0;
+  if (!candidate->Sign(kProbe, signature, error) ||
+      !VerifiesWithCertificate(candidate->certificate(), kProbe, signature)) {
+    TraceLog(1, kTag, L"The private key's probe signature does not verify (Err -> %u)", error);
+    return CertificateCheck::kKeyMismatch;
+  }
+  selected = std::move(candidate);
   return CertificateCheck::kOk;
 }
 
@@ -333,6 +367,8 @@ const wchar_t* CertificateCheckName(CertificateCheck check) {
       return L"not RSA";
     case CertificateCheck::kNoPrivateKey:
       return L"no private key";
+    case CertificateCheck::kKeyMismatch:
+      return L"key mismatch";
   }
   return L"?";
 }

@@ -30,6 +30,7 @@ enum class CertificateCheck {
   kOutsideValidity,  // not yet valid or expired
   kNotRsa,           // its key is not RSA
   kNoPrivateKey,     // no private key, or none usable without a prompt
+  kKeyMismatch,      // its private key makes signatures its public key does not verify
 };
 
 // A short English name of the check, for traces and test output.

@@ -109,7 +109,8 @@ bool DigestPe(HANDLE file, const PeLayout& layout, uint64_t end, Hasher& hasher,
     const uint64_t blockEnd = position + got;
     // The checksum field and the certificate table's entry count as zero in the checksum,
     // whatever they hold now: the caller adds the entry it writes (neither is hashed).
-    for (const auto& [from, to] : {std::pair{checksumField, checksumField + 4}, std::pair{entry, entry + 8}}) {
+    for (const auto& [from, to] :
+         {std::pair{checksumField, checksumField + 4}, std::pair{entry, entry + 8}}) {
       for (uint64_t i = std::max(position, from); i < std::min(blockEnd, to); ++i) {
         buffer[i - position] = 0;
       }

@@ -6,19 +6,54 @@
 # "secret" (signer, noeku, expired, other: NAME.pfx, with the intermediate), DER certificates
 # (signer, ec, other, cng: NAME.der) and DER RSA keys (signer, cng: NAME.key.der) follow.
 # thumb NAME prints NAME.pem's SHA-1 thumbprint in upper case.
+# Every RSA key under the intermediate is made by rsa_key: Wine's PFX import damages a key one of
+# whose private numbers is shorter than usual (about one key in forty), which would make the
+# tests fail at random. rsa_key NAME damaged makes such a key on purpose.
 
 quiet() { "$@" >/dev/null 2>&1 || { echo "setup failed: $*" >&2; exit 1; }; }
 
 thumb() { openssl x509 -in "$1.pem" -noout -fingerprint -sha1 | sed 's/.*=//; s/://g'; }
 
-# issue NAME EXTENSIONS KEY-OPTIONS... [-- CA-OPTIONS...]: NAME.key, NAME.pem under the intermediate.
+# rsa_key NAME [whole|damaged]: NAME.key, a 2048-bit RSA key whose private exponent, primes,
+# exponents and coefficient all have their full length in bytes (whole), or one of which is
+# shorter (damaged).
+rsa_key() {
+  local want=${2:-whole} _
+  for _ in $(seq 2000); do
+    quiet openssl genrsa -out "$1.key" 2048
+    [ "$(openssl rsa -in "$1.key" -noout -text | python3 -c '
+import re, sys
+fields, name = {}, None
+for line in sys.stdin:
+    match = re.match(r"^(\w+):", line)
+    if match:
+        name = match.group(1)
+        fields[name] = ""
+    elif line.startswith(" ") and name:
+        fields[name] += line.strip().replace(":", "")
+full = {"privateExponent": 256, "prime1": 128, "prime2": 128, "exponent1": 128, "exponent2": 128,
+        "coefficient": 128}
+short = any(len(bytes.fromhex(fields[k]).lstrip(b"\0")) < n for k, n in full.items())
+print("damaged" if short else "whole")')" = "$want" ] && return 0
+  done
+  echo "setup failed: no $want RSA key in 2000 tries" >&2
+  exit 1
+}
+
+# issue NAME EXTENSIONS [KEY-OPTIONS...] [-- CA-OPTIONS...]: NAME.pem under the intermediate, for a
+# new key made by KEY-OPTIONS (NAME.key), or for the key NAME.key without them.
 issue() {
   local name=$1 ext=$2
   shift 2
   local keyopts=() caopts=()
   while [ $# -gt 0 ] && [ "$1" != -- ]; do keyopts+=("$1"); shift; done
   [ $# -eq 0 ] || { shift; caopts=("$@"); }
-  quiet openssl req -new "${keyopts[@]}" -nodes -keyout "$name.key" -out "$name.csr" -subj "/CN=Signing Test $name/O=Test"
+  if [ ${#keyopts[@]} -eq 0 ]; then
+    keyopts=(-key "$name.key")
+  else
+    keyopts+=(-keyout "$name.key")
+  fi
+  quiet openssl req -new "${keyopts[@]}" -nodes -out "$name.csr" -subj "/CN=Signing Test $name/O=Test"
   quiet openssl ca -batch -config ca.cnf -cert inter.pem -keyfile inter.key -in "$name.csr" -out "$name.pem" \
     -extensions "$ext" -notext "${caopts[@]}"
 }
@@ -57,13 +92,14 @@ CNF
   quiet openssl req -new -newkey rsa:2048 -nodes -keyout inter.key -out inter.csr -subj "/CN=Signing Test Intermediate"
   quiet openssl ca -batch -config ca.cnf -cert root.pem -keyfile root.key -in inter.csr -out inter.pem -days 30 \
     -extensions ca_ext -notext
-  issue signer codesign -newkey rsa:2048 -- -days 30
-  issue noeku server -newkey rsa:2048 -- -days 30
-  issue expired codesign -newkey rsa:2048 -- -startdate 20200101000000Z -enddate 20210101000000Z
-  issue ec codesign -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -- -days 30
-  issue other codesign -newkey rsa:2048 -- -days 30
-  issue cng codesign -newkey rsa:2048 -- -days 30
   local name
+  for name in signer noeku expired other cng; do rsa_key "$name"; done
+  issue signer codesign -- -days 30
+  issue noeku server -- -days 30
+  issue expired codesign -- -startdate 20200101000000Z -enddate 20210101000000Z
+  issue ec codesign -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -- -days 30
+  issue other codesign -- -days 30
+  issue cng codesign -- -days 30
   for name in signer noeku expired other; do
     quiet openssl pkcs12 -export -inkey "$name.key" -in "$name.pem" -certfile inter.pem -out "$name.pfx" \
       -passout pass:secret
