@@ -56,6 +56,101 @@ std::wstring Argument(const std::wstring& path) {
   return path.find(L' ') == std::wstring::npos ? path : L"\"" + path + L"\"";
 }
 
+// 7-Zip's percentage, from what it writes with its progress switch: "  42%" and the like,
+// rewritten in place with backspaces. Pieces may end anywhere, so a number is carried over.
+class SevenZipPercent {
+ public:
+  // Called for every piece read; true, with `percent` set, when the piece raised the percentage.
+  bool Read(const char* bytes, size_t length, unsigned& percent) {
+    bool raised = false;
+    for (size_t i = 0; i < length; ++i) {
+      const char c = bytes[i];
+      if (c >= '0' && c <= '9' && digits_ < 3) {
+        number_ = number_ * 10 + static_cast<unsigned>(c - '0');
+        ++digits_;
+        continue;
+      }
+      if (c == '%' && digits_ > 0 && number_ <= 100 && (number_ > last_ || !seen_)) {
+        last_ = number_;
+        seen_ = true;
+        raised = true;
+      }
+      number_ = 0;
+      // Digits that run on past three are no percentage; skip to the next separator.
+      digits_ = c >= '0' && c <= '9' ? 4 : 0;
+    }
+    percent = last_;
+    return raised;
+  }
+
+ private:
+  unsigned number_ = 0;
+  unsigned digits_ = 0;
+  unsigned last_ = 0;
+  bool seen_ = false;
+};
+
+// The last words of a child read through a pipe, for the trace when it fails.
+class ChildWords {
+ public:
+  void Add(const char* bytes, size_t length) {
+    for (size_t i = 0; i < length; ++i) {
+      // Progress is rewritten with backspaces: what is rubbed out goes.
+      if (bytes[i] == '\b') {
+        if (!text_.empty()) {
+          text_.pop_back();
+        }
+      } else if (bytes[i] != '\r') {
+        text_ += bytes[i];
+      }
+    }
+    if (text_.size() > 2 * kKept) {
+      text_.erase(0, text_.size() - kKept);
+    }
+  }
+  void Trace(const wchar_t* command) const {
+    const size_t from = text_.size() > kKept ? text_.size() - kKept : 0;
+    const int length = static_cast<int>(text_.size() - from);
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    // Console programs write to a pipe in the OEM code page.
+    wide.resize(static_cast<size_t>(
+        ::MultiByteToWideChar(CP_OEMCP, 0, text_.data() + from, length, wide.data(), length)));
+    TraceLog(tracelog::kLevelError, kTag, L"%s wrote: %s", command, wide.c_str());
+  }
+
+ private:
+  // Within one trace line, with the command line.
+  static constexpr size_t kKept = 1024;
+  std::string text_;
+};
+
+// Runs `command` as `stage`. When the caller follows progress, what the child writes is read
+// through a pipe, 7-Zip's percentages are passed on, and a failed child's last words are traced;
+// otherwise it runs as it always did, its window hidden. True when the child ran to its end.
+bool RunChild(IBuildUi& ui, BuildStage stage, const std::wstring& command, DWORD& exitCode) {
+  return RunStage(ui, stage, [&] {
+    if (!ui.FollowsProgress()) {
+      return ExecFile(command.c_str(), SW_HIDE, true, &exitCode);
+    }
+    SevenZipPercent percent;
+    ChildWords words;
+    const ChildRun run = ExecFileReading(
+        command.c_str(),
+        [&](const char* bytes, size_t length) {
+          unsigned now = 0;
+          if (percent.Read(bytes, length, now)) {
+            ui.Progress(stage, now, 100);
+          }
+          words.Add(bytes, length);
+        },
+        exitCode);
+    if (run == ChildRun::kEnded && exitCode != 0) {
+      words.Trace(command.c_str());
+    }
+    return run == ChildRun::kEnded;
+  });
+}
+
 // Deletes `path` when it exists. False, traced, when a file there could not be deleted.
 bool DeleteIfPresent(const std::wstring& path) {
   if (::DeleteFileW(path.c_str())) {
@@ -133,14 +228,15 @@ bool WriteOutSevenZip(const ArchivePackInputs& inputs, StepFiles& files) {
 bool RunSevenZip(const ArchivePackInputs& inputs, const StepFiles& files, const std::wstring& arguments,
                  IBuildUi& ui) {
   TraceLog(tracelog::kLevelProgress, kTag, L"7z parameters: %s", arguments.c_str());
-  const std::wstring command = Argument(files.sevenZipExe) + L" " + arguments;
+  // The progress switch is the console's alone: the dialog's command line stays as it was.
+  const std::wstring command =
+      Argument(files.sevenZipExe) + L" " + arguments + (ui.FollowsProgress() ? L" -bsp1" : L"");
   TraceLog(tracelog::kLevelProgress, kTag, L"Calling ExeFile..");
   if (inputs.beforeArchiveRun) {
     inputs.beforeArchiveRun(files.sevenZipExe);
   }
   DWORD exitCode = 0;
-  if (!RunStage(ui, BuildStage::kCompress,
-                [&] { return ExecFile(command.c_str(), SW_HIDE, true, &exitCode); })) {
+  if (!RunChild(ui, BuildStage::kCompress, command, exitCode)) {
     TraceLog(tracelog::kLevelError, kTag, L"failed to create root.7z");
     return false;
   }
@@ -177,8 +273,7 @@ bool RunPacker(const ArchivePackInputs& inputs, const StepFiles& files, bool pro
   }
   TraceLog(tracelog::kLevelProgress, kTag, L"Calling execfile");
   DWORD exitCode = 0;
-  const bool packed = RunStage(ui, BuildStage::kPack,
-                               [&] { return ExecFile(packCommand.c_str(), SW_HIDE, true, &exitCode); });
+  const bool packed = RunChild(ui, BuildStage::kPack, packCommand, exitCode);
   DeleteIfPresent(files.passwordFile);
   if (!packed) {
     TraceLog(tracelog::kLevelError, kTag, L"ExecFile failed for :%s", packCommand.c_str());

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -70,6 +71,13 @@ class IBuildUi {
   virtual void PaintNow() {}
   // A stage started (`started`) or ended, whether or not it succeeded.
   virtual void Stage(BuildStage /*stage*/, bool /*started*/) {}
+  // Whether the caller follows the running stage's progress (the console does, the dialog does
+  // not). Then the build reads what 7-Zip and the packer write through a pipe instead of letting
+  // it reach the console, asks 7-Zip for its percentage, and calls Progress.
+  virtual bool FollowsProgress() const { return false; }
+  // How far the running stage has got: `done` of `total` (percent while compressing, bytes of
+  // content while writing a TAR).
+  virtual void Progress(BuildStage /*stage*/, uint64_t /*done*/, uint64_t /*total*/) {}
 };
 
 // Reports a stage's start when made and its end when it goes.
@@ -120,6 +128,10 @@ class RecordingBuildUi final : public IBuildUi {
   PasswordAnswer AskPassword(passwordfile::Password& password) override { return ui_.AskPassword(password); }
   void PaintNow() override { ui_.PaintNow(); }
   void Stage(BuildStage stage, bool started) override { ui_.Stage(stage, started); }
+  bool FollowsProgress() const override { return ui_.FollowsProgress(); }
+  void Progress(BuildStage stage, uint64_t done, uint64_t total) override {
+    ui_.Progress(stage, done, total);
+  }
 
   const BuildMessage* lastError() const { return lastError_ ? &*lastError_ : nullptr; }
   bool declined() const { return declined_; }

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <cwchar>
+#include <vector>
 
 #include "handles/handles.h"
 #include "log/trace_log.h"
@@ -372,6 +373,129 @@ bool ExecFile(const wchar_t* commandLine, WORD showWindow, bool wait, DWORD* exi
   }
   TraceLog(tracelog::kLevelError, kTag, L"success");
   return true;
+}
+
+namespace {
+
+// A process attribute list that holds the handles a child may inherit, and nothing else.
+class InheritedHandles {
+ public:
+  explicit InheritedHandles(std::vector<HANDLE> handles) : handles_(std::move(handles)) {
+    SIZE_T size = 0;
+    ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    storage_.resize(size);
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data());
+    if (size == 0 || !::InitializeProcThreadAttributeList(list, 1, 0, &size)) {
+      return;
+    }
+    list_ = list;
+    if (!::UpdateProcThreadAttribute(list_, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles_.data(),
+                                     handles_.size() * sizeof(HANDLE), nullptr, nullptr)) {
+      ::DeleteProcThreadAttributeList(list_);
+      list_ = nullptr;
+    }
+  }
+  InheritedHandles(const InheritedHandles&) = delete;
+  InheritedHandles& operator=(const InheritedHandles&) = delete;
+  ~InheritedHandles() {
+    if (list_ != nullptr) {
+      ::DeleteProcThreadAttributeList(list_);
+    }
+  }
+  LPPROC_THREAD_ATTRIBUTE_LIST get() const { return list_; }
+
+ private:
+  std::vector<HANDLE> handles_;
+  std::vector<unsigned char> storage_;
+  LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
+};
+
+// Hands on everything the pipe holds now, without waiting for more.
+void DrainPipe(HANDLE pipe, const ChildOutput& output) {
+  char chunk[4096];
+  DWORD available = 0;
+  while (::PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+    DWORD got = 0;
+    if (!::ReadFile(pipe, chunk, available < sizeof chunk ? available : DWORD{sizeof chunk}, &got, nullptr) ||
+        got == 0) {
+      return;
+    }
+    output(chunk, got);
+  }
+}
+
+}  // namespace
+
+ChildRun ExecFileReading(const wchar_t* commandLine, const ChildOutput& output, DWORD& exitCode,
+                         bool errorsToo, DWORD timeLimitMs) {
+  static const wchar_t kTag[] = L"ExecFileReading";
+  exitCode = 0xFFFFFFFFu;
+  wchar_t buffer[kExecCommandCapacity];
+  if (commandLine == nullptr || FAILED(::StringCchCopyW(buffer, kExecCommandCapacity, commandLine))) {
+    TraceLog(tracelog::kLevelError, kTag, L"Command line missing or too long");
+    return ChildRun::kNotStarted;
+  }
+  SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+  HANDLE readRaw = nullptr;
+  HANDLE writeRaw = nullptr;
+  if (!::CreatePipe(&readRaw, &writeRaw, &inheritable, 1 << 16)) {
+    TraceLog(tracelog::kLevelError, kTag, L"CreatePipe failed (Err -> %u)", ::GetLastError());
+    return ChildRun::kNotStarted;
+  }
+  const fw::UniqueKernelHandle read(readRaw);
+  fw::UniqueKernelHandle write(writeRaw);
+  ::SetHandleInformation(read.get(), HANDLE_FLAG_INHERIT, 0);
+  const fw::UniqueKernelHandle nul(::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
+                                                 FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                                                 OPEN_EXISTING, 0, nullptr));
+  const InheritedHandles inherited({write.get(), nul.get()});
+  if (!nul || inherited.get() == nullptr) {
+    TraceLog(tracelog::kLevelError, kTag, L"The child's handles could not be prepared (Err -> %u)",
+             ::GetLastError());
+    return ChildRun::kNotStarted;
+  }
+  STARTUPINFOEXW startup{};
+  startup.StartupInfo.cb = sizeof(startup);
+  startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+  startup.StartupInfo.wShowWindow = SW_HIDE;
+  startup.StartupInfo.hStdInput = nul.get();
+  startup.StartupInfo.hStdOutput = write.get();
+  startup.StartupInfo.hStdError = errorsToo ? write.get() : nul.get();
+  startup.lpAttributeList = inherited.get();
+  PROCESS_INFORMATION info{};
+  if (!::CreateProcessW(nullptr, buffer, nullptr, nullptr, TRUE, EXTENDED_STARTUPINFO_PRESENT, nullptr,
+                        nullptr, &startup.StartupInfo, &info)) {
+    TraceLog(tracelog::kLevelError, kTag, L"CreateProcess failed.Error(%u)", ::GetLastError());
+    return ChildRun::kNotStarted;
+  }
+  const fw::UniqueKernelHandle process(info.hProcess);
+  const fw::UniqueKernelHandle thread(info.hThread);
+  // Only the child holds the writing end now.
+  write.reset();
+  // The pipe is read while the child runs, never waited on: a grandchild that keeps the pipe
+  // open after the child's end must not hold the build.
+  const ULONGLONG started = ::GetTickCount64();
+  for (;;) {
+    const bool ended = ::WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0;
+    DrainPipe(read.get(), output);
+    if (ended) {
+      break;
+    }
+    if (timeLimitMs != INFINITE && ::GetTickCount64() - started >= timeLimitMs) {
+      TraceLog(tracelog::kLevelError, kTag, L"Still running after %lu ms: ended",
+               static_cast<unsigned long>(timeLimitMs));
+      ::TerminateProcess(process.get(), ERROR_TIMEOUT);
+      ::WaitForSingleObject(process.get(), INFINITE);
+      return ChildRun::kOutOfTime;
+    }
+    ::WaitForSingleObject(process.get(), 50);
+  }
+  if (!::GetExitCodeProcess(process.get(), &exitCode)) {
+    TraceLog(tracelog::kLevelError, kTag, L"GetExitCodeProcess failed (Err -> %u)", ::GetLastError());
+    exitCode = STILL_ACTIVE;
+  }
+  TraceLog(tracelog::kLevelProgress, kTag, L"Process exit code (%lu)", static_cast<unsigned long>(exitCode));
+  return ChildRun::kEnded;
 }
 
 namespace {

@@ -113,6 +113,25 @@ inline constexpr size_t kExecCommandCapacity = 3000;  // characters, terminator 
 // never shortened.
 bool ExecFile(const wchar_t* commandLine, WORD showWindow, bool wait, DWORD* exitCode);
 
+// How a child run by ExecFileReading ended.
+enum class ChildRun {
+  kEnded,       // it ran to its end: its exit code was read
+  kNotStarted,  // the pipe or the process could not be made, or the command line does not fit
+  kOutOfTime,   // it was still running at the time limit, and was ended
+};
+
+// What a child writes, handed over piece by piece as it is read (a piece may end anywhere).
+using ChildOutput = std::function<void(const char* bytes, size_t length)>;
+
+// Starts `commandLine` hidden, as ExecFile does, with standard input from NUL and standard output
+// (and standard error when `errorsToo`, otherwise NUL) into a pipe that is read while the child
+// runs, so that nothing it writes reaches the console; every piece goes to `output`. Only the
+// pipe's and NUL's handles are inherited. The child keeps the console, so that Ctrl+C reaches it
+// too. Waits for its end and what it wrote up to then, or until `timeLimitMs` has passed: a child
+// still running then is ended.
+ChildRun ExecFileReading(const wchar_t* commandLine, const ChildOutput& output, DWORD& exitCode,
+                         bool errorsToo = true, DWORD timeLimitMs = INFINITE);
+
 // Writes the program's own resource `resourceId` of type `resourceType` (e.g. L"EXE") as a new
 // file `targetPath`, after deleting any file there, and returns it held open for reading with
 // read sharing only: while the handle lives, nobody can write, delete or rename the file, and it

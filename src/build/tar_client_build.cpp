@@ -267,7 +267,9 @@ bool TarClientBuild::WriteTar(std::initializer_list<const wchar_t*> names, bool 
   DWORD error = 0;
   bool written = false;
   const bool verified = RunStage(ui_, BuildStage::kWriteTar, [&] {
-    written = CreateTarFile(workingFolder_, temporaryTarPath_, &error);
+    written = CreateTarFile(workingFolder_, temporaryTarPath_, &error, [&](uint64_t done, uint64_t total) {
+      ui_.Progress(BuildStage::kWriteTar, done, total);
+    });
     return written && VerifyTarListing(temporaryTarPath_, folderName, expected);
   });
   if (!written) {

@@ -48,6 +48,7 @@ const wchar_t* LastComponent(const wchar_t* path) {
 struct PlannedFile {
   std::wstring path;
   std::string name;  // ANSI
+  uint64_t size = 0;
 };
 
 // Everything is checked before the archive is created: the folder's own name, that it holds
@@ -100,7 +101,7 @@ bool PlanFolder(const wchar_t* source, char (&folderName)[kAnsiNameCapacity],
       TraceLog(tracelog::kLevelError, kTag, L"File too large: %s (%llu bytes)", path, size);
       return false;
     }
-    files.push_back({path, name});
+    files.push_back({path, name, size});
   } while (::FindNextFileW(find.get(), &data));
   if (::GetLastError() != ERROR_NO_MORE_FILES) {
     TraceLog(tracelog::kLevelError, kTag, L"FindNextFile failed for %s (Err -> %u)", pattern,
@@ -110,7 +111,7 @@ bool PlanFolder(const wchar_t* source, char (&folderName)[kAnsiNameCapacity],
   return true;
 }
 
-bool PlanFile(const wchar_t* source, char (&fileName)[kAnsiNameCapacity]) {
+bool PlanFile(const wchar_t* source, char (&fileName)[kAnsiNameCapacity], uint64_t& size) {
   static const wchar_t kTag[] = L"CreateTarFile";
   const wchar_t* wideName = LastComponent(source);
   if (wideName == nullptr || !ToAnsiName(wideName, fileName) || strlen(fileName) > kTarMaxNameLength) {
@@ -122,18 +123,19 @@ bool PlanFile(const wchar_t* source, char (&fileName)[kAnsiNameCapacity]) {
     TraceLog(tracelog::kLevelError, kTag, L"File cannot be read or is too large: %s", source);
     return false;
   }
+  size = static_cast<uint64_t>(info.st_size);
   return true;
 }
 
 bool WriteFolderArchive(int archive, const wchar_t* source, const char* folderName,
-                        const std::vector<PlannedFile>& files) {
+                        const std::vector<PlannedFile>& files, const std::function<void(uint64_t)>& copied) {
   DWORD error = 0;
   if (!AddTarEntry(archive, source, folderName, nullptr, kTarEntryFolder, &error)) {
     return false;
   }
   for (const PlannedFile& file : files) {
-    if (!AddTarEntry(archive, file.path.c_str(), folderName, file.name.c_str(), kTarEntryFolderFile,
-                     &error)) {
+    if (!AddTarEntry(archive, file.path.c_str(), folderName, file.name.c_str(), kTarEntryFolderFile, &error,
+                     copied)) {
       return false;
     }
   }
@@ -143,7 +145,7 @@ bool WriteFolderArchive(int archive, const wchar_t* source, const char* folderNa
 }  // namespace
 
 bool AddTarEntry(int archive, const wchar_t* sourcePath, const char* folderName, const char* fileName,
-                 int kind, DWORD* error) {
+                 int kind, DWORD* error, const std::function<void(uint64_t length)>& copied) {
   static const wchar_t kTag[] = L"AddTarEntry";
   if (error == nullptr || sourcePath == nullptr) {
     TraceLog(tracelog::kLevelError, kTag, L"Invalid arguments");
@@ -226,6 +228,9 @@ bool AddTarEntry(int archive, const wchar_t* sourcePath, const char* folderName,
         return false;
       }
       remaining -= count;
+      if (copied) {
+        copied(count);
+      }
     }
     const size_t padding = (kBlockSize - size % kBlockSize) % kBlockSize;
     if (padding != 0 && !WriteAll(archive, kZeroBlock, padding)) {
@@ -236,7 +241,8 @@ bool AddTarEntry(int archive, const wchar_t* sourcePath, const char* folderName,
   return true;
 }
 
-bool CreateTarFile(const wchar_t* sourcePath, const wchar_t* tarPath, DWORD* error) {
+bool CreateTarFile(const wchar_t* sourcePath, const wchar_t* tarPath, DWORD* error,
+                   const TarProgress& progress) {
   static const wchar_t kTag[] = L"CreateTarFile";
   TraceLog(tracelog::kLevelProgress, kTag, L"called");
   if (sourcePath == nullptr || tarPath == nullptr || error == nullptr) {
@@ -266,8 +272,9 @@ bool CreateTarFile(const wchar_t* sourcePath, const wchar_t* tarPath, DWORD* err
   const bool isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   char name[kAnsiNameCapacity];
   std::vector<PlannedFile> files;
+  uint64_t total = 0;
   try {
-    if (isFolder ? !PlanFolder(source, name, files) : !PlanFile(source, name)) {
+    if (isFolder ? !PlanFolder(source, name, files) : !PlanFile(source, name, total)) {
       return false;
     }
   } catch (const std::bad_alloc&) {
@@ -282,10 +289,21 @@ bool CreateTarFile(const wchar_t* sourcePath, const wchar_t* tarPath, DWORD* err
     TraceLog(tracelog::kLevelError, kTag, L"Creating %s failed", tarPath);
     return false;
   }
+  for (const PlannedFile& file : files) {
+    total += file.size;
+  }
+  uint64_t written = 0;
+  std::function<void(uint64_t)> copied;
+  if (progress) {
+    copied = [&](uint64_t length) {
+      written += length;
+      progress(written, total);
+    };
+  }
   DWORD entryError = 0;
-  bool complete = isFolder
-                      ? WriteFolderArchive(archive.get(), source, name, files)
-                      : AddTarEntry(archive.get(), source, nullptr, name, kTarEntryRootFile, &entryError);
+  bool complete =
+      isFolder ? WriteFolderArchive(archive.get(), source, name, files, copied)
+               : AddTarEntry(archive.get(), source, nullptr, name, kTarEntryRootFile, &entryError, copied);
   complete = complete && WriteAll(archive.get(), kZeroBlock, sizeof(kZeroBlock));
   // On disk before the caller may rename it over an older archive: a crash then leaves either
   // archive whole, never a renamed partial one.

@@ -4,6 +4,9 @@
 
 #include <windows.h>
 
+#include <cstdint>
+#include <functional>
+
 #include "build/tar_format.h"
 
 enum TarEntryKind : int {
@@ -19,11 +22,16 @@ enum TarEntryKind : int {
 // cannot be represented in the ANSI code page or is too long, or a file is larger than
 // kTarMaxFileSize. A failure while writing or flushing removes the partial archive. `error` is
 // set to 0 and stays 0. True when the complete archive was written and flushed to disk.
-bool CreateTarFile(const wchar_t* sourcePath, const wchar_t* tarPath, DWORD* error);
+// `progress`, when given, is called as the files' content is written: the bytes of content
+// written so far, and the content bytes of the whole archive.
+using TarProgress = std::function<void(uint64_t written, uint64_t total)>;
+bool CreateTarFile(const wchar_t* sourcePath, const wchar_t* tarPath, DWORD* error,
+                   const TarProgress& progress = nullptr);
 
 // Appends one entry to the archive open on C runtime descriptor `archive`, taking modification
 // time, length and content from `sourcePath`. `folderName` (ANSI) is required for kinds 1 and 3,
 // `fileName` (ANSI) for kinds 2 and 3. A name longer than kTarMaxNameLength or a file larger
-// than kTarMaxFileSize is refused before anything is written. `error` is set to 0.
+// than kTarMaxFileSize is refused before anything is written. `error` is set to 0. `copied`, when
+// given, is called with the length of every piece of content written.
 bool AddTarEntry(int archive, const wchar_t* sourcePath, const char* folderName, const char* fileName,
-                 int kind, DWORD* error);
+                 int kind, DWORD* error, const std::function<void(uint64_t length)>& copied = nullptr);

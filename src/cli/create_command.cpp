@@ -62,6 +62,9 @@ constexpr OptionSpec kCreateOptions[] = {
     {L"--yes", nullptr,
      L"answer Yes to \"this will take some time\" and to\nbuilding a Mac or Linux TAR again"},
     {L"--json", nullptr, L"the outcome as one JSON object on standard output"},
+    {L"--quiet", nullptr,
+     L"no stage lines on standard error, only the messages (stages\nare shown live on a console, "
+     L"one line each with its\nduration otherwise)"},
 };
 
 // A value of the command line and the combo index it selects.
@@ -270,6 +273,8 @@ const wchar_t* CertificateRefusal(signing::CertificateCheck check) {
       return L"its key is not an RSA key";
     case signing::CertificateCheck::kNoPrivateKey:
       return L"its private key is missing or cannot be used without a prompt";
+    case signing::CertificateCheck::kKeyMismatch:
+      return L"its private key, as imported, does not make signatures that its certificate verifies";
     case signing::CertificateCheck::kOk:
       break;
   }
@@ -431,7 +436,9 @@ Report Create(const Arguments& arguments, const passwordfile::Password& password
     return report;
   }
 
-  ConsoleUi ui(arguments.Has(L"--yes"), password);
+  // A run for each group shows a line per group instead of stages.
+  ConsoleUi ui(arguments.Has(L"--yes"), password,
+               arguments.Has(L"--quiet") || eachGroup ? StageLines::kNone : StageLinesForStandardError());
   if (eachGroup) {
     const std::wstring selector = arguments.Value(L"--group");
     report.outcome =
@@ -440,19 +447,15 @@ Report Create(const Arguments& arguments, const passwordfile::Password& password
     report.written = true;
     return report;
   }
-  // Standard output carries the installer's path alone: what 7-Zip and the packer print while
-  // the build runs goes to standard error with the build's messages.
-  HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
-  ::SetStdHandle(STD_OUTPUT_HANDLE, ::GetStdHandle(STD_ERROR_HANDLE));
+  // Standard output carries the installer's path alone: what 7-Zip and the packer write is read
+  // by the build through a pipe (ConsoleUi follows progress).
   try {
     report.result =
         RunCreate(options, ui, programFolder, kTag, signer.get(), arguments.Value(L"--timestamp"));
   } catch (const std::exception& failure) {
-    ::SetStdHandle(STD_OUTPUT_HANDLE, output);
     TraceLog(tracelog::kLevelError, kTag, L"The build ended by an exception");
     return Stop(Outcome::kFailed, L"tmrovane create: " + FromUtf8(failure.what()));
   }
-  ::SetStdHandle(STD_OUTPUT_HANDLE, output);
   report.outcome = OutcomeOf(report.result, ui);
   report.messageId = report.result.messageId;
   report.message = report.result.message;

@@ -114,21 +114,17 @@ Outcome CreateForEachGroup(const BuildOptions& options, const std::wstring* sele
                FromUtf8(OutcomeName(entry.outcome)) + L"\n");
     };
     // Standard output carries the installers' paths or the manifest alone: what 7-Zip and the
-    // packer print goes to standard error with the build's messages.
-    HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
-    ::SetStdHandle(STD_OUTPUT_HANDLE, ::GetStdHandle(STD_ERROR_HANDLE));
+    // packer write is read by the build through a pipe (ConsoleUi follows progress).
     try {
       const StopOnControl control;
       result = RunCreateForEachGroup(options, std::move(entries), ui, programFolder, kTag, signer,
                                      timestampUrl, finished, [] { return stopAsked.load(); });
     } catch (const std::exception& failure) {
       // The groups already built stay; the run is reported as failed, not as refused input.
-      ::SetStdHandle(STD_OUTPUT_HANDLE, output);
       TraceLog(tracelog::kLevelError, kTag, L"The run ended by an exception");
       WriteErr(L"tmrovane create: " + FromUtf8(failure.what()) + L"\n");
       return Outcome::kFailed;
     }
-    ::SetStdHandle(STD_OUTPUT_HANDLE, output);
     switch (result.start.outcome) {
       case CreateOutcome::kBuilt:
         outcome = Outcome::kBuilt;

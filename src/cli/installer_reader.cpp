@@ -29,6 +29,8 @@ constexpr uint64_t kLargestRecordFile = 64 * 1024;
 constexpr size_t kLongestSettingsLine = 1024;
 constexpr size_t kMostEntries = 10000;
 constexpr size_t kLargestListing = 16 * 1024 * 1024;
+// A 7-Zip run that takes longer is stuck on a damaged archive, not reading a large one.
+constexpr DWORD kSevenZipTimeLimitSeconds = 300;
 
 std::wstring BaseName(const std::wstring& name) {
   const size_t slash = name.find_last_of(L"/\\");
@@ -158,49 +160,6 @@ bool ReadWholeFile(const std::wstring& path, uint64_t largest, std::string& byte
   return true;
 }
 
-// A child process whose standard output is read whole, up to kLargestListing bytes (false when
-// it writes more); its standard error is discarded.
-bool RunCapture(std::wstring command, std::string& output, DWORD& exitCode) {
-  SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-  HANDLE readRaw = nullptr;
-  HANDLE writeRaw = nullptr;
-  if (!::CreatePipe(&readRaw, &writeRaw, &inherit, 1 << 16)) {
-    return false;
-  }
-  fw::UniqueKernelHandle read(readRaw);
-  fw::UniqueKernelHandle write(writeRaw);
-  ::SetHandleInformation(read.get(), HANDLE_FLAG_INHERIT, 0);
-  fw::UniqueKernelHandle nul(::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
-                                           nullptr));
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = nul.get();
-  startup.hStdOutput = write.get();
-  startup.hStdError = nul.get();
-  PROCESS_INFORMATION info{};
-  if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
-                        &startup, &info)) {
-    return false;
-  }
-  fw::UniqueKernelHandle process(info.hProcess);
-  fw::UniqueKernelHandle thread(info.hThread);
-  write.reset();
-  char buffer[1 << 14];
-  DWORD got = 0;
-  bool whole = true;
-  while (::ReadFile(read.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) {
-    // Read on past the bound, so that the child is never stuck writing into a full pipe.
-    whole = whole && output.size() + got <= kLargestListing;
-    if (whole) {
-      output.append(buffer, got);
-    }
-  }
-  ::WaitForSingleObject(process.get(), INFINITE);
-  return ::GetExitCodeProcess(process.get(), &exitCode) != FALSE && whole;
-}
-
 // 7-Zip written out of this program's resources into a folder of its own under the user's
 // temporary folder: the release that runs natively here, as the builds use. The folder and
 // everything in it (7-Zip and what it extracted) goes when the reading ends.
@@ -241,9 +200,38 @@ class PrivateSevenZip {
   // The folder 7-Zip extracts into, inside the private folder (no trailing backslash: 7-Zip's
   // switch takes it quoted).
   std::wstring extracted() const { return folder_ + L"x"; }
-  // Runs 7-Zip with `arguments` (the archive's path last, quoted by the caller).
-  bool Run(const std::wstring& arguments, std::string& output, DWORD& exitCode) const {
-    return RunCapture(L"\"" + folder_ + L"7z.exe\" " + arguments, output, exitCode);
+  // Runs 7-Zip with `arguments` (the archive's path last, quoted by the caller), its standard
+  // output read whole into `output` and its standard error dropped. False unless it ends with
+  // exit code 0 within the time limit, having written at most kLargestListing bytes; `error` is
+  // then `failure` with how 7-Zip ended.
+  bool Run(const std::wstring& arguments, std::string& output, const std::wstring& failure,
+           std::wstring& error) const {
+    DWORD exitCode = 0;
+    bool whole = true;
+    const ChildRun run = ExecFileReading((L"\"" + folder_ + L"7z.exe\" " + arguments).c_str(),
+                                         [&](const char* bytes, size_t length) {
+                                           // Read on past the bound, so that the child is never stuck writing
+                                           // into a full pipe.
+                                           whole = whole && output.size() + length <= kLargestListing;
+                                           if (whole) {
+                                             output.append(bytes, length);
+                                           }
+                                         },
+                                         exitCode, false, kSevenZipTimeLimitSeconds * 1000);
+    if (run == ChildRun::kEnded && whole && exitCode == 0) {
+      return true;
+    }
+    if (run == ChildRun::kOutOfTime) {
+      error =
+          failure + L" (7-Zip did not finish within " + std::to_wstring(kSevenZipTimeLimitSeconds) + L" s)";
+    } else if (run == ChildRun::kNotStarted) {
+      error = failure + L" (7-Zip could not be started)";
+    } else if (!whole) {
+      error = failure + L" (7-Zip wrote more than " + std::to_wstring(kLargestListing) + L" bytes)";
+    } else {
+      error = failure + L" (exit code " + std::to_wstring(exitCode) + L")";
+    }
+    return false;
   }
 
  private:
@@ -262,17 +250,15 @@ bool ReadExe(const std::wstring& path, InstallerContents& contents, std::wstring
     return false;
   }
   std::string listing;
-  DWORD exitCode = 0;
-  if (!sevenZip.Run(L"l -slt -sccUTF-8 -- \"" + path + L"\"", listing, exitCode) || exitCode != 0) {
-    error = L"7-Zip cannot open " + path + L" as an archive (exit code " + std::to_wstring(exitCode) + L")";
+  if (!sevenZip.Run(L"l -slt -sccUTF-8 -- \"" + path + L"\"", listing,
+                    L"7-Zip cannot open " + path + L" as an archive", error)) {
     return false;
   }
   // Every packed byte is checked against its CRC: damage outside the two files the report reads
   // would pass unnoticed otherwise.
   std::string tested;
-  if (!sevenZip.Run(L"t -- \"" + path + L"\"", tested, exitCode) || exitCode != 0) {
-    error =
-        L"7-Zip finds the archive of " + path + L" damaged (exit code " + std::to_wstring(exitCode) + L")";
+  if (!sevenZip.Run(L"t -- \"" + path + L"\"", tested, L"7-Zip finds the archive of " + path + L" damaged",
+                    error)) {
     return false;
   }
   // The entries follow the line of dashes; each is a block of "Key = value" lines.
@@ -335,10 +321,7 @@ bool ReadExe(const std::wstring& path, InstallerContents& contents, std::wstring
   }
   std::string ignored;
   if (!sevenZip.Run(L"x -y -spd -o\"" + sevenZip.extracted() + L"\" -- \"" + path + L"\"" + names, ignored,
-                    exitCode) ||
-      exitCode != 0) {
-    error = L"7-Zip cannot extract " + wanted.front()->name + L" from " + path + L" (exit code " +
-            std::to_wstring(exitCode) + L")";
+                    L"7-Zip cannot extract " + wanted.front()->name + L" from " + path, error)) {
     return false;
   }
   for (const InstallerEntry* e : wanted) {
