@@ -1,8 +1,11 @@
-// av_build_bench SERVER_FOLDER PROGRAM_FOLDER DESTINATION: runs one antivirus EXE build (EXE/32
-// bit, antivirus included, no password) on a laid-out server, and splits its wall time between
+// av_build_bench SERVER_FOLDER PROGRAM_FOLDER DESTINATION: runs antivirus EXE builds (EXE/32 bit,
+// antivirus included, no password) on a laid-out server. The first splits its wall time between
 // the child processes (7-Zip and the packer, from their creation to their end, start-up
-// included) and the program's own work (everything else). The children are seen through a job
-// object that this process and everything it starts belong to. Prints key=value lines for
+// included) and the program's own work (everything else); the children are seen through a job
+// object that this process and everything it starts belong to. Then builds without and with the
+// console's progress reading (7-Zip's progress switch, the children's output read through a
+// pipe) take turns, twice each, and the best time of each kind is given. The last setup of each
+// kind is kept beside the installer as plain.exe and progress.exe. Prints key=value lines for
 // bench/av_build_bench.sh.
 
 #include <windows.h>
@@ -25,14 +28,24 @@ double Now() {
   return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-// Yes to the antivirus question, No to the password; messages go to standard error.
+// Yes to the antivirus question, No to the password; messages go to standard error. With
+// `followsProgress` the build reads its children's progress as the console's does, and the
+// updates are counted.
 class BenchUi final : public IBuildUi {
  public:
+  explicit BenchUi(bool followsProgress) : followsProgress_(followsProgress) {}
   void Show(const BuildMessage& message) override {
     fwprintf(stderr, L"shown: %ls\n", message.Format().c_str());
   }
   bool Ask(BuildQuestion question) override { return question == BuildQuestion::kTakesSomeTime; }
   PasswordAnswer AskPassword(passwordfile::Password&) override { return PasswordAnswer::kCancelled; }
+  bool FollowsProgress() const override { return followsProgress_; }
+  void Progress(BuildStage, uint64_t, uint64_t) override { ++updates_; }
+  int updates() const { return updates_; }
+
+ private:
+  bool followsProgress_;
+  int updates_ = 0;
 };
 
 // Wall time during which at least one child ran, from the job's process notifications.
@@ -102,20 +115,49 @@ int wmain(int argc, wchar_t** argv) {
   options.installationMode = 1;
   options.antivirusIndex = kAntivirusYes;
   options.setupTypeIndex = kSetupExe32;
-  BenchUi ui;
   const std::wstring programFolder = std::wstring(argv[2]) + L"\\";
-  const double start = Now();
-  const bool built =
-      RunCreate(options, ui, programFolder.c_str(), L"av_build_bench").outcome == CreateOutcome::kBuilt;
-  const double total = Now() - start;
+  const std::wstring installer = std::wstring(argv[3]) + L"\\wsnoav32.exe";
+  // One build; its wall time, or a negative value when it failed.
+  const auto build = [&](BenchUi& ui, const wchar_t* keptAs) {
+    const double start = Now();
+    const bool built =
+        RunCreate(options, ui, programFolder.c_str(), L"av_build_bench").outcome == CreateOutcome::kBuilt;
+    const double took = Now() - start;
+    if (!built ||
+        (keptAs != nullptr &&
+         !::CopyFileW(installer.c_str(), (std::wstring(argv[3]) + L"\\" + keptAs).c_str(), FALSE))) {
+      return -1.0;
+    }
+    return took;
+  };
+  BenchUi first(false);
+  const double total = build(first, nullptr);
   // Notifications of the last child's end may still be on their way.
   ::Sleep(500);
   ::PostQueuedCompletionStatus(port.get(), 0, 0, nullptr);
   watcher.join();
-  if (!built) {
+  if (total < 0) {
     fwprintf(stderr, L"the build failed\n");
     return 1;
   }
+  double plainBest = 0;
+  double progressBest = 0;
+  int updates = 0;
+  for (int round = 0; round < 2; ++round) {
+    BenchUi plainUi(false);
+    BenchUi progressUi(true);
+    const double plain = build(plainUi, L"plain.exe");
+    const double progress = build(progressUi, L"progress.exe");
+    if (plain < 0 || progress < 0) {
+      fwprintf(stderr, L"a build failed\n");
+      return 1;
+    }
+    plainBest = round == 0 || plain < plainBest ? plain : plainBest;
+    progressBest = round == 0 || progress < progressBest ? progress : progressBest;
+    updates = progressUi.updates();
+  }
   wprintf(L"total_seconds=%.3f\nchildren_seconds=%.3f\nchildren=%d\n", total, clock.busy(), clock.children());
+  wprintf(L"plain_seconds=%.3f\nprogress_seconds=%.3f\nprogress_updates=%d\n", plainBest, progressBest,
+          updates);
   return 0;
 }

@@ -3,7 +3,9 @@
 # record, payload copies, settings, 7-Zip written out, the move, the clean-up) against the time
 # of its children (7-Zip and the packer, start-up included), in one build on a stand-in server
 # whose desktop component is an incompressible file of PAYLOAD_MIB MiB. Prints both and the
-# program's share of the whole build.
+# program's share of the whole build. Then the cost of the console's progress reading: the best
+# of two builds with it against the best of two without, taking turns, and whether the two
+# setups' archives list the same files with the same CRCs.
 # Usage: [BENCH_TREE=BUILD_TREE] bash bench/av_build_bench.sh [PAYLOAD_MIB]   (default 200 MiB; the
 # tree: the shipping 32-bit build where the kernel runs 32-bit code, else the 64-bit test build)
 set -euo pipefail
@@ -22,8 +24,14 @@ wine "$tree/bin/srvlayout.exe" "$(winepath -w "$server")" --register none --buil
 head -c $((payload_mib * 1048576)) /dev/urandom >"$server/Web/Build/tmhostsv.exe"
 
 results=$(wine "$tree/bin/av_build_bench.exe" "$(winepath -w "$server")" "$(winepath -w "$server/ClientPackager")" \
-  "$(winepath -w "$work/out")" </dev/null | tr -d '\r' | grep -E '^(total_seconds|children_seconds|children)=')
-eval "$results"  # total_seconds, children_seconds, children; the children's own output is dropped
+  "$(winepath -w "$work/out")" </dev/null | tr -d '\r' | grep -E '^(total_seconds|children_seconds|children|plain_seconds|progress_seconds|progress_updates)=')
+# total_seconds, children_seconds, children, plain_seconds, progress_seconds, progress_updates; the
+# children's own output is dropped
+eval "$results"
+# The entries' names, sizes and CRCs, below the archive's own lines.
+listing() { 7zz l -slt "$1" | awk '/^----------/ { entries = 1 } entries && /^(Path|Size|CRC) = /'; }
+same=no
+[ "$(listing "$work/out/plain.exe")" = "$(listing "$work/out/progress.exe")" ] && same=yes
 [ -s "$work/out/wsnoav32.exe" ] || { echo "no installer was built" >&2; exit 1; }
 
 awk -v t="$total_seconds" -v c="$children_seconds" -v n="$children" -v mib="$payload_mib" -v tree="$tree" \
@@ -34,4 +42,10 @@ awk -v t="$total_seconds" -v c="$children_seconds" -v n="$children" -v mib="$pay
   printf "  program'\''s own work                %8.3f s\n", t - c
   printf "Program overhead / whole build: %.2f %% (goal <= 3 %%)\n", 100 * (t - c) / t
   printf "Program overhead / children:    %.2f %%\n", 100 * (t - c) / c
+}'
+awk -v p="$plain_seconds" -v g="$progress_seconds" -v n="$progress_updates" -v same="$same" 'BEGIN {
+  printf "  best build without progress       %8.3f s\n", p
+  printf "  best build with progress (%d updates) %6.3f s\n", n, g
+  printf "Archive listing and CRCs with the progress switch the same: %s\n", same
+  printf "Progress reading / build without it: %+.2f %% (goal <= 1 %%)\n", 100 * (g - p) / p
 }'
