@@ -1,4 +1,4 @@
-#include "app/app.h"
+#include "program/program_services.h"
 
 #include <gtest/gtest.h>
 
@@ -44,7 +44,7 @@ TEST(RestrictLibrarySearch, TheCurrentFolderIsNoLongerSearched) {
 }
 
 // A program folder of its own holding the given DLL (from the test's folder) as uistr.dll.
-class AppTextsTest : public ::testing::Test {
+class ProgramTextsTest : public ::testing::Test {
  protected:
   const std::wstring& PrepareFolder(const wchar_t* library) {
     folder_ = dir_.path() + L"\\";
@@ -61,8 +61,8 @@ class AppTextsTest : public ::testing::Test {
   std::wstring folder_;
 };
 
-TEST_F(AppTextsTest, TitleAndFontComeFromTheLibrary) {
-  CtmrovaneApp app(GetModuleHandleW(nullptr), PrepareFolder(L"uistr_variant.dll").c_str());
+TEST_F(ProgramTextsTest, TitleAndFontComeFromTheLibrary) {
+  ProgramServices app(GetModuleHandleW(nullptr), PrepareFolder(L"uistr_variant.dll").c_str());
   app.InitTraceLog();
   app.LoadStringLibraryAndTexts();
   EXPECT_STREQ(L"\u00D6dland Security Client Packager", app.title());
@@ -73,8 +73,8 @@ TEST_F(AppTextsTest, TitleAndFontComeFromTheLibrary) {
   EXPECT_EQ(app.stringLibrary(), GetUiTextLibrary());
 }
 
-TEST_F(AppTextsTest, DialogFontSettingFollowsTheApplicationOnceItsTextsAreLoaded) {
-  CtmrovaneApp app(GetModuleHandleW(nullptr), PrepareFolder(L"uistr_variant.dll").c_str());
+TEST_F(ProgramTextsTest, DialogFontSettingFollowsTheProgramOnceItsTextsAreLoaded) {
+  ProgramServices app(GetModuleHandleW(nullptr), PrepareFolder(L"uistr_variant.dll").c_str());
   EXPECT_STREQ(L"Arial", DialogFontSetting().face) << "before its texts are loaded: the default";
   EXPECT_EQ(9, DialogFontSetting().points);
   app.InitTraceLog();
@@ -83,8 +83,8 @@ TEST_F(AppTextsTest, DialogFontSettingFollowsTheApplicationOnceItsTextsAreLoaded
   EXPECT_EQ(12, DialogFontSetting().width);
 }
 
-TEST_F(AppTextsTest, WithoutLibraryEverythingTakesItsFallbackAndTheFailureIsTraced) {
-  CtmrovaneApp app(GetModuleHandleW(nullptr), PrepareFolder(nullptr).c_str());
+TEST_F(ProgramTextsTest, WithoutLibraryEverythingTakesItsFallbackAndTheFailureIsTraced) {
+  ProgramServices app(GetModuleHandleW(nullptr), PrepareFolder(nullptr).c_str());
   app.InitTraceLog();
   app.LoadStringLibraryAndTexts();
   EXPECT_STREQ(L"Halvane Endpoint Security Client Packager", app.title());
