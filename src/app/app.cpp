@@ -23,6 +23,13 @@ bool CtmrovaneApp::InitInstance() {
       ::MessageBoxW(nullptr, text, title(), MB_OK | MB_ICONERROR);
       return false;
     }
+    case InstanceLock::kFailed: {
+      LoadStringLibraryAndTexts();
+      wchar_t text[MAX_PATH * 2];
+      FormatUiText(uitext::kErrInstanceLockFailed, text, ARRAYSIZE(text), static_cast<int>(lockError()));
+      ::MessageBoxW(nullptr, text, title(), MB_OK | MB_ICONERROR);
+      return false;
+    }
   }
   // A password file left by a run that never finished goes now; only the copy that holds the
   // lock may remove it, as another copy's build may be using it.

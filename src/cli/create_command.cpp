@@ -557,6 +557,13 @@ int RunCreateCommand(int argc, wchar_t** argv) {
     case ProgramServices::InstanceLock::kDenied:
       report = Stop(Outcome::kOtherCopy, uitext::kErrInstanceLockDenied);
       break;
+    case ProgramServices::InstanceLock::kFailed: {
+      // No copy is known to run: this is a failure of this one, not another copy's lock.
+      wchar_t text[512];
+      FormatUiText(uitext::kErrInstanceLockFailed, text, ARRAYSIZE(text), static_cast<int>(app.lockError()));
+      report = Stop(Outcome::kFailed, std::wstring(text));
+      break;
+    }
   }
   app.ExitInstance();
   return Finish(report, json);

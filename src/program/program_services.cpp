@@ -70,35 +70,44 @@ void ProgramServices::InitTraceLog() {
   }
 }
 
-ProgramServices::InstanceLock ProgramServices::AcquireSingleInstance() {
+ProgramServices::InstanceLock ProgramServices::AcquireSingleInstance(const wchar_t* baseName) {
   wchar_t mutexName[kVerkitNameCapacity] = {};
-  if (GetMutexNameByVersion(kMutexBaseName, mutexName, kVerkitNameCapacity) == 0 ||
+  if (GetMutexNameByVersion(baseName, mutexName, kVerkitNameCapacity) == 0 ||
       mutexName[kVerkitNameCapacity - 1] != L'\0' || mutexName[0] == L'\0') {
     TraceLog(tracelog::kLevelProgress, kTag, L"GetMutexNameByVersion failed");
-    StringCchCopyW(mutexName, kVerkitNameCapacity, kMutexBaseName);
+    StringCchCopyW(mutexName, kVerkitNameCapacity, baseName);
   }
   // All builds share one working folder under the server installation, so a copy in any
   // session counts: the name is also held in the Global namespace. A create that finds the name
   // already there lost a race with another copy starting at the same moment. A name that may not
   // be opened ("access denied") may be another account's copy, or a squat by anyone who wants
-  // the tool silenced: that is said, not taken for a copy.
+  // the tool silenced: that is said, not taken for a copy. Any other failure (the name taken by
+  // an object of another kind, no resources) means the lock could not be made: no copy is known
+  // to run, and the caller reports the failure with its error code.
   wchar_t globalName[kVerkitNameCapacity + 8] = L"Global\\";
   const bool globalFits = SUCCEEDED(StringCchCatW(globalName, ARRAYSIZE(globalName), mutexName));
-  auto take = [](fw::UniqueKernelHandle& handle, const wchar_t* name) {
+  auto take = [this](fw::UniqueKernelHandle& handle, const wchar_t* name) {
     handle.reset(::OpenMutexW(MUTEX_ALL_ACCESS, FALSE, name));
     if (handle) {
       return InstanceLock::kOtherCopy;
     }
-    if (::GetLastError() == ERROR_ACCESS_DENIED) {
+    DWORD error = ::GetLastError();
+    if (error == ERROR_ACCESS_DENIED) {
       return InstanceLock::kDenied;
     }
     handle.reset(::CreateMutexW(nullptr, FALSE, name));
-    const DWORD error = ::GetLastError();
+    error = ::GetLastError();
     if (!handle) {
-      return error == ERROR_ACCESS_DENIED ? InstanceLock::kDenied : InstanceLock::kOtherCopy;
+      if (error == ERROR_ACCESS_DENIED) {
+        return InstanceLock::kDenied;
+      }
+      lockError_ = error;
+      TraceLog(tracelog::kLevelError, kTag, L"CreateMutexW %s failed (Err -> %lu)", name, error);
+      return InstanceLock::kFailed;
     }
     return error == ERROR_ALREADY_EXISTS ? InstanceLock::kOtherCopy : InstanceLock::kAcquired;
   };
+  lockError_ = 0;
   InstanceLock lock = take(mutex_, mutexName);
   if (lock == InstanceLock::kAcquired && globalFits) {
     lock = take(globalMutex_, globalName);
@@ -112,6 +121,9 @@ ProgramServices::InstanceLock ProgramServices::AcquireSingleInstance() {
       break;
     case InstanceLock::kDenied:
       TraceLog(tracelog::kLevelError, kTag, L"the single-instance lock may not be opened (access denied)");
+      break;
+    case InstanceLock::kFailed:
+      TraceLog(tracelog::kLevelError, kTag, L"the single-instance lock could not be created");
       break;
   }
   // Whoever holds the lock may be a copy that is running: its log stays.

@@ -36,8 +36,10 @@ class ProgramServices {
     kAcquired,   // this is the only copy
     kOtherCopy,  // another copy holds it: this one ends without a word
     kDenied,     // a name of the lock exists but may not be opened: its holder is unknown
+    kFailed,     // the lock could not be made (lockError() says why): no copy is known to run
   };
-  InstanceLock AcquireSingleInstance();
+  // `baseName` is the lock's name before the version library adds the product version.
+  InstanceLock AcquireSingleInstance(const wchar_t* baseName = kMutexBaseName);
   void LoadStringLibraryAndTexts();
 
   HINSTANCE instance() const { return instance_; }
@@ -48,6 +50,8 @@ class ProgramServices {
   const wchar_t* fontFace() const { return fontFace_; }
   int fontSize() const { return fontSize_; }
   int fontWidth() const { return fontWidth_; }
+  // The system's error code when the lock was kFailed; 0 otherwise.
+  DWORD lockError() const { return lockError_; }
 
  private:
   HINSTANCE instance_;  // the program module: not owned
@@ -56,6 +60,7 @@ class ProgramServices {
   fw::UniqueKernelHandle mutex_;
   fw::UniqueKernelHandle globalMutex_;
   bool secondInstance_ = false;
+  DWORD lockError_ = 0;
   wchar_t programFolder_[MAX_PATH] = {};
   wchar_t logFilePath_[MAX_PATH] = {};
   wchar_t fontFace_[kFontFaceCapacity] = {};

@@ -1,10 +1,18 @@
 #include "program/program_services.h"
 
 #include <gtest/gtest.h>
+// sddl.h needs windows.h before it.
+// clang-format off
+#include <windows.h>
+#include <sddl.h>
+// clang-format on
 
+#include <memory>
 #include <string>
 
+#include "contracts/verkit.h"
 #include "support/temp_dir.h"
+#include "support/trace_capture.h"
 #include "uitext/ui_text.h"
 
 namespace {
@@ -96,6 +104,77 @@ TEST_F(ProgramTextsTest, WithoutLibraryEverythingTakesItsFallbackAndTheFailureIs
   EXPECT_NE(std::wstring::npos, log.find(L"Library Path: " + folder_ + L"uistr.dll"));
   app.ExitInstance();
   EXPECT_FALSE(testsupport::FileExists(app.logFilePath())) << "a normal exit removes the log";
+}
+
+// The lock's session name for a base name, as the version library makes it (the base name
+// itself when the library knows no product version).
+std::wstring LockName(const std::wstring& base) {
+  wchar_t name[kVerkitNameCapacity] = {};
+  return GetMutexNameByVersion(base.c_str(), name, kVerkitNameCapacity) != 0 ? name : base;
+}
+
+// What already holds one of the lock's two names decides what the lock finds. Only a name
+// taken by a mutex means a copy; a mutex that may not be opened is an unknown holder; any other
+// failure to make the lock is a failure, with the system's error code, never "another copy".
+// Each row uses a base name of its own, so that no other program's lock is touched.
+TEST(SingleInstanceLock, OnlyAMutexUnderEitherNameIsAnotherCopy) {
+  using Lock = ProgramServices::InstanceLock;
+  struct Row {
+    const char* name;
+    enum { kNothing, kMutex, kDeniedMutex, kEvent } holder;
+    bool global;  // the holder has the Global name, else the session name
+    Lock expected;
+    DWORD error;
+    const wchar_t* traced;
+  };
+  const Row rows[] = {
+      {"both names free", Row::kNothing, false, Lock::kAcquired, 0, L"first instance"},
+      {"a copy in this session", Row::kMutex, false, Lock::kOtherCopy, 0, L"second instance"},
+      {"a copy in another session", Row::kMutex, true, Lock::kOtherCopy, 0, L"second instance"},
+      {"a mutex that may not be opened", Row::kDeniedMutex, true, Lock::kDenied, 0, L"(access denied)"},
+      {"an event with the session name", Row::kEvent, false, Lock::kFailed, ERROR_INVALID_HANDLE,
+       L"(Err -> 6)"},
+      {"an event with the Global name", Row::kEvent, true, Lock::kFailed, ERROR_INVALID_HANDLE,
+       L"(Err -> 6)"},
+  };
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;GA;;;SY)", SDDL_REVISION_1,
+                                                                   &descriptor, nullptr));
+  const std::unique_ptr<void, decltype(&LocalFree)> descriptorOwner(descriptor, &LocalFree);
+  SECURITY_ATTRIBUTES denied{sizeof(denied), descriptor, FALSE};
+  int index = 0;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::wstring base =
+        L"LOCK_TEST_" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(index++);
+    const std::wstring name = (row.global ? L"Global\\" : L"") + LockName(base);
+    fw::UniqueKernelHandle holder;
+    switch (row.holder) {
+      case Row::kNothing:
+        break;
+      case Row::kMutex:
+        holder.reset(CreateMutexW(nullptr, FALSE, name.c_str()));
+        break;
+      case Row::kDeniedMutex:
+        holder.reset(CreateMutexW(&denied, FALSE, name.c_str()));
+        break;
+      case Row::kEvent:
+        holder.reset(CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
+        break;
+    }
+    ASSERT_EQ(row.holder != Row::kNothing, static_cast<bool>(holder));
+    testsupport::TraceCapture trace;
+    ProgramServices program(GetModuleHandleW(nullptr));
+    EXPECT_EQ(row.expected, program.AcquireSingleInstance(base.c_str()));
+    EXPECT_EQ(row.error, program.lockError());
+    EXPECT_TRUE(trace.Contains(row.traced)) << testing::PrintToString(trace.Text());
+    if (row.expected == Lock::kAcquired) {
+      for (const std::wstring& held : {LockName(base), L"Global\\" + LockName(base)}) {
+        fw::UniqueKernelHandle opened(OpenMutexW(SYNCHRONIZE, FALSE, held.c_str()));
+        EXPECT_TRUE(opened) << "not held: " << testing::PrintToString(held);
+      }
+    }
+  }
 }
 
 }  // namespace
