@@ -1,80 +1,16 @@
 #pragma once
-// The application object: single instance, trace log location, string library, application
-// title and dialog font; runs the main dialog and cleans up after it.
+// The dialog program: the program's services, then the main dialog for as long as it is open.
 
 #include <windows.h>
 
-#include "controls/dialog_font.h"
-#include "handles/handles.h"
+#include "program/program_services.h"
 
-class CtmrovaneApp {
+class CtmrovaneApp : public ProgramServices {
  public:
-  static constexpr wchar_t kMutexBaseName[] = L"ADMIN_CLIENT_PACKER";
-  static constexpr wchar_t kLogFileName[] = L"tmrovane.log";
-  static constexpr wchar_t kStringLibraryName[] = L"uistr.dll";
-  static constexpr size_t kTitleCapacity = MAX_PATH;
-  static constexpr size_t kFontFaceCapacity = 32;
-
-  // `programFolder` (ending with a backslash) replaces the module's own folder when given.
-  explicit CtmrovaneApp(HINSTANCE instance, const wchar_t* programFolder = nullptr);
-  CtmrovaneApp(const CtmrovaneApp&) = delete;
-  CtmrovaneApp& operator=(const CtmrovaneApp&) = delete;
-  ~CtmrovaneApp();
-
-  // The object created by the program's entry point (or a test), while it lives.
-  static CtmrovaneApp* Current();
+  using ProgramServices::ProgramServices;
 
   // Start-up: always returns false (the program ends after the dialog, or as a second instance).
   bool InitInstance();
-  // End: frees the library, closes the mutex, deletes the trace log; returns the exit code.
-  int ExitInstance();
-  // Both in turn.
+  // Start-up, the dialog, then the end (ExitInstance); returns the exit code.
   int Run();
-
-  // Start-up steps, separately callable so that tests can prepare an application without a
-  // dialog or a mutex.
-  void InitTraceLog();
-  // What the single-instance lock found.
-  enum class InstanceLock {
-    kAcquired,   // this is the only copy
-    kOtherCopy,  // another copy holds it: this one ends without a word
-    kDenied,     // a name of the lock exists but may not be opened: its holder is unknown
-  };
-  InstanceLock AcquireSingleInstance();
-  void LoadStringLibraryAndTexts();
-
-  HINSTANCE instance() const { return instance_; }
-  HMODULE stringLibrary() const { return stringLibrary_.get(); }
-  const wchar_t* programFolder() const { return programFolder_; }
-  const wchar_t* logFilePath() const { return logFilePath_; }
-  const wchar_t* title() const { return title_; }
-  const wchar_t* fontFace() const { return fontFace_; }
-  int fontSize() const { return fontSize_; }
-  int fontWidth() const { return fontWidth_; }
-
- private:
-  HINSTANCE instance_;  // the program module: not owned
-  const wchar_t* programFolderOverride_;
-  fw::UniqueModule stringLibrary_;
-  fw::UniqueKernelHandle mutex_;
-  fw::UniqueKernelHandle globalMutex_;
-  bool secondInstance_ = false;
-  wchar_t programFolder_[MAX_PATH] = {};
-  wchar_t logFilePath_[MAX_PATH] = {};
-  wchar_t fontFace_[kFontFaceCapacity] = {};
-  int fontSize_ = 0;
-  int fontWidth_ = 0;
-  wchar_t title_[kTitleCapacity] = {};
 };
-
-// Limits where libraries loaded by name are looked for to the program's folder, the system
-// folder and folders added on purpose: never the current folder or PATH, which other accounts
-// may be able to write to. The program's own libraries are loaded by full path anyway.
-bool RestrictLibrarySearch();
-
-// The dialog font setting of the current application object; the default setting when there is
-// none or its face name is empty (before its texts are loaded).
-controls::FontSetting DialogFontSetting();
-
-// Base-10 conversion of the leading digits (after optional blanks and sign); 0 without digits.
-int TextToInt(const wchar_t* text);

@@ -8,7 +8,6 @@
 #include <string>
 
 #include "app/about_dlg.h"
-#include "app/app.h"
 #include "app/folder_browse.h"
 #include "app/main_dlg_controls.h"
 #include "app/resource.h"
@@ -17,6 +16,7 @@
 #include "groups/select_group_dlg.h"
 #include "log/trace_log.h"
 #include "mail/send_mail.h"
+#include "program/program_services.h"
 #include "uitext/ui_text.h"
 
 namespace {
@@ -125,8 +125,8 @@ fw::IUserPrompt& CtmrovaneDlg::Prompt() {
 }
 
 BOOL CtmrovaneDlg::OnInitDialog() {
-  if (const CtmrovaneApp* app = CtmrovaneApp::Current()) {
-    ::StringCchCopyW(title_, kPathCapacity, app->title());
+  if (const ProgramServices* program = ProgramServices::Current()) {
+    ::StringCchCopyW(title_, kPathCapacity, program->title());
   } else {
     LoadAppTitle(title_, kPathCapacity, kPathCapacity);
   }

@@ -1,11 +1,11 @@
 // The Create button: a snapshot of the options, the derived kind, and the build of that kind.
 
 #include "app/main_dlg.h"
-#include "app/program_folder.h"
 #include "app/resource.h"
 #include "build/create.h"
 #include "log/trace_log.h"
 #include "password/set_pwd_dialog.h"
+#include "program/program_folder.h"
 #include "uitext/ui_text.h"
 
 // What a build shows or asks, in windows of this dialog.

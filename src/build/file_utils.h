@@ -1,7 +1,7 @@
 #pragma once
 // Small file and process helpers shared by the builds. Each reports success as a boolean and
 // writes its own trace lines; none shows a message box, the caller decides what the user sees.
-// The program's own folder comes from app/program_folder.h (GetProgramFolder).
+// The program's own folder comes from program/program_folder.h (GetProgramFolder).
 
 #include <windows.h>
 

@@ -7,10 +7,10 @@
 #include <exception>
 #include <string>
 
-#include "app/app.h"
 #include "cli/commands.h"
 #include "cli/console_text.h"
 #include "log/trace_log.h"
+#include "program/program_services.h"
 
 namespace {
 

@@ -30,7 +30,8 @@ inline constexpr OutcomeRow kOutcomes[] = {
     {Outcome::kUnanswered, 3, "unanswered",
      L"a question had no answer given in advance (--yes); nothing was changed"},
     {Outcome::kOtherCopy, 4, "locked", L"another copy of the Client Packager runs for this server"},
-    {Outcome::kFailed, 5, "failed", L"the build failed (or the group tree could not be read)"},
+    {Outcome::kFailed, 5, "failed",
+     L"the build failed (or the group tree could not be read, or the lock could not be created)"},
     {Outcome::kUnreadable, 6, "unreadable", L"inspect: the file could not be read"},
 };
 

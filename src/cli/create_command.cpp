@@ -8,7 +8,6 @@
 #include <nlohmann/json.hpp>
 #include <vector>
 
-#include "app/app.h"
 #include "build/create.h"
 #include "cli/arguments.h"
 #include "cli/commands.h"
@@ -21,6 +20,7 @@
 #include "log/trace_log.h"
 #include "password/password_file.h"
 #include "password/set_pwd_dialog.h"
+#include "program/program_services.h"
 #include "signing/certificate.h"
 #include "signing/timestamp.h"
 #include "uitext/ui_text.h"
@@ -540,7 +540,7 @@ int RunCreateCommand(int argc, wchar_t** argv) {
   }
   const bool json = AsksForJson(argc, argv);
 
-  CtmrovaneApp app(::GetModuleHandleW(nullptr));
+  ProgramServices app(::GetModuleHandleW(nullptr));
   app.InitTraceLog();
   // Until this copy holds the lock, the log may be another copy's: nothing is written to it.
   tracelog::GetSettings().enabled = false;
@@ -563,20 +563,27 @@ int RunCreateCommand(int argc, wchar_t** argv) {
   }
 
   switch (app.AcquireSingleInstance()) {
-    case CtmrovaneApp::InstanceLock::kAcquired:
+    case ProgramServices::InstanceLock::kAcquired:
       tracelog::GetSettings().enabled = true;
       passwordfile::RemoveLeftover(app.programFolder());
       report = Create(arguments, password, pfxPassword,
                       app.programFolder()[0] != L'\0' ? app.programFolder() : nullptr);
       break;
-    case CtmrovaneApp::InstanceLock::kOtherCopy:
+    case ProgramServices::InstanceLock::kOtherCopy:
       report = Stop(
           Outcome::kOtherCopy,
           L"Another copy of the Client Packager is running for this server; try again when it has ended.");
       break;
-    case CtmrovaneApp::InstanceLock::kDenied:
+    case ProgramServices::InstanceLock::kDenied:
       report = Stop(Outcome::kOtherCopy, uitext::kErrInstanceLockDenied);
       break;
+    case ProgramServices::InstanceLock::kFailed: {
+      // No copy is known to run: this is a failure of this one, not another copy's lock.
+      wchar_t text[512];
+      FormatUiText(uitext::kErrInstanceLockFailed, text, ARRAYSIZE(text), static_cast<int>(app.lockError()));
+      report = Stop(Outcome::kFailed, std::wstring(text));
+      break;
+    }
   }
   app.ExitInstance();
   return Finish(report, json);

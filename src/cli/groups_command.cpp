@@ -6,12 +6,12 @@
 #include <nlohmann/json.hpp>
 #include <vector>
 
-#include "app/app.h"
 #include "cli/arguments.h"
 #include "cli/commands.h"
 #include "cli/console_text.h"
 #include "groups/group_tree.h"
 #include "log/trace_log.h"
+#include "program/program_services.h"
 #include "uitext/ui_text.h"
 
 namespace cli {
@@ -40,7 +40,7 @@ int RunGroupsCommand(int argc, wchar_t** argv) {
   }
   // Without the lock the log may be a running copy's: this command writes none.
   tracelog::GetSettings().enabled = false;
-  CtmrovaneApp app(::GetModuleHandleW(nullptr));
+  ProgramServices app(::GetModuleHandleW(nullptr));
   app.InitTraceLog();
   app.LoadStringLibraryAndTexts();
   std::vector<groups::TreeGroup> tree;

@@ -8,7 +8,6 @@
 #include <optional>
 #include <vector>
 
-#include "app/app.h"
 #include "build/installer_hash.h"
 #include "cli/arguments.h"
 #include "cli/commands.h"
@@ -16,6 +15,7 @@
 #include "cli/installer_reader.h"
 #include "groups/group_tree.h"
 #include "log/trace_log.h"
+#include "program/program_services.h"
 #include "serverinfo/crc32.h"
 #include "serverinfo/rpinfo_file.h"
 #include "signing/signed_file.h"
@@ -342,7 +342,7 @@ int RunInspectCommand(int argc, wchar_t** argv) {
     return ExitCode(Outcome::kBuilt);
   }
   tracelog::GetSettings().enabled = false;
-  CtmrovaneApp app(::GetModuleHandleW(nullptr));
+  ProgramServices app(::GetModuleHandleW(nullptr));
   app.InitTraceLog();
   app.LoadStringLibraryAndTexts();
 

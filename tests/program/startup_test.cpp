@@ -76,6 +76,27 @@ HWND WaitForMainWindow(DWORD processId, DWORD milliseconds = 20000) {
   return nullptr;
 }
 
+// A message box with the program's title shown by the process, once it appears.
+HWND WaitForMessageBox(DWORD processId, DWORD milliseconds = 20000) {
+  const ULONGLONG deadline = GetTickCount64() + milliseconds;
+  while (GetTickCount64() < deadline) {
+    HWND candidate = FindWindowW(L"#32770", kTitle);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(candidate, &owner);
+    if (candidate != nullptr && owner == processId) {
+      return candidate;
+    }
+    Sleep(50);
+  }
+  return nullptr;
+}
+
+std::wstring MessageBoxText(HWND box) {
+  wchar_t text[512] = L"";
+  GetDlgItemTextW(box, 0xFFFF, text, 512);  // the message text of a message box
+  return text;
+}
+
 class StartupTest : public ::testing::Test {
  protected:
   void SetUp() override { LayOut(std::nullopt); }
@@ -224,28 +245,42 @@ TEST_F(StartupTest, ALockThatMayNotBeOpenedIsReportedNotSwallowed) {
 
   Process& process = Start();
   ASSERT_TRUE(process.handle);
-  HWND box = nullptr;
-  const ULONGLONG deadline = GetTickCount64() + 20000;
-  while (box == nullptr && GetTickCount64() < deadline) {
-    HWND candidate = FindWindowW(L"#32770", kTitle);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(candidate, &owner);
-    box = candidate != nullptr && owner == process.id ? candidate : nullptr;
-    Sleep(50);
-  }
+  HWND box = WaitForMessageBox(process.id);
   ASSERT_NE(nullptr, box) << "no message box";
-  wchar_t text[512] = L"";
-  GetDlgItemTextW(box, 0xFFFF, text, 512);  // the message text of a message box
-  EXPECT_STREQ(
+  EXPECT_EQ(
       L"Another program holds this server's Client Packager lock, and it could not be checked. Close "
       L"other copies, or ask an administrator to sign out other sessions.",
-      text);
+      MessageBoxText(box));
   EXPECT_EQ(nullptr, FindMainWindow(process.id));
   PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
   EXPECT_EQ(0u, process.WaitExit());
   EXPECT_NE(std::wstring::npos,
             ReadUtf16(LogPath()).find(
                 L"InitInstance the single-instance lock may not be opened (access denied)\r\n"));
+}
+
+// A lock that cannot be made (here: an event holds its global name, so no mutex can have it) is
+// neither another copy nor an unknown holder: the program says it failed, with the error code,
+// and traces the call that failed.
+TEST_F(StartupTest, ALockThatCannotBeMadeIsReportedAsAFailureWithItsErrorCode) {
+  fw::UniqueKernelHandle squat(CreateEventW(nullptr, TRUE, FALSE, L"Global\\ADMIN_CLIENT_PACKER"));
+  ASSERT_TRUE(squat);
+  Process& process = Start();
+  ASSERT_TRUE(process.handle);
+  HWND box = WaitForMessageBox(process.id);
+  ASSERT_NE(nullptr, box) << "no message box";
+  EXPECT_EQ(
+      L"This server's Client Packager lock could not be created (error 6). Nothing was changed; try "
+      L"again, and restart the computer if this persists.",
+      MessageBoxText(box));
+  EXPECT_EQ(nullptr, FindMainWindow(process.id));
+  PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  EXPECT_EQ(0u, process.WaitExit());
+  const std::wstring log = ReadUtf16(LogPath());
+  EXPECT_NE(std::wstring::npos,
+            log.find(L"InitInstance CreateMutexW Global\\ADMIN_CLIENT_PACKER failed (Err -> 6)\r\n"))
+      << testing::PrintToString(log);
+  EXPECT_EQ(std::wstring::npos, log.find(L"second instance")) << "taken for another copy";
 }
 
 // The console companion shares the dialog's lock: while the dialog, a copy in another session or
@@ -255,7 +290,7 @@ TEST_F(StartupTest, ALockThatMayNotBeOpenedIsReportedNotSwallowed) {
 TEST_F(StartupTest, TheConsoleCompanionSharesTheSingleInstanceLock) {
   struct Row {
     const char* name;
-    enum { kFree, kDialog, kGlobal, kDenied } holder;
+    enum { kFree, kDialog, kGlobal, kDenied, kEvent } holder;
     DWORD exitCode;
     const char* said;
   };
@@ -265,6 +300,9 @@ TEST_F(StartupTest, TheConsoleCompanionSharesTheSingleInstanceLock) {
       {"a copy in another session", Row::kGlobal, 4, "Another copy of the Client Packager is running"},
       {"a squat that may not be opened", Row::kDenied, 4,
        "Another program holds this server's Client Packager lock, and it could not be checked."},
+      // No copy holds it: the lock cannot be made, a failure of this copy and said so.
+      {"an event under the lock's name", Row::kEvent, 5,
+       "This server's Client Packager lock could not be created (error 6). Nothing was changed"},
   };
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;GA;;;SY)", SDDL_REVISION_1,
@@ -279,6 +317,9 @@ TEST_F(StartupTest, TheConsoleCompanionSharesTheSingleInstanceLock) {
       Process& dialog = Start();
       window = WaitForMainWindow(dialog.id);
       ASSERT_NE(nullptr, window);
+    } else if (row.holder == Row::kEvent) {
+      squat.reset(CreateEventW(nullptr, TRUE, FALSE, L"Global\\ADMIN_CLIENT_PACKER"));
+      ASSERT_TRUE(squat);
     } else if (row.holder != Row::kFree) {
       squat.reset(CreateMutexW(row.holder == Row::kDenied ? &denied : nullptr, FALSE,
                                L"Global\\ADMIN_CLIENT_PACKER"));
