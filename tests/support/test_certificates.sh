@@ -7,7 +7,7 @@
 # (signer, ec, other, cng: NAME.der) and DER RSA keys (signer, cng: NAME.key.der) follow.
 # thumb NAME prints NAME.pem's SHA-1 thumbprint in upper case.
 # Every RSA key under the intermediate is made by rsa_key: Wine's PFX import damages a key one of
-# whose private numbers is shorter than usual (about one key in forty), which would make the
+# whose private numbers is shorter than usual (about one key in a hundred), which would make the
 # tests fail at random. rsa_key NAME damaged makes such a key on purpose.
 
 quiet() { "$@" >/dev/null 2>&1 || { echo "setup failed: $*" >&2; exit 1; }; }
@@ -15,8 +15,8 @@ quiet() { "$@" >/dev/null 2>&1 || { echo "setup failed: $*" >&2; exit 1; }; }
 thumb() { openssl x509 -in "$1.pem" -noout -fingerprint -sha1 | sed 's/.*=//; s/://g'; }
 
 # rsa_key NAME [whole|damaged]: NAME.key, a 2048-bit RSA key whose private exponent, primes,
-# exponents and coefficient all have their full length in bytes (whole), or one of which is
-# shorter (damaged).
+# exponents and coefficient Wine's PFX import all takes whole, or one of which it damages (a
+# number two bytes shorter than usual, or one byte shorter with its top bit clear).
 rsa_key() {
   local want=${2:-whole} _
   for _ in $(seq 2000); do
@@ -33,8 +33,13 @@ for line in sys.stdin:
         fields[name] += line.strip().replace(":", "")
 full = {"privateExponent": 256, "prime1": 128, "prime2": 128, "exponent1": 128, "exponent2": 128,
         "coefficient": 128}
-short = any(len(bytes.fromhex(fields[k]).lstrip(b"\0")) < n for k, n in full.items())
-print("damaged" if short else "whole")')" = "$want" ] && return 0
+# Wine takes each number as gnutls gives it: big-endian, with a leading zero byte when the top
+# bit is set. It damages the key when that is neither the full length nor one byte more.
+def given(value):
+    value = bytes.fromhex(value).lstrip(b"\0")
+    return len(value) + (1 if value and value[0] >= 0x80 else 0)
+damaged = any(given(fields[k]) not in (n, n + 1) for k, n in full.items())
+print("damaged" if damaged else "whole")')" = "$want" ] && return 0
   done
   echo "setup failed: no $want RSA key in 2000 tries" >&2
   exit 1
