@@ -5,8 +5,9 @@
 # holds the installer's path alone. Under a pseudo-terminal (script), standard error is a console:
 # 7-Zip's percentage and the TAR's bytes rise on a line that is rewritten, each stage ends with
 # its duration, and nothing that 7-Zip or the packer writes reaches the terminal. The payloads are
-# made large enough (an incompressible antivirus component, a sparse Mac disk image) for several
-# updates to be seen; no timing is asserted.
+# made large enough for several updates to be seen (a 64 MiB incompressible antivirus component
+# keeps 7-Zip, which reports a few times a second, busy for seconds even on a fast machine; the
+# TAR reports every MiB of a sparse Mac disk image); no timing is asserted.
 # Usage: progress_test.sh BIN_DIR (tmrovane.com, srvlayout.exe and the built server)
 set -euo pipefail
 bin=$1
@@ -18,7 +19,7 @@ console_work progress_test
 trap console_cleanup EXIT
 server="$work/Server"
 console_layout "$bin" "$server" --disk-image-mb 300
-head -c $((24 * 1048576)) /dev/urandom >"$server/Web/Build/tmhostsv.exe"
+head -c $((64 * 1048576)) /dev/urandom >"$server/Web/Build/tmhostsv.exe"
 out="$work/out"
 mkdir -p "$out"
 dest=$(win "$out")

@@ -49,15 +49,19 @@ check_containers() {
 verify() { osslsigncode verify -CAfile "$work/certs/root.pem" -in "$1" >"$work/verify.out" 2>&1; }
 field() { python3 -c 'import json, sys; print(json.loads(sys.argv[1])[sys.argv[2]])' "$stdout" "$1"; }
 
-# The store: the signer with its key and its intermediate CA, an EC certificate and a certificate
-# without its key.
+# The store: the signer with its key and its intermediate CA, an EC certificate, a certificate
+# without its key, and a second certificate for the signer's public key whose stored private key
+# is not the one that belongs to it.
 (cd "$work/certs" &&
   wine "$tool" add "$certs\\signer.der" "$certs\\signer.key.der" signed-create-capi capi </dev/null >/dev/null &&
   wine "$tool" add "$certs\\ec.der" - - capi </dev/null >/dev/null &&
   wine "$tool" add "$certs\\other.der" - - capi </dev/null >/dev/null &&
-  wine "$tool" add-ca "$certs\\inter.der" </dev/null >/dev/null) || fail "the certificates cannot be stored"
+  wine "$tool" add-ca "$certs\\inter.der" </dev/null >/dev/null &&
+  make_mismatched_key twin &&
+  wine "$tool" add "$certs\\twin.der" "$certs\\twin.key.der" signed-create-twin capi </dev/null >/dev/null) ||
+  fail "the certificates cannot be stored"
 added+=("$(cd "$work/certs" && thumb inter) - capi" "$(cd "$work/certs" && thumb signer) signed-create-capi capi" "$(cd "$work/certs" && thumb ec) - capi"
-  "$(cd "$work/certs" && thumb other) - capi")
+  "$(cd "$work/certs" && thumb other) - capi" "$(cd "$work/certs" && thumb twin) signed-create-twin capi")
 baseline=$(containers)  # now with the store key's container, which stays until the end
 signer_thumb=$(cd "$work/certs" && thumb signer)
 # As the certificate dialog copies it: a leading U+200E, pairs of lower-case digits.
@@ -108,12 +112,8 @@ python3 -c 'import json, sys; s = json.loads(sys.argv[1])["signature"]; sys.exit
 # --- Refused before the build: name | exit code | stderr holds | arguments. The earlier setup
 # stays byte-identical and nothing is built.
 cp "$out/wsnode32.exe" "$work/earlier.exe"
-# A key whose numbers Wine's PFX import damages: its probe signature does not verify.
-(cd "$work/certs" && rsa_key damaged damaged && issue damaged codesign -- -days 30 &&
-  quiet openssl pkcs12 -export -inkey damaged.key -in damaged.pem -certfile inter.pem -out damaged.pfx \
-    -passout pass:secret)
 refused=(
-  "key damaged by the import|2|(check: key mismatch)|--sign-pfx $certs\\damaged.pfx --sign-pfx-password-env PFX_PW"
+  "private key not the certificate's|2|(check: key mismatch)|--sign-thumbprint $(cd "$work/certs" && thumb twin)"
   "no code-signing usage|2|(check: no code-signing usage)|--sign-pfx $certs\\noeku.pfx --sign-pfx-password-env PFX_PW"
   "expired|2|(check: outside validity)|--sign-pfx $certs\\expired.pfx --sign-pfx-password-env PFX_PW"
   "wrong PFX password|2|(check: wrong PFX password)|--sign-pfx $certs\\signer.pfx --sign-pfx-password-env PFX_WRONG"

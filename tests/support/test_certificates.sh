@@ -6,39 +6,10 @@
 # "secret" (signer, noeku, expired, other: NAME.pfx, with the intermediate), DER certificates
 # (signer, ec, other, cng: NAME.der) and DER RSA keys (signer, cng: NAME.key.der) follow.
 # thumb NAME prints NAME.pem's SHA-1 thumbprint in upper case.
-# Every RSA key under the intermediate is made by rsa_key: Wine's PFX import damages a key one of
-# whose private numbers is shorter than usual (about one key in forty), which would make the
-# tests fail at random. rsa_key NAME damaged makes such a key on purpose.
 
 quiet() { "$@" >/dev/null 2>&1 || { echo "setup failed: $*" >&2; exit 1; }; }
 
 thumb() { openssl x509 -in "$1.pem" -noout -fingerprint -sha1 | sed 's/.*=//; s/://g'; }
-
-# rsa_key NAME [whole|damaged]: NAME.key, a 2048-bit RSA key whose private exponent, primes,
-# exponents and coefficient all have their full length in bytes (whole), or one of which is
-# shorter (damaged).
-rsa_key() {
-  local want=${2:-whole} _
-  for _ in $(seq 2000); do
-    quiet openssl genrsa -out "$1.key" 2048
-    [ "$(openssl rsa -in "$1.key" -noout -text | python3 -c '
-import re, sys
-fields, name = {}, None
-for line in sys.stdin:
-    match = re.match(r"^(\w+):", line)
-    if match:
-        name = match.group(1)
-        fields[name] = ""
-    elif line.startswith(" ") and name:
-        fields[name] += line.strip().replace(":", "")
-full = {"privateExponent": 256, "prime1": 128, "prime2": 128, "exponent1": 128, "exponent2": 128,
-        "coefficient": 128}
-short = any(len(bytes.fromhex(fields[k]).lstrip(b"\0")) < n for k, n in full.items())
-print("damaged" if short else "whole")')" = "$want" ] && return 0
-  done
-  echo "setup failed: no $want RSA key in 2000 tries" >&2
-  exit 1
-}
 
 # issue NAME EXTENSIONS [KEY-OPTIONS...] [-- CA-OPTIONS...]: NAME.pem under the intermediate, for a
 # new key made by KEY-OPTIONS (NAME.key), or for the key NAME.key without them.
@@ -92,20 +63,45 @@ CNF
   quiet openssl req -new -newkey rsa:2048 -nodes -keyout inter.key -out inter.csr -subj "/CN=Signing Test Intermediate"
   quiet openssl ca -batch -config ca.cnf -cert root.pem -keyfile root.key -in inter.csr -out inter.pem -days 30 \
     -extensions ca_ext -notext
-  local name
-  for name in signer noeku expired other cng; do rsa_key "$name"; done
-  issue signer codesign -- -days 30
-  issue noeku server -- -days 30
-  issue expired codesign -- -startdate 20200101000000Z -enddate 20210101000000Z
+  issue signer codesign -newkey rsa:2048 -- -days 30
+  issue noeku server -newkey rsa:2048 -- -days 30
+  issue expired codesign -newkey rsa:2048 -- -startdate 20200101000000Z -enddate 20210101000000Z
   issue ec codesign -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -- -days 30
-  issue other codesign -- -days 30
-  issue cng codesign -- -days 30
+  issue other codesign -newkey rsa:2048 -- -days 30
+  issue cng codesign -newkey rsa:2048 -- -days 30
+  local name
   for name in signer noeku expired other; do
     quiet openssl pkcs12 -export -inkey "$name.key" -in "$name.pem" -certfile inter.pem -out "$name.pfx" \
       -passout pass:secret
   done
   for name in signer ec other cng inter; do quiet openssl x509 -in "$name.pem" -outform DER -out "$name.der"; done
   for name in signer cng; do quiet openssl rsa -in "$name.key" -outform DER -traditional -out "$name.key.der"; done
+}
+
+# make_mismatched_key NAME: NAME.pem, a second certificate for signer.key, and NAME.key.der, a
+# DER RSA key with signer.key's public half whose first CRT exponent is off by two: a key set
+# that holds the certificate's public key and signs with a private key that is not its own.
+make_mismatched_key() {
+  cp signer.key "$1.key"
+  issue "$1" codesign -- -days 30
+  quiet openssl x509 -in "$1.pem" -outform DER -out "$1.der"
+  openssl rsa -in signer.key -noout -text | python3 -c '
+import re, sys
+fields, name = {}, None
+for line in sys.stdin:
+    match = re.match(r"^(\w+):", line)
+    if match:
+        name = match.group(1)
+        fields[name] = ""
+    elif line.startswith(" ") and name:
+        fields[name] += line.strip().replace(":", "")
+number = lambda key: int(fields[key], 16)
+print("asn1=SEQUENCE:key\n[key]\nversion=INTEGER:0")
+for label, key, change in [("n", "modulus", 0), ("e", None, 0), ("d", "privateExponent", 0),
+                           ("p", "prime1", 0), ("q", "prime2", 0), ("dp", "exponent1", 2),
+                           ("dq", "exponent2", 0), ("qinv", "coefficient", 0)]:
+    print("%s=INTEGER:0x%x" % (label, 65537 if key is None else number(key) + change))' >"$1.asn1"
+  quiet openssl asn1parse -genconf "$1.asn1" -out "$1.key.der" -noout
 }
 
 # make_tsa_certificate: a time-stamp authority under the root (tsa.key, tsa.pem, its EKU
