@@ -332,9 +332,9 @@ CertificateCheck Finish(std::unique_ptr<SigningCertificate::State> state,
   }
   auto candidate = std::unique_ptr<SigningCertificate>(new SigningCertificate(std::move(state)));
   // A probe signature, checked with the certificate's public key. A key set can hold the
-  // certificate's public half with a private half that does not belong to it (Wine's PFX import
-  // damages a key when one of its numbers is shorter than usual): installers signed with it would
-  // verify nowhere.
+  // certificate's public half with a private half that does not belong to it (a damaged import,
+  // a key set changed behind the certificate's back), which the comparison of public keys above
+  // cannot see: installers signed with it would verify nowhere.
   static constexpr uint8_t kProbe[] = {'p', 'r', 'o', 'b', 'e'};
   std::vector<uint8_t> signature;
   DWORD error = 0;
