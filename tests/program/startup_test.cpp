@@ -141,6 +141,23 @@ class StartupTest : public ::testing::Test {
 
   std::wstring LogPath() const { return folder_ + L"tmrovane.log"; }
 
+  // Starts the program, which must refuse to start: its message box shows `text`, no main window
+  // appears, and OK ends it with exit code 0. Gives its log.
+  std::wstring StartRefused(const wchar_t* text) {
+    Process& process = Start();
+    EXPECT_TRUE(process.handle);
+    HWND box = process.handle ? WaitForMessageBox(process.id) : nullptr;
+    EXPECT_NE(nullptr, box) << "no message box";
+    if (box == nullptr) {
+      return {};
+    }
+    EXPECT_EQ(text, MessageBoxText(box));
+    EXPECT_EQ(nullptr, FindMainWindow(process.id));
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    EXPECT_EQ(0u, process.WaitExit());
+    return ReadUtf16(LogPath());
+  }
+
   // Runs the console companion with `arguments`; its exit code and what it wrote to standard
   // output and standard error together.
   std::pair<DWORD, std::string> RunConsole(const std::wstring& arguments) {
@@ -243,20 +260,10 @@ TEST_F(StartupTest, ALockThatMayNotBeOpenedIsReportedNotSwallowed) {
   ASSERT_EQ(nullptr, OpenMutexW(MUTEX_ALL_ACCESS, FALSE, L"Global\\ADMIN_CLIENT_PACKER"));
   ASSERT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError()) << "the name is refused to this account";
 
-  Process& process = Start();
-  ASSERT_TRUE(process.handle);
-  HWND box = WaitForMessageBox(process.id);
-  ASSERT_NE(nullptr, box) << "no message box";
-  EXPECT_EQ(
-      L"Another program holds this server's Client Packager lock, and it could not be checked. Close "
-      L"other copies, or ask an administrator to sign out other sessions.",
-      MessageBoxText(box));
-  EXPECT_EQ(nullptr, FindMainWindow(process.id));
-  PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-  EXPECT_EQ(0u, process.WaitExit());
   EXPECT_NE(std::wstring::npos,
-            ReadUtf16(LogPath()).find(
-                L"InitInstance the single-instance lock may not be opened (access denied)\r\n"));
+            StartRefused(L"Another program holds this server's Client Packager lock, and it could not be "
+                         L"checked. Close other copies, or ask an administrator to sign out other sessions.")
+                .find(L"InitInstance the single-instance lock may not be opened (access denied)\r\n"));
 }
 
 // A lock that cannot be made (here: an event holds its global name, so no mutex can have it) is
@@ -265,18 +272,9 @@ TEST_F(StartupTest, ALockThatMayNotBeOpenedIsReportedNotSwallowed) {
 TEST_F(StartupTest, ALockThatCannotBeMadeIsReportedAsAFailureWithItsErrorCode) {
   fw::UniqueKernelHandle squat(CreateEventW(nullptr, TRUE, FALSE, L"Global\\ADMIN_CLIENT_PACKER"));
   ASSERT_TRUE(squat);
-  Process& process = Start();
-  ASSERT_TRUE(process.handle);
-  HWND box = WaitForMessageBox(process.id);
-  ASSERT_NE(nullptr, box) << "no message box";
-  EXPECT_EQ(
-      L"This server's Client Packager lock could not be created (error 6). Nothing was changed; try "
-      L"again, and restart the computer if this persists.",
-      MessageBoxText(box));
-  EXPECT_EQ(nullptr, FindMainWindow(process.id));
-  PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-  EXPECT_EQ(0u, process.WaitExit());
-  const std::wstring log = ReadUtf16(LogPath());
+  const std::wstring log = StartRefused(
+      L"This server's Client Packager lock could not be created (error 6). Nothing was changed; "
+      L"try again, and restart the computer if this persists.");
   EXPECT_NE(std::wstring::npos,
             log.find(L"InitInstance CreateMutexW Global\\ADMIN_CLIENT_PACKER failed (Err -> 6)\r\n"))
       << testing::PrintToString(log);
