@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <cwchar>
+#include <iterator>
 #include <vector>
 
 #include "handles/handles.h"
@@ -323,6 +324,40 @@ bool MoveFileIntoPlace(const wchar_t* source, const wchar_t* destination, const 
   return CommitTemporaryFile(temporary, destination, finished);
 }
 
+bool StartProcess(const wchar_t* commandLine, BOOL inheritHandles, DWORD flags, STARTUPINFOW& startup,
+                  PROCESS_INFORMATION& info, DWORD& error, const StartPause& pause) {
+  static const wchar_t kTag[] = L"StartProcess";
+  for (size_t tried = 0;; ++tried) {
+    // CreateProcessW may write into the command line, so each try gets a fresh copy.
+    wchar_t buffer[kExecCommandCapacity];
+    if (FAILED(::StringCchCopyW(buffer, kExecCommandCapacity, commandLine))) {
+      TraceLog(tracelog::kLevelError, kTag, L"Command line too long (%u characters)",
+               static_cast<unsigned>(wcslen(commandLine)));
+      error = ERROR_FILENAME_EXCED_RANGE;
+      return false;
+    }
+    if (::CreateProcessW(nullptr, buffer, nullptr, nullptr, inheritHandles, flags, nullptr, nullptr, &startup,
+                         &info)) {
+      return true;
+    }
+    error = ::GetLastError();
+    TraceLog(tracelog::kLevelError, kTag, L"CreateProcess failed.Error(%u)", error);
+    const bool lasting = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+                         error == ERROR_BAD_EXE_FORMAT || error == ERROR_EXE_MACHINE_TYPE_MISMATCH ||
+                         error == ERROR_INVALID_PARAMETER || error == ERROR_DIRECTORY;
+    if (lasting || tried == std::size(kStartRetryPausesMs)) {
+      return false;
+    }
+    const DWORD wait = kStartRetryPausesMs[tried];
+    TraceLog(tracelog::kLevelProgress, kTag, L"Trying again in %lu ms", static_cast<unsigned long>(wait));
+    if (pause) {
+      pause(wait);
+    } else {
+      ::Sleep(wait);
+    }
+  }
+}
+
 bool ExecFile(const wchar_t* commandLine, WORD showWindow, bool wait, DWORD* exitCode) {
   static const wchar_t kTag[] = L"ExecFile";
   if (exitCode != nullptr) {
@@ -333,24 +368,14 @@ bool ExecFile(const wchar_t* commandLine, WORD showWindow, bool wait, DWORD* exi
     TraceLog(tracelog::kLevelError, kTag, L"Invalid argument");
     return false;
   }
-  // CreateProcessW may write into the command line, so it gets a copy of its own.
-  wchar_t buffer[kExecCommandCapacity];
-  if (FAILED(::StringCchCopyW(buffer, kExecCommandCapacity, commandLine))) {
-    TraceLog(tracelog::kLevelError, kTag, L"Command line too long (%u characters)",
-             static_cast<unsigned>(wcslen(commandLine)));
-    return false;
-  }
-
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = showWindow;
   PROCESS_INFORMATION info{};
-  SECURITY_ATTRIBUTES processSecurity{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
+  DWORD error = 0;
   TraceLog(tracelog::kLevelProgress, kTag, L"Calling Createprocess");
-  if (!::CreateProcessW(nullptr, buffer, &processSecurity, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &info)) {
-    TraceLog(tracelog::kLevelError, kTag, L"CreateProcess failed.Error(%u)", ::GetLastError());
+  if (!StartProcess(commandLine, FALSE, 0, startup, info, error)) {
     return false;
   }
   const fw::UniqueKernelHandle process(info.hProcess);
@@ -429,17 +454,17 @@ void DrainPipe(HANDLE pipe, const ChildOutput& output) {
 ChildRun ExecFileReading(const wchar_t* commandLine, const ChildOutput& output, DWORD& exitCode,
                          bool errorsToo, DWORD timeLimitMs) {
   static const wchar_t kTag[] = L"ExecFileReading";
-  exitCode = 0xFFFFFFFFu;
-  wchar_t buffer[kExecCommandCapacity];
-  if (commandLine == nullptr || FAILED(::StringCchCopyW(buffer, kExecCommandCapacity, commandLine))) {
-    TraceLog(tracelog::kLevelError, kTag, L"Command line missing or too long");
+  exitCode = ERROR_INVALID_PARAMETER;
+  if (commandLine == nullptr) {
+    TraceLog(tracelog::kLevelError, kTag, L"Command line missing");
     return ChildRun::kNotStarted;
   }
   SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
   HANDLE readRaw = nullptr;
   HANDLE writeRaw = nullptr;
   if (!::CreatePipe(&readRaw, &writeRaw, &inheritable, 1 << 16)) {
-    TraceLog(tracelog::kLevelError, kTag, L"CreatePipe failed (Err -> %u)", ::GetLastError());
+    exitCode = ::GetLastError();
+    TraceLog(tracelog::kLevelError, kTag, L"CreatePipe failed (Err -> %u)", exitCode);
     return ChildRun::kNotStarted;
   }
   const fw::UniqueKernelHandle read(readRaw);
@@ -450,8 +475,8 @@ ChildRun ExecFileReading(const wchar_t* commandLine, const ChildOutput& output, 
                                                  OPEN_EXISTING, 0, nullptr));
   const InheritedHandles inherited({write.get(), nul.get()});
   if (!nul || inherited.get() == nullptr) {
-    TraceLog(tracelog::kLevelError, kTag, L"The child's handles could not be prepared (Err -> %u)",
-             ::GetLastError());
+    exitCode = ::GetLastError();
+    TraceLog(tracelog::kLevelError, kTag, L"The child's handles could not be prepared (Err -> %u)", exitCode);
     return ChildRun::kNotStarted;
   }
   STARTUPINFOEXW startup{};
@@ -463,9 +488,7 @@ ChildRun ExecFileReading(const wchar_t* commandLine, const ChildOutput& output, 
   startup.StartupInfo.hStdError = errorsToo ? write.get() : nul.get();
   startup.lpAttributeList = inherited.get();
   PROCESS_INFORMATION info{};
-  if (!::CreateProcessW(nullptr, buffer, nullptr, nullptr, TRUE, EXTENDED_STARTUPINFO_PRESENT, nullptr,
-                        nullptr, &startup.StartupInfo, &info)) {
-    TraceLog(tracelog::kLevelError, kTag, L"CreateProcess failed.Error(%u)", ::GetLastError());
+  if (!StartProcess(commandLine, TRUE, EXTENDED_STARTUPINFO_PRESENT, startup.StartupInfo, info, exitCode)) {
     return ChildRun::kNotStarted;
   }
   const fw::UniqueKernelHandle process(info.hProcess);

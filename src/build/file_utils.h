@@ -104,6 +104,20 @@ bool CommitTemporaryFile(const wchar_t* temporary, const wchar_t* destination,
 
 inline constexpr size_t kExecCommandCapacity = 3000;  // characters, terminator included
 
+// The pauses, in milliseconds, before each new try at starting a child whose start failed.
+inline constexpr DWORD kStartRetryPausesMs[] = {250, 1000, 3000};
+
+// Waits `milliseconds` between two tries at starting a child (Sleep, unless a test looks on).
+using StartPause = std::function<void(DWORD milliseconds)>;
+
+// CreateProcessW of a copy of `commandLine` (at most kExecCommandCapacity characters) with the
+// other arguments as given. A start that fails for a reason that may pass, such as a scanner
+// still holding a program just written, is tried again after each pause of kStartRetryPausesMs;
+// a missing file or one that is no program is not. False, with the system's error code in
+// `error`, when no try started it.
+bool StartProcess(const wchar_t* commandLine, BOOL inheritHandles, DWORD flags, STARTUPINFOW& startup,
+                  PROCESS_INFORMATION& info, DWORD& error, const StartPause& pause = nullptr);
+
 // Starts `commandLine` (no application name, handles not inherited, the caller's environment
 // and current folder) with the given show-window value; when `wait` is true, waits for it to end
 // without a time limit, repainting the calling thread's windows meanwhile (no other input is handled).
@@ -116,7 +130,8 @@ bool ExecFile(const wchar_t* commandLine, WORD showWindow, bool wait, DWORD* exi
 // How a child run by ExecFileReading ended.
 enum class ChildRun {
   kEnded,       // it ran to its end: its exit code was read
-  kNotStarted,  // the pipe or the process could not be made, or the command line does not fit
+  kNotStarted,  // the pipe or the process could not be made, or the command line does not fit:
+                // the exit code holds the system's error code
   kOutOfTime,   // it was still running at the time limit, and was ended
 };
 

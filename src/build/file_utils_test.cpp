@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "handles/handles.h"
 #include "log/trace_log.h"
@@ -143,6 +145,60 @@ TEST_F(FileUtilsTest, ExecFileWaitsAndHandsBackTheExitCode) {
   EXPECT_FALSE(ExecFile((L"\"" + (dir_ / L"missing.exe") + L"\"").c_str(), SW_HIDE, true, &exitCode));
   EXPECT_EQ(0xFFFFFFFFu, exitCode);
   EXPECT_TRUE(Logged(L"CreateProcess failed.Error(2)"));
+}
+
+// A program held open without read sharing, as a scanner holds one it is checking, cannot be
+// started until it is let go: the start is tried again after each pause, and only a lasting
+// reason ends the tries at once.
+TEST_F(FileUtilsTest, StartProcessTriesAgainWhileTheProgramIsHeld) {
+  wchar_t self[MAX_PATH];
+  ASSERT_NE(0u, ::GetModuleFileNameW(nullptr, self, MAX_PATH));
+  const std::wstring program = dir_ / L"child.exe";
+  ASSERT_TRUE(::CopyFileW(self, program.c_str(), TRUE));
+  const std::vector<DWORD> allPauses(std::begin(kStartRetryPausesMs), std::end(kStartRetryPausesMs));
+  const struct {
+    const char* name;
+    std::wstring file;
+    size_t heldForTries;  // the pause after this many tries lets go of the program
+    bool starts;
+    DWORD error;
+    std::vector<DWORD> pauses;
+  } rows[] = {
+      {"held for the first try", program, 1, true, 0, {allPauses[0]}},
+      {"held throughout", program, SIZE_MAX, false, ERROR_SHARING_VIOLATION, allPauses},
+      {"missing", dir_ / L"missing.exe", 0, false, ERROR_FILE_NOT_FOUND, {}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    fw::UniqueKernelHandle held(
+        ::CreateFileW(program.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held);
+    std::vector<DWORD> pauses;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    DWORD error = 0;
+    const bool started = StartProcess((L"\"" + row.file + L"\" --gtest_filter=None").c_str(), FALSE, 0,
+                                      startup, info, error, [&](DWORD milliseconds) {
+                                        pauses.push_back(milliseconds);
+                                        if (pauses.size() == row.heldForTries) {
+                                          held.reset();
+                                        }
+                                      });
+    EXPECT_EQ(row.starts, started);
+    EXPECT_EQ(row.pauses, pauses);
+    if (started) {
+      const fw::UniqueKernelHandle process(info.hProcess);
+      const fw::UniqueKernelHandle thread(info.hThread);
+      EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(process.get(), 60000));
+    } else {
+      EXPECT_EQ(row.error, error);
+    }
+  }
+  DWORD code = 0;
+  EXPECT_EQ(ChildRun::kNotStarted, ExecFileReading((L"\"" + (dir_ / L"missing.exe") + L"\"").c_str(),
+                                                   [](const char*, size_t) {}, code));
+  EXPECT_EQ(DWORD{ERROR_FILE_NOT_FOUND}, code) << "a child that never started hands back why";
 }
 
 TEST_F(FileUtilsTest, EmptyFolderTreeRemovesFilesAndSubFolders) {

@@ -225,7 +225,7 @@ class PrivateSevenZip {
       error =
           failure + L" (7-Zip did not finish within " + std::to_wstring(kSevenZipTimeLimitSeconds) + L" s)";
     } else if (run == ChildRun::kNotStarted) {
-      error = failure + L" (7-Zip could not be started)";
+      error = failure + L" (7-Zip could not be started: system error " + std::to_wstring(exitCode) + L")";
     } else if (!whole) {
       error = failure + L" (7-Zip wrote more than " + std::to_wstring(kLargestListing) + L" bytes)";
     } else {
