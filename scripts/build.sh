@@ -20,7 +20,8 @@ configure_and_build() {
 build_all() {
   local emulated=OFF
   [ "${X86_NATIVE:-1}" = 1 ] || emulated=ON
-  configure_and_build "$BUILD_DIR" mingw-w64-i686.cmake -DX86_EMULATED=$emulated
+  configure_and_build "$BUILD_DIR" mingw-w64-i686.cmake -DX86_EMULATED=$emulated \
+    -DX64_TOOLS_DIR="$BUILD_X64_DIR/bin"
 }
 
 build_x64_tests() {
