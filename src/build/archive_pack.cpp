@@ -110,15 +110,30 @@ class ChildWords {
   }
   void Trace(const wchar_t* command) const {
     const size_t from = text_.size() > kKept ? text_.size() - kKept : 0;
-    const int length = static_cast<int>(text_.size() - from);
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    // Console programs write to a pipe in the OEM code page.
-    wide.resize(static_cast<size_t>(
-        ::MultiByteToWideChar(CP_OEMCP, 0, text_.data() + from, length, wide.data(), length)));
-    TraceLog(tracelog::kLevelError, kTag, L"%s wrote: %s", command, wide.c_str());
+    TraceLog(tracelog::kLevelError, kTag, L"%s wrote: %s", command, Wide(from, text_.size()).c_str());
+  }
+  // The last line that holds more than blanks, without its line end; empty when there is none.
+  std::wstring LastLine() const {
+    size_t end = text_.find_last_not_of(" \t\n");
+    if (end == std::string::npos) {
+      return {};
+    }
+    ++end;
+    const size_t newline = text_.rfind('\n', end - 1);
+    const size_t start = newline == std::string::npos ? 0 : newline + 1;
+    return Wide(text_.find_first_not_of(" \t", start), end);
   }
 
  private:
+  // Bytes [from, to) of the text; console programs write to a pipe in the OEM code page.
+  std::wstring Wide(size_t from, size_t to) const {
+    const int length = static_cast<int>(to - from);
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    wide.resize(static_cast<size_t>(
+        ::MultiByteToWideChar(CP_OEMCP, 0, text_.data() + from, length, wide.data(), length)));
+    return wide;
+  }
+
   // Within one trace line, with the command line.
   static constexpr size_t kKept = 1024;
   std::string text_;
@@ -144,8 +159,15 @@ bool RunChild(IBuildUi& ui, BuildStage stage, const std::wstring& command, DWORD
           words.Add(bytes, length);
         },
         exitCode);
-    if (run == ChildRun::kEnded && exitCode != 0) {
+    const wchar_t* const child = stage == BuildStage::kPack ? L"the packer" : L"7-Zip";
+    if (run == ChildRun::kNotStarted) {
+      ui.ChildFailed(
+          stage, std::wstring(child) + L" could not be started: system error " + std::to_wstring(exitCode));
+    } else if (exitCode != 0) {
       words.Trace(command.c_str());
+      const std::wstring last = words.LastLine();
+      ui.ChildFailed(stage, std::wstring(child) + L" ended with exit code " + std::to_wstring(exitCode) +
+                                (last.empty() ? L"" : L": " + last));
     }
     return run == ChildRun::kEnded;
   });

@@ -78,6 +78,11 @@ class IBuildUi {
   // How far the running stage has got: `done` of `total` (percent while compressing, bytes of
   // content while writing a TAR).
   virtual void Progress(BuildStage /*stage*/, uint64_t /*done*/, uint64_t /*total*/) {}
+  // A program the stage runs (7-Zip or the packer) could not be started or ended with an error
+  // exit code; `detail` says which, with its last line of output, as in "the packer ended with
+  // exit code 5: pack: ...". Called only when the caller follows progress, before the build's
+  // own message.
+  virtual void ChildFailed(BuildStage /*stage*/, const std::wstring& /*detail*/) {}
 };
 
 // Reports a stage's start when made and its end when it goes.
@@ -132,6 +137,7 @@ class RecordingBuildUi final : public IBuildUi {
   void Progress(BuildStage stage, uint64_t done, uint64_t total) override {
     ui_.Progress(stage, done, total);
   }
+  void ChildFailed(BuildStage stage, const std::wstring& detail) override { ui_.ChildFailed(stage, detail); }
 
   const BuildMessage* lastError() const { return lastError_ ? &*lastError_ : nullptr; }
   bool declined() const { return declined_; }

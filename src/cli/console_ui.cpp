@@ -108,6 +108,12 @@ void ConsoleUi::Progress(BuildStage stage, uint64_t done, uint64_t total) {
                Clock(now - running_.back().started));
 }
 
+// Shown whatever the stage lines: it explains the error message that follows.
+void ConsoleUi::ChildFailed(BuildStage stage, const std::wstring& detail) {
+  EndLiveLine();
+  WriteErr(std::wstring(StageName(stage)) + L" failed: " + detail + L"\n");
+}
+
 void ConsoleUi::Show(const BuildMessage& message) {
   EndLiveLine();
   WriteErr(MessageLine(message.id(), message.Format()) + L"\n");

@@ -42,6 +42,7 @@ class ConsoleUi final : public IBuildUi {
   void Stage(BuildStage stage, bool started) override;
   bool FollowsProgress() const override { return true; }
   void Progress(BuildStage stage, uint64_t done, uint64_t total) override;
+  void ChildFailed(BuildStage stage, const std::wstring& detail) override;
 
   bool unanswered() const { return unanswered_; }
 

@@ -207,6 +207,8 @@ snapshot before
 echo 2 >"$packer/pack.fail-after"
 run create --json --each-group --antivirus no --destination "$(win "$out")"
 [ "$status" = 5 ] || fail "packer: exit code $status, not 5"
+grep -qxF "Packing the setup failed: the packer ended with exit code 5: pack: failing as pack.fail asks" <<<"$stderr" ||
+  fail "packer: the packer's failure is not explained: $stderr"
 check_manifest packer "$out" '*=built;Zürich office\Ingeniería=failed'
 snapshot after
 [ "$(grep -F 'Ingeniería/wsnode32.exe' "$work/before")" = "$(grep -F 'Ingeniería/wsnode32.exe' "$work/after")" ] ||
