@@ -10,7 +10,7 @@ while [ $# -gt 0 ] && [ "$1" != -- ]; do
 done
 [ $# -eq 0 ] || shift
 # A test that fails is run once more, and the run says so: a failure that does not come back
-# (seen rarely, and not reproduced, when Wine starts a process) does not fail the whole run,
+# (such as a Wine start lost to the platform; see scripts/bin/wine) does not fail the whole run,
 # and stays visible. A caller's own --repeat replaces this.
 repeat=(--repeat until-pass:2)
 case " $* " in *" --repeat "*) repeat=() ;; esac
